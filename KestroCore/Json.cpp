@@ -1,0 +1,282 @@
+#include "KestroCore/Json.h"
+
+#include "KestroCore/Text.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace kestro::json {
+
+namespace {
+
+void writeString(std::string& out, const std::string& raw, bool escapeSlash) {
+    const std::string clean = text::isValidUtf8(raw) ? std::string() : text::sanitizeUtf8(raw);
+    const std::string& s = clean.empty() ? raw : clean;
+    out.push_back('"');
+    for (char ch : s) {
+        auto c = static_cast<unsigned char>(ch);
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '/':
+            out += escapeSlash ? "\\/" : "/";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (c < 0x20) {
+                static constexpr char hex[] = "0123456789abcdef";
+                out += "\\u00";
+                out.push_back(hex[c >> 4]);
+                out.push_back(hex[c & 0x0F]);
+            } else {
+                out.push_back(ch);
+            }
+        }
+    }
+    out.push_back('"');
+}
+
+void writeDouble(std::string& out, double d) {
+    if (!std::isfinite(d)) {
+        throw EncodingError("a number that JSON cannot hold (NaN or infinity)");
+    }
+    // Shortest round-trip form; an integral value comes out without a fraction ("10").
+    char buffer[64];
+    auto result = std::to_chars(buffer, buffer + sizeof buffer, d);
+    out.append(buffer, result.ptr);
+}
+
+void indent(std::string& out, int depth) {
+    out.push_back('\n');
+    out.append(static_cast<std::size_t>(depth) * 2, ' ');
+}
+
+void write(std::string& out, const Value& v, bool pretty, bool escapeSlash, int depth) {
+    switch (v.type()) {
+    case Value::value_t::null:
+        out += "null";
+        break;
+    case Value::value_t::boolean:
+        out += v.get<bool>() ? "true" : "false";
+        break;
+    case Value::value_t::number_integer:
+        out += std::to_string(v.get<std::int64_t>());
+        break;
+    case Value::value_t::number_unsigned:
+        out += std::to_string(v.get<std::uint64_t>());
+        break;
+    case Value::value_t::number_float:
+        writeDouble(out, v.get<double>());
+        break;
+    case Value::value_t::string:
+        writeString(out, v.get_ref<const std::string&>(), escapeSlash);
+        break;
+    case Value::value_t::array: {
+        if (v.empty()) {
+            out += "[]";
+            break;
+        }
+        out.push_back('[');
+        bool first = true;
+        for (const Value& element : v) {
+            if (!first) {
+                out.push_back(',');
+            }
+            first = false;
+            if (pretty) {
+                indent(out, depth + 1);
+            }
+            write(out, element, pretty, escapeSlash, depth + 1);
+        }
+        if (pretty) {
+            indent(out, depth);
+        }
+        out.push_back(']');
+        break;
+    }
+    case Value::value_t::object: {
+        if (v.empty()) {
+            out += "{}";
+            break;
+        }
+        out.push_back('{');
+        bool first = true;
+        for (auto it = v.begin(); it != v.end(); ++it) {
+            if (!first) {
+                out.push_back(',');
+            }
+            first = false;
+            if (pretty) {
+                indent(out, depth + 1);
+            }
+            writeString(out, it.key(), escapeSlash);
+            out += pretty ? " : " : ":";
+            write(out, it.value(), pretty, escapeSlash, depth + 1);
+        }
+        if (pretty) {
+            indent(out, depth);
+        }
+        out.push_back('}');
+        break;
+    }
+    case Value::value_t::binary:
+    case Value::value_t::discarded:
+        throw EncodingError("a value that JSON cannot hold");
+    }
+}
+
+} // namespace
+
+Value parse(std::string_view text) {
+    try {
+        return Value::parse(text.begin(), text.end());
+    } catch (const nlohmann::json::exception& e) {
+        throw DecodingError(std::string("The data couldn't be read because it isn't valid JSON: ") +
+                            e.what());
+    }
+}
+
+std::string writeStored(const Value& value) {
+    std::string out;
+    write(out, value, true, true, 0);
+    return out;
+}
+
+std::string writeCompact(const Value& value) {
+    std::string out;
+    write(out, value, false, false, 0);
+    return out;
+}
+
+ObjectReader::ObjectReader(const Value& value, std::string_view record)
+    : object_(value), record_(record) {
+    if (!value.is_object()) {
+        throw DecodingError("typeMismatch: expected an object for " + record_);
+    }
+}
+
+void ObjectReader::fail(std::string_view key, std::string_view problem) const {
+    throw DecodingError(std::string(problem) + ": \"" + std::string(key) + "\" in " + record_);
+}
+
+const Value* ObjectReader::optional(std::string_view key) const {
+    auto it = object_.find(key);
+    if (it == object_.end() || it->is_null()) {
+        return nullptr;
+    }
+    return &*it;
+}
+
+const Value& ObjectReader::required(std::string_view key) const {
+    const Value* v = optional(key);
+    if (!v) {
+        fail(key, "keyNotFound");
+    }
+    return *v;
+}
+
+double ObjectReader::requiredDouble(std::string_view key) const {
+    const Value& v = required(key);
+    if (!v.is_number()) {
+        fail(key, "typeMismatch: expected a number");
+    }
+    return v.get<double>();
+}
+
+std::optional<double> ObjectReader::optionalDouble(std::string_view key) const {
+    if (!optional(key)) {
+        return std::nullopt;
+    }
+    return requiredDouble(key);
+}
+
+std::string ObjectReader::requiredString(std::string_view key) const {
+    const Value& v = required(key);
+    if (!v.is_string()) {
+        fail(key, "typeMismatch: expected a string");
+    }
+    return v.get<std::string>();
+}
+
+std::optional<std::string> ObjectReader::optionalString(std::string_view key) const {
+    if (!optional(key)) {
+        return std::nullopt;
+    }
+    return requiredString(key);
+}
+
+bool ObjectReader::requiredBool(std::string_view key) const {
+    const Value& v = required(key);
+    if (!v.is_boolean()) {
+        fail(key, "typeMismatch: expected a Boolean");
+    }
+    return v.get<bool>();
+}
+
+Uuid ObjectReader::requiredUuid(std::string_view key) const {
+    auto id = Uuid::parse(requiredString(key));
+    if (!id) {
+        fail(key, "dataCorrupted: attempted to decode UUID from invalid UUID string");
+    }
+    return *id;
+}
+
+std::optional<Uuid> ObjectReader::optionalUuid(std::string_view key) const {
+    if (!optional(key)) {
+        return std::nullopt;
+    }
+    return requiredUuid(key);
+}
+
+Date ObjectReader::requiredDate(std::string_view key) const {
+    auto date = parseIsoDate(requiredString(key));
+    if (!date) {
+        fail(key, "dataCorrupted: expected date string to be ISO8601-formatted");
+    }
+    return *date;
+}
+
+std::optional<Date> ObjectReader::optionalDate(std::string_view key) const {
+    if (!optional(key)) {
+        return std::nullopt;
+    }
+    return requiredDate(key);
+}
+
+const Value& ObjectReader::requiredArray(std::string_view key) const {
+    const Value& v = required(key);
+    if (!v.is_array()) {
+        fail(key, "typeMismatch: expected an array");
+    }
+    return v;
+}
+
+std::string ObjectReader::memberName(std::string_view key) const {
+    return "\"" + std::string(key) + "\" in " + record_;
+}
+
+void failValue(std::string_view what, std::string_view problem) {
+    throw DecodingError(std::string(problem) + ": " + std::string(what));
+}
+
+bool isIntegral(double d) { return std::isfinite(d) && std::floor(d) == d; }
+
+} // namespace kestro::json

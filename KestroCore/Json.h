@@ -1,0 +1,147 @@
+#pragma once
+
+#include "KestroCore/IsoDate.h"
+#include "KestroCore/Uuid.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+namespace kestro::json {
+
+// Objects keep their keys in a sorted map, so every writer below emits sorted keys.
+using Value = nlohmann::json;
+
+// A document that does not have the shape its reader requires.
+class DecodingError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A value JSON cannot hold (NaN or an infinity).
+class EncodingError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Parses JSON text; malformed text (ill-formed UTF-8 included) throws DecodingError.
+Value parse(std::string_view text);
+
+// The stored form: pretty-printed, sorted keys, "/" written as "\/", integral doubles without a
+// fraction, other doubles in their shortest round-trip form, ill-formed UTF-8 replaced by U+FFFD.
+// A non-finite number throws EncodingError and nothing is produced.
+std::string writeStored(const Value& value);
+
+// The same rules on one line, without the slash escape: for request bodies.
+std::string writeCompact(const Value& value);
+
+[[noreturn]] void failValue(std::string_view what, std::string_view problem);
+bool isIntegral(double d);
+
+// An integer of type Int, with its range checked; "5.0" and "1e2" count as integers, "1.5" and
+// "true" do not.
+template <typename Int> Int integer(const Value& v, std::string_view what) {
+    static_assert(std::is_integral_v<Int>);
+    if (v.is_number_unsigned()) {
+        auto u = v.get<std::uint64_t>();
+        if (u > static_cast<std::uint64_t>(std::numeric_limits<Int>::max())) {
+            failValue(what, "number out of range");
+        }
+        return static_cast<Int>(u);
+    }
+    if (v.is_number_integer()) {
+        auto i = v.get<std::int64_t>();
+        if constexpr (std::is_unsigned_v<Int>) {
+            if (i < 0 || static_cast<std::uint64_t>(i) > std::numeric_limits<Int>::max()) {
+                failValue(what, "number out of range");
+            }
+        } else {
+            if (i < std::numeric_limits<Int>::min() || i > std::numeric_limits<Int>::max()) {
+                failValue(what, "number out of range");
+            }
+        }
+        return static_cast<Int>(i);
+    }
+    if (v.is_number_float()) {
+        const double d = v.get<double>();
+        if (!isIntegral(d)) {
+            failValue(what, "typeMismatch: expected an integer");
+        }
+        const long double ld = d;
+        if (ld < static_cast<long double>(std::numeric_limits<Int>::min()) ||
+            ld > static_cast<long double>(std::numeric_limits<Int>::max())) {
+            failValue(what, "number out of range");
+        }
+        return static_cast<Int>(ld);
+    }
+    failValue(what, "typeMismatch: expected an integer");
+}
+
+// Strict member access for records read from stored files. A null member counts as absent for
+// optional members and as missing for required ones; numbers are never converted silently.
+class ObjectReader {
+public:
+    ObjectReader(const Value& value, std::string_view record);
+
+    const Value* optional(std::string_view key) const;
+    const Value& required(std::string_view key) const;
+
+    double requiredDouble(std::string_view key) const;
+    std::optional<double> optionalDouble(std::string_view key) const;
+    std::string requiredString(std::string_view key) const;
+    std::optional<std::string> optionalString(std::string_view key) const;
+    bool requiredBool(std::string_view key) const;
+    Uuid requiredUuid(std::string_view key) const;
+    std::optional<Uuid> optionalUuid(std::string_view key) const;
+    Date requiredDate(std::string_view key) const;
+    std::optional<Date> optionalDate(std::string_view key) const;
+    const Value& requiredArray(std::string_view key) const;
+
+    template <typename Int> Int requiredInt(std::string_view key) const {
+        return integer<Int>(required(key), memberName(key));
+    }
+    template <typename Int> std::optional<Int> optionalInt(std::string_view key) const {
+        const Value* v = optional(key);
+        if (!v) {
+            return std::nullopt;
+        }
+        return integer<Int>(*v, memberName(key));
+    }
+
+    template <typename T, typename Decode>
+    std::vector<T> requiredList(std::string_view key, Decode decode) const {
+        const Value& array = requiredArray(key);
+        std::vector<T> out;
+        out.reserve(array.size());
+        for (const Value& element : array) {
+            out.push_back(decode(element));
+        }
+        return out;
+    }
+
+    [[noreturn]] void fail(std::string_view key, std::string_view problem) const;
+    std::string memberName(std::string_view key) const;
+
+private:
+    const Value& object_;
+    std::string record_;
+};
+
+// Encoding helpers: optional members are written only when present.
+template <typename T> void setOptional(Value& object, const char* key, const std::optional<T>& v) {
+    if (v) {
+        object[key] = *v;
+    }
+}
+
+inline Value uuidValue(const Uuid& id) { return id.uuidString(); }
+inline Value dateValue(Date date) { return formatIsoDate(date); }
+
+} // namespace kestro::json

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "KestroCore/ActionEvent.h"
+#include "KestroCore/Geometry.h"
+#include "KestroCore/IsoDate.h"
+#include "KestroCore/Json.h"
+#include "KestroCore/Uuid.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestro {
+
+// One saved key frame of a recording.
+struct FrameRef {
+    Uuid id = Uuid::random();
+    double timeOffset = 0;
+    std::string relativePath;
+    std::uint32_t displayID = 0;
+    Size pixelSize{0, 0};
+    std::vector<Rect> redactedRegions;
+};
+
+// The front application and window noted at one moment of a recording.
+struct AppContextSnapshot {
+    double timeOffset = 0;
+    std::optional<std::string> bundleID;
+    std::optional<std::string> appName;
+    std::optional<std::string> windowTitle;
+};
+
+// The stored result of one demonstration.
+struct Recording {
+    Uuid id = Uuid::random();
+    Date startedAt;
+    std::optional<Date> endedAt;
+    std::vector<DisplayInfo> displays;
+    std::vector<ActionEvent> events;
+    std::vector<FrameRef> frames;
+    std::vector<AppContextSnapshot> appContexts;
+
+    // Seconds from start to end, 0 while unfinished; not clamped.
+    double duration() const;
+};
+
+json::Value toJson(const FrameRef& frame);
+json::Value toJson(const AppContextSnapshot& context);
+json::Value toJson(const Recording& recording);
+
+FrameRef frameRefFromJson(const json::Value& value);
+AppContextSnapshot appContextSnapshotFromJson(const json::Value& value);
+Recording recordingFromJson(const json::Value& value);
+
+// The bytes of "recording.json", and back; decoding throws json::DecodingError.
+std::string encodeRecording(const Recording& recording);
+Recording decodeRecording(std::string_view bytes);
+
+} // namespace kestro

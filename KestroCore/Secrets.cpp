@@ -1,0 +1,33 @@
+#include "KestroCore/Secrets.h"
+
+#include "KestroCore/FileIO.h"
+#include "KestroCore/Paths.h"
+#include "KestroCore/Text.h"
+
+#include <cstdlib>
+
+namespace kestro::Secrets {
+
+std::filesystem::path anthropicKeyFileURL() { return Paths::support() / "anthropic_key.txt"; }
+
+std::optional<std::string> anthropicAPIKey() {
+    if (const char* env = std::getenv("ANTHROPIC_API_KEY")) {
+        std::string key = text::trimWhitespaceAndNewlines(env);
+        if (!key.empty()) {
+            return key;
+        }
+    }
+    auto bytes = readFileIfPresent(anthropicKeyFileURL());
+    if (!bytes || !text::isValidUtf8(*bytes)) {
+        return std::nullopt;
+    }
+    std::string key = text::trimWhitespaceAndNewlines(*bytes);
+    if (key.empty()) {
+        return std::nullopt;
+    }
+    return key;
+}
+
+bool hasAnthropicKey() { return anthropicAPIKey().has_value(); }
+
+} // namespace kestro::Secrets

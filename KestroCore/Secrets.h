@@ -1,0 +1,16 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace kestro::Secrets {
+
+std::filesystem::path anthropicKeyFileURL();
+
+// ANTHROPIC_API_KEY when it holds more than white space, else "anthropic_key.txt"; read afresh at
+// every call, never cached.
+std::optional<std::string> anthropicAPIKey();
+bool hasAnthropicKey();
+
+} // namespace kestro::Secrets

@@ -1,0 +1,127 @@
+#include "KestroCore/SkillStore.h"
+
+#include "KestroCore/FileIO.h"
+#include "KestroCore/Paths.h"
+#include "KestroCore/SkillMarkdown.h"
+#include "KestroCore/Text.h"
+
+#include <algorithm>
+#include <system_error>
+
+namespace kestro {
+
+namespace fs = std::filesystem;
+
+json::Value toJson(const ExecutionPlanDocument& document) {
+    json::Value parameters = json::Value::array();
+    for (const Parameter& p : document.parameters) {
+        parameters.push_back(toJson(p));
+    }
+    json::Value plan = json::Value::array();
+    for (const PlanStep& s : document.plan) {
+        plan.push_back(toJson(s));
+    }
+    return json::Value{{"parameters", std::move(parameters)}, {"plan", std::move(plan)}};
+}
+
+ExecutionPlanDocument executionPlanDocumentFromJson(const json::Value& value) {
+    json::ObjectReader r(value, "ExecutionPlanDocument");
+    return ExecutionPlanDocument{r.requiredList<Parameter>("parameters", parameterFromJson),
+                                 r.requiredList<PlanStep>("plan", planStepFromJson)};
+}
+
+std::string encodeExecutionPlan(const ExecutionPlanDocument& document) {
+    return json::writeStored(toJson(document));
+}
+
+ExecutionPlanDocument decodeExecutionPlan(std::string_view bytes) {
+    return executionPlanDocumentFromJson(json::parse(bytes));
+}
+
+fs::path SkillStore::folder(const Skill& skill) const {
+    return Paths::existingFolder(Paths::skills(), skill.id);
+}
+
+void SkillStore::save(const Skill& skill) const {
+    Paths::ensureDirectories();
+    const fs::path dir = folder(skill);
+    fs::create_directories(dir);
+    // Encode everything first so that a value JSON cannot hold leaves the folder untouched.
+    const std::string markdown = SkillMarkdown::render(skill);
+    const std::string plan = encodeExecutionPlan({skill.parameters, skill.plan});
+    writeFileAtomically(dir / markdownFileName, markdown);
+    writeFileAtomically(dir / planFileName, plan);
+    if (skill.sourceRecordingID) {
+        writeFileAtomically(dir / recordingRefFileName, skill.sourceRecordingID->uuidString());
+    }
+}
+
+Skill SkillStore::load(const fs::path& dir) const {
+    const fs::path markdownPath = dir / markdownFileName;
+    std::string markdown = readFile(markdownPath);
+    if (!text::isValidUtf8(markdown)) {
+        throw fs::filesystem_error("the file is not UTF-8 text", markdownPath,
+                                   std::make_error_code(std::errc::illegal_byte_sequence));
+    }
+    Skill skill = SkillMarkdown::parse(markdown);
+    if (auto id = Uuid::parse(dir.filename().string())) {
+        skill.id = *id;
+    }
+    if (auto bytes = readFileIfPresent(dir / planFileName)) {
+        try {
+            ExecutionPlanDocument document = decodeExecutionPlan(*bytes);
+            skill.parameters = std::move(document.parameters);
+            skill.plan = std::move(document.plan);
+        } catch (const json::DecodingError&) {
+            // A damaged plan loads as no plan at all, never as part of one.
+        }
+    }
+    if (auto bytes = readFileIfPresent(dir / recordingRefFileName);
+        bytes && text::isValidUtf8(*bytes)) {
+        skill.sourceRecordingID = Uuid::parse(text::trimWhitespaceAndNewlines(*bytes));
+    }
+    return skill;
+}
+
+std::vector<Skill> SkillStore::loadAll() const {
+    std::vector<Skill> skills;
+    std::error_code ec;
+    fs::directory_iterator it(Paths::skills(), ec);
+    if (ec) {
+        return skills;
+    }
+    for (fs::directory_iterator end; it != end; it.increment(ec)) {
+        if (ec) {
+            break;
+        }
+        std::error_code statusError;
+        fs::file_status status = it->symlink_status(statusError);
+        if (statusError || !fs::is_directory(status)) {
+            continue;
+        }
+        try {
+            skills.push_back(load(it->path()));
+        } catch (const fs::filesystem_error&) {
+            // A folder without a readable SKILL.md is not a skill.
+        }
+    }
+    std::stable_sort(skills.begin(), skills.end(),
+                     [](const Skill& a, const Skill& b) { return a.createdAt > b.createdAt; });
+    return skills;
+}
+
+void SkillStore::remove(const Skill& skill) const {
+    const fs::path dir = folder(skill);
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(dir, ec))) {
+        throw fs::filesystem_error("no such skill folder", dir,
+                                   std::make_error_code(std::errc::no_such_file_or_directory));
+    }
+    fs::remove_all(dir);
+}
+
+fs::path SkillStore::markdownURL(const Skill& skill) const {
+    return folder(skill) / markdownFileName;
+}
+
+} // namespace kestro

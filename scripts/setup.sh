@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build and the tests need; packages already present are skipped.
+set -euo pipefail
+
+packages=(
+    g++ cmake ninja-build pkg-config git
+    nlohmann-json3-dev libicu-dev libcurl4-openssl-dev libcpp-httplib-dev
+    libpng-dev libjpeg62-turbo-dev
+    libx11-dev libx11-xcb-dev libxi-dev libxtst-dev libxext-dev libxfixes-dev libxcomposite-dev
+    libxrandr-dev libxrender-dev libxkbcommon-dev libxkbcommon-x11-dev libatspi2.0-dev
+    qt6-base-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    xvfb xauth dbus dbus-x11 at-spi2-core x11-utils x11-xserver-utils fonts-dejavu-core
+)
+if [ "${KESTRO_WITH_FUZZ:-0}" = 1 ]; then
+    packages+=(clang libclang-rt-14-dev)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+    sudo="sudo"
+fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
