@@ -1,0 +1,206 @@
+#include "tests/support/DesktopSession.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+namespace kestro::testing {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+pid_t spawnProcess(const std::vector<std::string>& argv, int stdoutFd, int keepFd) {
+    std::vector<char*> args;
+    for (const auto& a : argv) {
+        args.push_back(const_cast<char*>(a.c_str()));
+    }
+    args.push_back(nullptr);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setpgid(0, 0);
+        int null = ::open("/dev/null", O_RDWR);
+        ::dup2(null, STDIN_FILENO);
+        ::dup2(stdoutFd >= 0 ? stdoutFd : null, STDOUT_FILENO);
+        if (!std::getenv("KESTRO_TEST_CHILD_STDERR")) {
+            ::dup2(null, STDERR_FILENO);
+        }
+        for (int fd = 3; fd < 1024; ++fd) {
+            if (fd != keepFd) {
+                ::close(fd);
+            }
+        }
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+// Reads what a child writes to `fd` until a newline, EOF or the deadline.
+std::string readLine(int fd, double seconds) {
+    std::string out;
+    const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
+    while (Clock::now() < deadline) {
+        pollfd p{fd, POLLIN, 0};
+        int left = static_cast<int>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
+        if (::poll(&p, 1, std::max(left, 1)) <= 0) {
+            continue;
+        }
+        char c;
+        ssize_t n = ::read(fd, &c, 1);
+        if (n <= 0 || c == '\n') {
+            break;
+        }
+        out.push_back(c);
+    }
+    return out;
+}
+
+void terminate(pid_t pid) {
+    if (pid <= 0) {
+        return;
+    }
+    ::kill(-pid, SIGTERM);
+    ::kill(pid, SIGTERM);
+    for (int i = 0; i < 100; ++i) {
+        int status;
+        if (::waitpid(pid, &status, WNOHANG) == pid) {
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ::kill(-pid, SIGKILL);
+    ::kill(pid, SIGKILL);
+    int status;
+    ::waitpid(pid, &status, 0);
+}
+
+} // namespace
+
+DesktopSession::DesktopSession() : DesktopSession(Options{}) {}
+
+DesktopSession::DesktopSession(Options options) {
+    if (const char* d = std::getenv("DISPLAY")) {
+        hadDisplay_ = true;
+        savedDisplay_ = d;
+    }
+    if (const char* b = std::getenv("DBUS_SESSION_BUS_ADDRESS")) {
+        hadBus_ = true;
+        savedBus_ = b;
+    }
+    ok_ = startXvfb(options);
+    if (ok_ && (options.dbus || options.accessibility)) {
+        ok_ = startBus(options.accessibility);
+    }
+}
+
+bool DesktopSession::startXvfb(const Options& options) {
+    int fds[2];
+    if (::pipe(fds) != 0) {
+        error_ = "pipe failed";
+        return false;
+    }
+    // -displayfd makes Xvfb pick a free display and report it only once it accepts clients.
+    const std::string screen =
+        std::to_string(options.width) + "x" + std::to_string(options.height) + "x24";
+    xvfb_ = spawnProcess({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screen,
+                          "-nolisten", "tcp", "+extension", "RANDR", "+extension", "RECORD"},
+                         -1, fds[1]);
+    ::close(fds[1]);
+    std::string number = readLine(fds[0], 15);
+    ::close(fds[0]);
+    if (xvfb_ < 0 || number.empty()) {
+        error_ = "Xvfb did not start";
+        return false;
+    }
+    display_ = ":" + number;
+    ::setenv("DISPLAY", display_.c_str(), 1);
+    return true;
+}
+
+bool DesktopSession::startBus(bool accessibility) {
+    int fds[2];
+    if (::pipe(fds) != 0) {
+        error_ = "pipe failed";
+        return false;
+    }
+    bus_ = spawnProcess({"dbus-daemon", "--session", "--nofork", "--print-address=1"}, fds[1], -1);
+    ::close(fds[1]);
+    busAddress_ = readLine(fds[0], 10);
+    ::close(fds[0]);
+    if (bus_ < 0 || busAddress_.empty()) {
+        error_ = "dbus-daemon did not start";
+        return false;
+    }
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", busAddress_.c_str(), 1);
+    if (accessibility) {
+        // Toolkits expose their accessibility trees only when this is set before they start.
+        int status = run({"dbus-send", "--session", "--print-reply", "--dest=org.a11y.Bus",
+                          "/org/a11y/bus", "org.freedesktop.DBus.Properties.Set",
+                          "string:org.a11y.Status", "string:IsEnabled", "variant:boolean:true"});
+        if (status != 0) {
+            error_ = "could not enable accessibility on the session bus";
+            return false;
+        }
+    }
+    return true;
+}
+
+DesktopSession::~DesktopSession() {
+    for (auto it = children_.rbegin(); it != children_.rend(); ++it) {
+        terminate(*it);
+    }
+    // The accessibility bus launcher and registry were started by the bus: they end with it.
+    terminate(bus_);
+    terminate(xvfb_);
+    if (hadDisplay_) {
+        ::setenv("DISPLAY", savedDisplay_.c_str(), 1);
+    } else {
+        ::unsetenv("DISPLAY");
+    }
+    if (hadBus_) {
+        ::setenv("DBUS_SESSION_BUS_ADDRESS", savedBus_.c_str(), 1);
+    } else {
+        ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    }
+}
+
+pid_t DesktopSession::spawn(const std::vector<std::string>& argv) {
+    pid_t pid = spawnProcess(argv, -1, -1);
+    if (pid > 0) {
+        children_.push_back(pid);
+    }
+    return pid;
+}
+
+void DesktopSession::stop(pid_t pid) {
+    terminate(pid);
+    std::erase(children_, pid);
+}
+
+int DesktopSession::run(const std::vector<std::string>& argv, double timeoutSeconds) {
+    pid_t pid = spawnProcess(argv, -1, -1);
+    if (pid < 0) {
+        return -1;
+    }
+    const auto deadline = Clock::now() + std::chrono::duration<double>(timeoutSeconds);
+    while (Clock::now() < deadline) {
+        int status;
+        if (::waitpid(pid, &status, WNOHANG) == pid) {
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    terminate(pid);
+    return -1;
+}
+
+} // namespace kestro::testing
