@@ -1,0 +1,377 @@
+#include "KestroCore/FileIO.h"
+#include "KestroCore/Paths.h"
+#include "KestroCore/RecordingStore.h"
+#include "KestroCore/Secrets.h"
+#include "KestroCore/SkillStore.h"
+#include "tests/support/TempDataDir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+using namespace kestro;
+using kestro::testing::DataFolderTest;
+using kestro::testing::writeFile;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string slurp(const fs::path& p) { return readFile(p); }
+
+std::vector<std::string> entries(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) {
+        names.push_back(e.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+Skill sampleSkill() {
+    using namespace std::chrono;
+    Skill s;
+    s.name = "File the weekly reefer LTL report";
+    s.trigger = "file weekly reefer report";
+    s.summary = "Logs in, opens the LTL form, fills the week, submits.";
+    s.mode = ExecutionMode::replay;
+    s.appScope = {"org.mozilla.firefox", "org.gnome.TextEditor"};
+    s.createdAt = Date(seconds(1780738200)) + milliseconds(250);
+    s.sourceRecordingID = Uuid::random();
+    s.parameters = {Parameter{.name = "week_ending", .type = ParameterType::date,
+                              .prompt = "Which week's report?", .exampleValue = "2026-06-06",
+                              .usedInSteps = {1}}};
+    s.plan = {PlanStep{.index = 0, .intent = "Open the form", .action = ActionType::click,
+                       .target = AXTarget{.axRole = "AXButton"}, .location = Point{10, 20}},
+              PlanStep{.index = 1, .intent = "Type the week", .action = ActionType::keystroke,
+                       .text = "{{week_ending}}"},
+              PlanStep{.index = 2, .intent = "Submit", .action = ActionType::keystroke,
+                       .keyCode = 36, .modifierFlags = 0x100, .isDestructive = true}};
+    return s;
+}
+
+// Makes a folder read-only for the duration of a test step (root ignores permissions, so
+// callers check `effective()` first).
+struct ReadOnly {
+    explicit ReadOnly(const fs::path& p) : path(p) { ::chmod(path.c_str(), 0555); }
+    ~ReadOnly() { ::chmod(path.c_str(), 0755); }
+    static bool effective() { return ::geteuid() != 0; }
+    fs::path path;
+};
+
+} // namespace
+
+class PathsTest : public DataFolderTest {};
+
+TEST_F(PathsTest, FoldersFollowXdgDataHome) {
+    EXPECT_EQ(Paths::support(), data_.dataHome() / "Kestro");
+    EXPECT_EQ(Paths::skills(), data_.dataHome() / "Kestro" / "skills");
+    auto id = *Uuid::parse("6ba7b810-9dad-11d1-80b4-00c04fd430c8");
+    EXPECT_EQ(Paths::recording(id).filename(), "6BA7B810-9DAD-11D1-80B4-00C04FD430C8");
+    EXPECT_EQ(Secrets::anthropicKeyFileURL(), Paths::support() / "anthropic_key.txt");
+
+    ::setenv("XDG_DATA_HOME", "relative/path", 1); // not absolute: ignored
+    EXPECT_EQ(Paths::support(), data_.home() / ".local" / "share" / "Kestro");
+    ::unsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(Paths::support(), data_.home() / ".local" / "share" / "Kestro");
+}
+
+TEST_F(PathsTest, EnsureDirectoriesCreatesInOrderAndStopsAtTheFirstFailure) {
+    Paths::ensureDirectories();
+    Paths::ensureDirectories();
+    EXPECT_EQ(entries(Paths::support()), (std::vector<std::string>{"logs", "recordings", "skills"}));
+
+    fs::remove_all(Paths::support());
+    writeFile(Paths::skills(), "a file where the folder should be");
+    EXPECT_THROW(Paths::ensureDirectories(), fs::filesystem_error);
+    EXPECT_TRUE(fs::is_directory(Paths::recordings()));
+    EXPECT_FALSE(fs::exists(Paths::logs()));
+}
+
+TEST_F(PathsTest, ApiKeyLookup) {
+    struct Case {
+        const char* env; // nullptr: unset
+        const char* file; // nullptr: no file
+        std::optional<std::string> key;
+    } cases[] = {
+        {"  sk-env \n", "sk-file", "sk-env"},
+        {" \t\n", "sk-file\n", "sk-file"},
+        {"", "\u2028 sk-file \u00A0", "sk-file"},
+        {nullptr, "sk-file\r\n", "sk-file"},
+        {nullptr, "   \n", std::nullopt},
+        {nullptr, "", std::nullopt},
+        {nullptr, "sk-\xFF", std::nullopt},
+        {nullptr, nullptr, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        if (c.env) {
+            ::setenv("ANTHROPIC_API_KEY", c.env, 1);
+        } else {
+            ::unsetenv("ANTHROPIC_API_KEY");
+        }
+        fs::remove(Secrets::anthropicKeyFileURL());
+        if (c.file) {
+            writeFile(Secrets::anthropicKeyFileURL(), c.file);
+        }
+        EXPECT_EQ(Secrets::anthropicAPIKey(), c.key) << (c.env ? c.env : "(unset)");
+        EXPECT_EQ(Secrets::hasAnthropicKey(), c.key.has_value());
+    }
+    ::unsetenv("ANTHROPIC_API_KEY");
+}
+
+TEST(FileIO, AtomicWriteReplacesWholeAndLeavesNoTemporaryFile) {
+    kestro::testing::TempDataDir data;
+    const fs::path file = data.root() / "doc.json";
+    writeFileAtomically(file, "first");
+    writeFileAtomically(file, "second, longer");
+    EXPECT_EQ(slurp(file), "second, longer");
+    EXPECT_EQ(entries(data.root()), (std::vector<std::string>{"data", "doc.json", "home"}));
+    EXPECT_THROW(writeFileAtomically(data.root() / "missing" / "doc.json", "x"),
+                 fs::filesystem_error);
+    if (ReadOnly::effective()) {
+        ReadOnly guard(data.root());
+        EXPECT_THROW(writeFileAtomically(file, "third"), fs::filesystem_error);
+        EXPECT_EQ(slurp(file), "second, longer");
+    }
+}
+
+TEST(FileIO, AFailedRenameRemovesTheTemporaryFile) {
+    kestro::testing::TempDataDir data;
+    const fs::path target = data.root() / "taken";
+    fs::create_directories(target / "child"); // rename over a non-empty folder fails
+    EXPECT_THROW(writeFileAtomically(target, "x"), fs::filesystem_error);
+    EXPECT_TRUE(fs::is_directory(target / "child"));
+    for (const auto& name : entries(data.root())) {
+        EXPECT_FALSE(isTemporaryFile(name)) << name;
+    }
+}
+
+class SkillStoreTest : public DataFolderTest {
+protected:
+    SkillStore store;
+};
+
+TEST_F(SkillStoreTest, SaveAndLoadRoundTrip) {
+    Skill s = sampleSkill();
+    store.save(s);
+    const fs::path dir = Paths::skill(s.id);
+    EXPECT_EQ(entries(dir),
+              (std::vector<std::string>{"SKILL.md", "execution_plan.json", "recording.ref"}));
+    EXPECT_EQ(slurp(dir / "recording.ref"), s.sourceRecordingID->uuidString());
+    EXPECT_EQ(slurp(dir / "execution_plan.json").find("\"parameters\""),
+              slurp(dir / "execution_plan.json").find('"'));
+
+    Skill back = store.load(dir);
+    EXPECT_EQ(back.id, s.id);
+    EXPECT_EQ(back.name, s.name);
+    EXPECT_EQ(back.trigger, s.trigger);
+    EXPECT_EQ(back.summary, s.summary);
+    EXPECT_EQ(back.mode, ExecutionMode::replay);
+    EXPECT_EQ(back.appScope, s.appScope);
+    EXPECT_EQ(back.createdAt, truncatedToSeconds(s.createdAt));
+    EXPECT_EQ(back.sourceRecordingID, s.sourceRecordingID);
+    ASSERT_EQ(back.parameters.size(), 1u);
+    EXPECT_EQ(back.parameters[0].id, s.parameters[0].id);
+    EXPECT_EQ(back.parameters[0].usedInSteps, (std::vector<std::int64_t>{1}));
+    ASSERT_EQ(back.plan.size(), 3u);
+    EXPECT_EQ(back.plan[0].target, s.plan[0].target);
+    EXPECT_EQ(back.plan[0].location, (Point{10, 20}));
+    EXPECT_EQ(back.plan[1].text, "{{week_ending}}");
+    EXPECT_EQ(back.plan[2].keyCode, 36);
+    EXPECT_TRUE(back.plan[2].isDestructive);
+    EXPECT_EQ(store.markdownURL(s), dir / "SKILL.md");
+}
+
+TEST_F(SkillStoreTest, SavingWithoutSourceLeavesAnEarlierReference) {
+    Skill s = sampleSkill();
+    store.save(s);
+    const Uuid old = *s.sourceRecordingID;
+    s.sourceRecordingID.reset();
+    store.save(s);
+    EXPECT_EQ(store.load(Paths::skill(s.id)).sourceRecordingID, old);
+}
+
+TEST_F(SkillStoreTest, RecordingReferenceForms) {
+    Skill s = sampleSkill();
+    store.save(s);
+    const fs::path ref = Paths::skill(s.id) / "recording.ref";
+    const std::string upper = s.sourceRecordingID->uuidString();
+    std::string lower = upper;
+    std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
+    struct Case {
+        std::string content;
+        bool found;
+    } cases[] = {{lower, true}, {upper + "\n", true}, {"  " + upper + "\r\n", true},
+                 {"", false},   {upper + "x", false}, {"\xFF" + upper, false}};
+    for (const auto& c : cases) {
+        writeFile(ref, c.content);
+        EXPECT_EQ(store.load(Paths::skill(s.id)).sourceRecordingID.has_value(), c.found)
+            << c.content;
+    }
+}
+
+TEST_F(SkillStoreTest, ADamagedPlanLoadsAsNoPlanAtAll) {
+    Skill s = sampleSkill();
+    store.save(s);
+    const fs::path plan = Paths::skill(s.id) / "execution_plan.json";
+    const std::string good = slurp(plan);
+    json::Value v = json::parse(good);
+    json::Value badStep = v;
+    badStep["plan"][1]["action"] = "Click";
+    json::Value noPlan = v;
+    noPlan.erase("plan");
+    json::Value noDestructive = v;
+    noDestructive["plan"][2].erase("isDestructive");
+    for (const std::string& damaged :
+         {json::writeStored(badStep), json::writeStored(noPlan), json::writeStored(noDestructive),
+          good.substr(0, good.size() / 2), std::string("\xFF\xFE")}) {
+        writeFile(plan, damaged);
+        Skill back = store.load(Paths::skill(s.id));
+        EXPECT_TRUE(back.parameters.empty());
+        EXPECT_TRUE(back.plan.empty());
+        EXPECT_EQ(back.name, s.name);
+    }
+}
+
+TEST_F(SkillStoreTest, LoadAllSkipsWhatIsNotASkillAndSortsNewestFirst) {
+    using namespace std::chrono;
+    Skill older = sampleSkill();
+    older.createdAt = Date(seconds(1000));
+    Skill newer = sampleSkill();
+    newer.createdAt = Date(seconds(5000));
+    store.save(older);
+    store.save(newer);
+    writeFile(Paths::skills() / ".DS_Store", "x");
+    fs::create_directories(Paths::skills() / "empty-folder");
+    writeFile(Paths::skills() / "undated" / "SKILL.md", "no front matter\n");
+    writeFile(Paths::skills() / "binary" / "SKILL.md", "---\nname: \xC3\x28\n---\n");
+    fs::create_symlink(Paths::skill(newer.id), Paths::skills() / "link-to-skill");
+
+    auto all = store.loadAll();
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_EQ(all[0].id, newer.id);
+    EXPECT_EQ(all[1].id, older.id);
+    EXPECT_EQ(all[2].name, "Untitled skill"); // dated 1970: sorts last
+    EXPECT_EQ(all[2].summary, "no front matter");
+    EXPECT_THROW(store.load(Paths::skills() / "empty-folder"), fs::filesystem_error);
+    EXPECT_THROW(store.load(Paths::skills() / "binary"), fs::filesystem_error);
+    // A folder not named by a UUID gets a new id at every load.
+    EXPECT_NE(store.load(Paths::skills() / "undated").id, store.load(Paths::skills() / "undated").id);
+
+    fs::remove_all(Paths::skills());
+    EXPECT_TRUE(store.loadAll().empty());
+}
+
+TEST_F(SkillStoreTest, DeleteRemovesTheFolderAndAMissingOneThrows) {
+    Skill s = sampleSkill();
+    store.save(s);
+    store.remove(s);
+    EXPECT_FALSE(fs::exists(Paths::skill(s.id)));
+    EXPECT_THROW(store.remove(s), fs::filesystem_error);
+}
+
+TEST_F(SkillStoreTest, LowerCaseFolderIsFoundForEditAndDelete) {
+    Skill s = sampleSkill();
+    store.save(s);
+    std::string lower = s.id.uuidString();
+    std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
+    fs::rename(Paths::skill(s.id), Paths::skills() / lower);
+
+    auto all = store.loadAll();
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_EQ(all[0].id, s.id);
+    EXPECT_EQ(store.markdownURL(all[0]), Paths::skills() / lower / "SKILL.md");
+    store.save(all[0]); // saved where it lives, not into a second folder
+    EXPECT_EQ(entries(Paths::skills()), (std::vector<std::string>{lower}));
+    store.remove(all[0]);
+    EXPECT_TRUE(entries(Paths::skills()).empty());
+}
+
+TEST_F(SkillStoreTest, AFailedSaveKeepsThePreviousFiles) {
+    Skill s = sampleSkill();
+    store.save(s);
+    const fs::path dir = Paths::skill(s.id);
+    const std::string markdown = slurp(dir / "SKILL.md");
+    Skill broken = s;
+    broken.name = "Renamed";
+    broken.plan[0].location = Point{std::nan(""), 0};
+    EXPECT_THROW(store.save(broken), json::EncodingError);
+    EXPECT_EQ(slurp(dir / "SKILL.md"), markdown); // nothing half-written
+    if (ReadOnly::effective()) {
+        ReadOnly guard(dir);
+        broken.plan[0].location = Point{1, 1};
+        EXPECT_THROW(store.save(broken), fs::filesystem_error);
+        EXPECT_EQ(slurp(dir / "SKILL.md"), markdown);
+    }
+    EXPECT_EQ(entries(dir),
+              (std::vector<std::string>{"SKILL.md", "execution_plan.json", "recording.ref"}));
+}
+
+class RecordingStoreTest : public DataFolderTest {
+protected:
+    Recording sample(long long startSeconds) {
+        Recording r;
+        r.startedAt = Date(std::chrono::seconds(startSeconds)) + std::chrono::milliseconds(700);
+        r.endedAt = r.startedAt + std::chrono::seconds(3);
+        r.frames = {FrameRef{.relativePath = "frames/000001.png", .pixelSize = Size{4, 4}}};
+        return r;
+    }
+    RecordingStore store;
+};
+
+TEST_F(RecordingStoreTest, SaveCreatesEveryFolderAndLoadsBack) {
+    Recording r = sample(36000);
+    const fs::path frames = store.prepareFramesDirectory(r.id);
+    EXPECT_EQ(frames, Paths::recording(r.id) / "frames");
+    writeFile(frames / "000001.png", "png");
+    store.save(r);
+    store.save(r); // replaces the document, leaves the frames
+    EXPECT_EQ(entries(Paths::recording(r.id)), (std::vector<std::string>{"frames", "recording.json"}));
+    EXPECT_TRUE(fs::exists(frames / "000001.png"));
+    auto back = store.load(r.id);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->startedAt, Date(std::chrono::seconds(36000)));
+    EXPECT_EQ(store.frameURL(r.id, back->frames[0].relativePath), frames / "000001.png");
+    EXPECT_EQ(store.frameURL(r.id, "frames/000099.png"), frames / "000099.png");
+    EXPECT_FALSE(fs::exists(store.framesDirectory(Uuid::random())));
+}
+
+TEST_F(RecordingStoreTest, UnreadableDocumentsAreMissing) {
+    Recording r = sample(1000);
+    store.save(r);
+    const fs::path doc = Paths::recording(r.id) / "recording.json";
+    json::Value v = json::parse(slurp(doc));
+    v["startedAt"] = "1970-01-01T00:16:40.700Z";
+    writeFile(doc, json::writeStored(v));
+    EXPECT_FALSE(store.load(r.id));
+    writeFile(doc, "{");
+    EXPECT_FALSE(store.load(r.id));
+    EXPECT_FALSE(store.load(Uuid::random()));
+    EXPECT_THROW(store.remove(Uuid::random()), fs::filesystem_error);
+    EXPECT_TRUE(store.loadAll().empty());
+}
+
+TEST_F(RecordingStoreTest, LoadAllTakesUuidFoldersNewestFirst) {
+    Recording a = sample(1000), b = sample(3000), c = sample(2000);
+    for (const auto* r : {&a, &b, &c}) {
+        store.save(*r);
+    }
+    writeFile(Paths::recordings() / ".hidden", "x");
+    writeFile(Paths::recordings() / Uuid::random().uuidString(), "a plain file");
+    std::string lower = c.id.uuidString();
+    std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
+    fs::rename(Paths::recording(c.id), Paths::recordings() / lower);
+
+    auto all = store.loadAll();
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_EQ(all[0].id, b.id);
+    EXPECT_EQ(all[1].id, c.id);
+    EXPECT_EQ(all[2].id, a.id);
+    store.remove(c.id);
+    EXPECT_FALSE(fs::exists(Paths::recordings() / lower));
+    fs::remove_all(Paths::recordings());
+    EXPECT_TRUE(store.loadAll().empty());
+}
