@@ -106,6 +106,12 @@ std::optional<Date> parseIsoDate(std::string_view s) {
     const std::int64_t days =
         daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
     const std::int64_t total = days * 86400 + hour * 3600 + minute * 60 + second - offsetSeconds;
+    // The clock counts nanoseconds: years far outside 1678-2261 cannot be held.
+    using Limits = std::chrono::duration<std::int64_t>;
+    const auto limit = std::chrono::duration_cast<Limits>(Date::duration::max()).count() - 1;
+    if (total > limit || total < -limit) {
+        return std::nullopt;
+    }
     return Date(std::chrono::seconds(total));
 }
 

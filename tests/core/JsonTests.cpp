@@ -140,6 +140,9 @@ TEST(IsoDate, ParsesOnlyTheWholeSecondInternetForm) {
         {"2026-06-06T09:30:60Z", std::nullopt},
         {"2026-06-06T09:30:00z", std::nullopt},
         {"", std::nullopt},
+        {"1013-06-06T09:30:00Z", std::nullopt}, // beyond what the clock can hold
+        {"9999-12-31T23:59:59Z", std::nullopt},
+        {"2200-01-01T00:00:00Z", 7258118400},
     };
     for (const auto& c : cases) {
         auto parsed = kestro::parseIsoDate(c.text);

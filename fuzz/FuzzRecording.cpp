@@ -1,0 +1,8 @@
+#include "fuzz/FuzzChecks.h"
+
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    kestro::fuzz::checkRecording(std::string_view(reinterpret_cast<const char*>(data), size));
+    return 0;
+}
