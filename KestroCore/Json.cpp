@@ -9,49 +9,67 @@ namespace kestro::json {
 
 namespace {
 
-void writeString(std::string& out, const std::string& raw, bool escapeSlash) {
-    const std::string clean = text::isValidUtf8(raw) ? std::string() : text::sanitizeUtf8(raw);
-    const std::string& s = clean.empty() ? raw : clean;
+void writeEscaped(std::string& out, std::string_view s, bool escapeSlash) {
     out.push_back('"');
-    for (char ch : s) {
-        auto c = static_cast<unsigned char>(ch);
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        const char* escape = nullptr;
+        char unicode[7];
         switch (c) {
         case '"':
-            out += "\\\"";
+            escape = "\\\"";
             break;
         case '\\':
-            out += "\\\\";
+            escape = "\\\\";
             break;
         case '/':
-            out += escapeSlash ? "\\/" : "/";
+            escape = escapeSlash ? "\\/" : nullptr;
             break;
         case '\b':
-            out += "\\b";
+            escape = "\\b";
             break;
         case '\f':
-            out += "\\f";
+            escape = "\\f";
             break;
         case '\n':
-            out += "\\n";
+            escape = "\\n";
             break;
         case '\r':
-            out += "\\r";
+            escape = "\\r";
             break;
         case '\t':
-            out += "\\t";
+            escape = "\\t";
             break;
         default:
             if (c < 0x20) {
                 static constexpr char hex[] = "0123456789abcdef";
-                out += "\\u00";
-                out.push_back(hex[c >> 4]);
-                out.push_back(hex[c & 0x0F]);
-            } else {
-                out.push_back(ch);
+                unicode[0] = '\\';
+                unicode[1] = 'u';
+                unicode[2] = '0';
+                unicode[3] = '0';
+                unicode[4] = hex[c >> 4];
+                unicode[5] = hex[c & 0x0F];
+                unicode[6] = 0;
+                escape = unicode;
             }
         }
+        if (escape) {
+            out.append(s.data() + run, i - run);
+            out.append(escape);
+            run = i + 1;
+        }
     }
+    out.append(s.data() + run, s.size() - run);
     out.push_back('"');
+}
+
+void writeString(std::string& out, const std::string& raw, bool escapeSlash) {
+    if (text::isValidUtf8(raw)) {
+        writeEscaped(out, raw, escapeSlash);
+    } else {
+        writeEscaped(out, text::sanitizeUtf8(raw), escapeSlash);
+    }
 }
 
 void writeDouble(std::string& out, double d) {

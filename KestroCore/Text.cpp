@@ -83,6 +83,10 @@ template <typename Pred> std::string trimBy(std::string_view s, Pred pred) {
 
 bool isValidUtf8(std::string_view bytes) {
     for (std::size_t i = 0; i < bytes.size();) {
+        if (static_cast<unsigned char>(bytes[i]) < 0x80) {
+            ++i;
+            continue;
+        }
         char32_t c;
         std::size_t skip;
         std::size_t n = decodeOne(bytes, i, c, skip);
