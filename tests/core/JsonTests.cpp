@@ -155,3 +155,9 @@ TEST(IsoDate, ParsesOnlyTheWholeSecondInternetForm) {
         }
     }
 }
+
+TEST(JsonReader, DeepNestingIsRejectedOrReadWithoutExhaustingTheStack) {
+    EXPECT_THROW(json::parse(std::string(1000000, '[')), json::DecodingError);
+    const std::string deep = std::string(200000, '[') + std::string(200000, ']');
+    EXPECT_NO_THROW(json::parse(deep));
+}
