@@ -1,0 +1,135 @@
+#include "KestroCore/HotkeyEngine.h"
+
+#include <algorithm>
+#include <array>
+
+namespace kestro {
+
+namespace et = platform::event_type;
+namespace ef = platform::event_field;
+namespace flag = platform::event_flag;
+
+namespace {
+constexpr std::array<std::int64_t, 2> controlKeyCodes = {platform::key_code::control,
+                                                         platform::key_code::rightControl};
+constexpr std::int64_t slashKeyCode = platform::key_code::slash;
+constexpr std::int64_t escapeKeyCode = platform::key_code::escape;
+} // namespace
+
+HotkeyEngine::HotkeyEngine(platform::EventTaps& taps, platform::MainQueue& queue,
+                           const platform::Clock& mediaClock)
+    : taps_(taps), queue_(queue), clock_(mediaClock), self_(std::make_shared<HotkeyEngine*>(this)) {
+}
+
+HotkeyEngine::~HotkeyEngine() {
+    stop();
+}
+
+std::vector<platform::KeyChord> HotkeyEngine::interceptedKeys() const {
+    std::vector<platform::KeyChord> keys{{platform::key_code::slash, flag::control, flag::command}};
+    if (isCasting_) {
+        keys.push_back({platform::key_code::escape, 0, 0});
+    }
+    return keys;
+}
+
+void HotkeyEngine::setCasting(bool casting) {
+    if (casting == isCasting_) {
+        return;
+    }
+    isCasting_ = casting;
+    // Where keys are reserved in advance, Escape is reserved only while a cast runs. A refusal
+    // leaves Escape reaching the front application too; the panic is still reported.
+    if (tap_) {
+        tap_->setInterceptedKeys(interceptedKeys());
+    }
+}
+
+bool HotkeyEngine::start() {
+    if (tap_) {
+        return true;
+    }
+    auto tap = taps_.createTap(
+        platform::TapPlacement::headInsert, platform::TapOptions::defaultFilter, eventMask,
+        [this](std::uint32_t type, const platform::InputEvent& event) {
+            return handle(type, event);
+        },
+        interceptedKeys());
+    if (!tap) {
+        return false;
+    }
+    tap_ = std::move(tap);
+    runLoopSource_ = tap_->addToMainRunLoop();
+    tap_->setEnabled(true);
+    return true;
+}
+
+void HotkeyEngine::stop() {
+    if (tap_) {
+        tap_->setEnabled(false);
+    }
+    if (runLoopSource_) {
+        runLoopSource_->cancel();
+    }
+    runLoopSource_.reset();
+    tap_.reset();
+}
+
+platform::TapDecision HotkeyEngine::handle(std::uint32_t type, const platform::InputEvent& event) {
+    if (type == et::tapDisabledByTimeout || type == et::tapDisabledByUserInput) {
+        if (tap_) {
+            tap_->setEnabled(true);
+        }
+        return platform::TapDecision::pass;
+    }
+    const std::int64_t keyCode = event.integerValue(ef::keyboardEventKeycode);
+    const std::uint64_t flags = event.flags;
+    if (type == et::keyDown) {
+        sawOtherKeySinceControl_ = true;
+        if (keyCode == slashKeyCode && (flags & flag::control) != 0 &&
+            (flags & flag::command) == 0) {
+            emit(Event::openPalette);
+            return platform::TapDecision::consume;
+        }
+        if (keyCode == escapeKeyCode && isCasting_) {
+            emit(Event::panic);
+            return platform::TapDecision::consume;
+        }
+        return platform::TapDecision::pass;
+    }
+    if (type == et::flagsChanged && std::find(controlKeyCodes.begin(), controlKeyCodes.end(),
+                                              keyCode) != controlKeyCodes.end()) {
+        const bool controlDown = (flags & flag::control) != 0;
+        if (controlDown && !controlWasDown_) {
+            handleControlRisingEdge();
+        }
+        controlWasDown_ = controlDown;
+    }
+    return platform::TapDecision::pass;
+}
+
+void HotkeyEngine::handleControlRisingEdge() {
+    const double now = clock_.monotonicSeconds();
+    if (now - lastControlDownTime_ < doubleTapWindow && !sawOtherKeySinceControl_) {
+        emit(Event::toggleRecording);
+        lastControlDownTime_ = 0;
+    } else {
+        lastControlDownTime_ = now;
+    }
+    sawOtherKeySinceControl_ = false;
+}
+
+void HotkeyEngine::emit(Event event) {
+    queue_.post([weak = std::weak_ptr<HotkeyEngine*>(self_), event] {
+        auto self = weak.lock();
+        if (!self) {
+            return;
+        }
+        auto callback = (*self)->onEvent;
+        if (callback) {
+            callback(event);
+        }
+    });
+}
+
+} // namespace kestro

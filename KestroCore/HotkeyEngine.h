@@ -1,0 +1,66 @@
+#pragma once
+
+#include "platform/Clock.h"
+#include "platform/EventTap.h"
+#include "platform/MainQueue.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace kestro {
+
+// Recognises the global hotkeys anywhere on the desktop: a double tap of Control toggles
+// recording, Control-/ opens the palette, Escape aborts a running cast. An active tap at the
+// head of the input stream consumes Control-/ always and Escape while casting, and passes every
+// other event on, the Control presses of the double tap included. Each hotkey reaches `onEvent`
+// in a later main-queue work item. Main thread only.
+class HotkeyEngine {
+public:
+    enum class Event { toggleRecording, openPalette, panic };
+
+    // Key-down and flags-changed events.
+    static constexpr std::uint64_t eventMask = 0x1400;
+    static constexpr double doubleTapWindow = 0.3;
+
+    HotkeyEngine(platform::EventTaps& taps, platform::MainQueue& queue,
+                 const platform::Clock& mediaClock);
+    // Removes a running tap: its callback must not outlive the engine.
+    ~HotkeyEngine();
+    HotkeyEngine(const HotkeyEngine&) = delete;
+    HotkeyEngine& operator=(const HotkeyEngine&) = delete;
+
+    // Receiver of every recognised hotkey; read when the work item runs.
+    std::function<void(Event)> onEvent;
+
+    // True exactly while a cast runs; enables the Escape hotkey.
+    bool isCasting() const { return isCasting_; }
+    void setCasting(bool casting);
+
+    // Installs the tap; true when one is running afterwards. Repeated calls are harmless.
+    bool start();
+    // Removes the tap. The double-tap state is kept.
+    void stop();
+    bool isRunning() const { return tap_ != nullptr; }
+
+private:
+    platform::TapDecision handle(std::uint32_t type, const platform::InputEvent& event);
+    void handleControlRisingEdge();
+    void emit(Event event);
+    std::vector<platform::KeyChord> interceptedKeys() const;
+
+    platform::EventTaps& taps_;
+    platform::MainQueue& queue_;
+    const platform::Clock& clock_;
+    bool isCasting_ = false;
+    std::unique_ptr<platform::EventTap> tap_;
+    std::unique_ptr<platform::MainQueue::Token> runLoopSource_;
+    // Seconds of the monotonic media clock (since boot, so never near the initial 0 in use).
+    double lastControlDownTime_ = 0;
+    bool controlWasDown_ = false;
+    bool sawOtherKeySinceControl_ = false;
+    std::shared_ptr<HotkeyEngine*> self_;
+};
+
+} // namespace kestro
