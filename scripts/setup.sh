@@ -8,6 +8,7 @@ packages=(
     libpng-dev libjpeg62-turbo-dev
     libx11-dev libx11-xcb-dev libxi-dev libxtst-dev libxext-dev libxfixes-dev libxcomposite-dev
     libxrandr-dev libxrender-dev libxkbcommon-dev libxkbcommon-x11-dev libatspi2.0-dev
+    libxcb1-dev libglib2.0-dev xkb-data
     qt6-base-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth dbus dbus-x11 at-spi2-core x11-utils x11-xserver-utils fonts-dejavu-core

@@ -1,0 +1,504 @@
+#include "platform/linux/X11EventTaps.h"
+
+#include "platform/linux/SessionLockWatch.h"
+#include "platform/linux/X11InputTranslator.h"
+#include "platform/linux/X11KeyTable.h"
+#include "platform/linux/X11Monitors.h"
+#include "platform/linux/XSettings.h"
+
+#include <X11/XKBlib.h>
+#include <X11/Xlib-xcb.h>
+#include <X11/Xlib.h>
+#include <X11/Xproto.h>
+#include <X11/extensions/XInput2.h>
+#include <X11/extensions/record.h>
+#include <xcb/xcb.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+
+namespace kestro::platform::linux_x11 {
+
+namespace et = platform::event_type;
+
+struct X11EventTaps::Shared {
+    // Key presses (X key code, modifier mask) our active filters hold passive grabs on.
+    std::multiset<std::pair<std::uint8_t, std::uint16_t>> grabs;
+    std::unique_ptr<SessionLockWatch> lock;
+    CostObserver costObserver;
+
+    bool keysWithheld() const { return lock && lock->active(); }
+    void reportCost(std::chrono::steady_clock::time_point start, int events) const {
+        if (costObserver) {
+            costObserver(
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+                events);
+        }
+    }
+};
+
+namespace {
+
+constexpr std::uint64_t keyTypes =
+    eventMaskBit(et::keyDown) | eventMaskBit(et::keyUp) | eventMaskBit(et::flagsChanged);
+constexpr std::uint64_t buttonTypes =
+    eventMaskBit(et::leftMouseDown) | eventMaskBit(et::leftMouseUp) |
+    eventMaskBit(et::rightMouseDown) | eventMaskBit(et::rightMouseUp) |
+    eventMaskBit(et::scrollWheel);
+constexpr std::uint64_t motionTypes = eventMaskBit(et::mouseMoved) |
+                                      eventMaskBit(et::leftMouseDragged) |
+                                      eventMaskBit(et::rightMouseDragged);
+
+// The device events of one tap: RECORD data on one connection; XInput2 raw events, keymap
+// changes and the RECORD context on the other.
+class InputStream {
+public:
+    using Sink = std::function<int(const TranslatedEvent&)>;
+
+    static std::unique_ptr<InputStream> open(MainQueue& queue, std::uint64_t mask, Sink sink,
+                                             std::shared_ptr<X11EventTaps::Shared> shared);
+    ~InputStream();
+    InputStream(const InputStream&) = delete;
+    InputStream& operator=(const InputStream&) = delete;
+
+private:
+    InputStream() = default;
+    bool start(MainQueue& queue, std::uint64_t mask);
+    static void recorded(XPointer closure, XRecordInterceptData* data);
+    void onControl();
+    void onData();
+
+    Display* control_ = nullptr;
+    Display* data_ = nullptr;
+    XRecordContext context_ = 0;
+    bool recording_ = false;
+    bool closing_ = false;
+    int xiOpcode_ = 0;
+    int xkbEventBase_ = -1;
+    std::unique_ptr<X11InputTranslator> translator_;
+    std::vector<X11CoreEvent> pending_;
+    Sink sink_;
+    std::shared_ptr<X11EventTaps::Shared> shared_;
+    std::unique_ptr<MainQueue::Token> controlWatch_;
+    std::unique_ptr<MainQueue::Token> dataWatch_;
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+};
+
+std::unique_ptr<InputStream> InputStream::open(MainQueue& queue, std::uint64_t mask, Sink sink,
+                                               std::shared_ptr<X11EventTaps::Shared> shared) {
+    std::unique_ptr<InputStream> stream(new InputStream());
+    stream->sink_ = std::move(sink);
+    stream->shared_ = std::move(shared);
+    if (!stream->start(queue, mask)) {
+        return nullptr;
+    }
+    return stream;
+}
+
+bool InputStream::start(MainQueue& queue, std::uint64_t mask) {
+    control_ = XOpenDisplay(nullptr);
+    data_ = XOpenDisplay(nullptr);
+    if (!control_ || !data_) {
+        return false;
+    }
+    int event = 0, error = 0;
+    int major = 2, minor = 2;
+    if (!XQueryExtension(control_, "XInputExtension", &xiOpcode_, &event, &error) ||
+        XIQueryVersion(control_, &major, &minor) != Success || major < 2 ||
+        (major == 2 && minor < 2)) {
+        return false;
+    }
+    int recordMajor = 0, recordMinor = 0;
+    if (!XRecordQueryVersion(control_, &recordMajor, &recordMinor)) {
+        return false;
+    }
+    int xkbOpcode = 0, xkbError = 0, xkbMajor = XkbMajorVersion, xkbMinor = XkbMinorVersion;
+    if (XkbQueryExtension(control_, &xkbOpcode, &xkbEventBase_, &xkbError, &xkbMajor, &xkbMinor)) {
+        const unsigned selected = XkbNewKeyboardNotifyMask | XkbMapNotifyMask;
+        XkbSelectEvents(control_, XkbUseCoreKbd, selected, selected);
+    }
+    auto keymap = X11Keymap::fromConnection(XGetXCBConnection(control_));
+    if (!keymap) {
+        return false;
+    }
+    X11InputTranslator::ClickSettings clicks;
+    if (auto ms = readXSettingsInteger(control_, "Net/DoubleClickTime"); ms && *ms > 0) {
+        clicks.doubleClickMilliseconds = static_cast<std::uint32_t>(*ms);
+    }
+    if (auto px = readXSettingsInteger(control_, "Net/DoubleClickDistance"); px && *px >= 0) {
+        clicks.doubleClickDistance = *px;
+    }
+    translator_ = std::make_unique<X11InputTranslator>(std::move(keymap), clicks,
+                                                       mainMonitorOrigin(listMonitors(control_)));
+
+    // The raw events of master devices only: selecting every device would double each one.
+    unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+    int firstCore = MotionNotify, lastCore = KeyPress;
+    if (mask & keyTypes) {
+        XISetMask(bits, XI_RawKeyPress);
+        XISetMask(bits, XI_RawKeyRelease);
+        firstCore = std::min(firstCore, KeyPress);
+        lastCore = std::max(lastCore, KeyRelease);
+    }
+    if (mask & buttonTypes) {
+        XISetMask(bits, XI_RawButtonPress);
+        XISetMask(bits, XI_RawButtonRelease);
+        firstCore = std::min(firstCore, ButtonPress);
+        lastCore = std::max(lastCore, ButtonRelease);
+    }
+    if (mask & motionTypes) {
+        XISetMask(bits, XI_RawMotion);
+        firstCore = std::min(firstCore, MotionNotify);
+        lastCore = std::max(lastCore, MotionNotify);
+    }
+    XIEventMask selection{XIAllMasterDevices, sizeof bits, bits};
+    XISelectEvents(control_, DefaultRootWindow(control_), &selection, 1);
+
+    XRecordRange* range = XRecordAllocRange();
+    if (!range) {
+        return false;
+    }
+    range->device_events.first = static_cast<unsigned char>(firstCore);
+    range->device_events.last = static_cast<unsigned char>(lastCore);
+    XRecordClientSpec clients = XRecordAllClients;
+    context_ = XRecordCreateContext(control_, 0, &clients, 1, &range, 1);
+    XFree(range);
+    XSync(control_, False);
+    if (!context_ || !XRecordEnableContextAsync(data_, context_, &InputStream::recorded,
+                                                reinterpret_cast<XPointer>(this))) {
+        return false;
+    }
+    recording_ = true;
+    XFlush(data_);
+
+    controlWatch_ = queue.watch(ConnectionNumber(control_), MainQueue::FdEvents::readable, [this] {
+        const auto start = std::chrono::steady_clock::now();
+        onControl();
+        shared_->reportCost(start, 0);
+    });
+    dataWatch_ =
+        queue.watch(ConnectionNumber(data_), MainQueue::FdEvents::readable, [this] { onData(); });
+    return true;
+}
+
+InputStream::~InputStream() {
+    closing_ = true;
+    controlWatch_.reset();
+    dataWatch_.reset();
+    if (recording_) {
+        XRecordDisableContext(control_, context_);
+        XRecordFreeContext(control_, context_);
+        XSync(control_, False);
+    }
+    if (data_) {
+        XCloseDisplay(data_);
+    }
+    if (control_) {
+        XCloseDisplay(control_);
+    }
+}
+
+void InputStream::recorded(XPointer closure, XRecordInterceptData* data) {
+    auto* self = reinterpret_cast<InputStream*>(closure);
+    if (!self->closing_ && data->category == XRecordFromServer && data->data_len * 4 >= 32) {
+        xEvent wire;
+        std::memcpy(&wire, data->data, sizeof wire);
+        X11CoreEvent e;
+        e.type = static_cast<std::uint8_t>(wire.u.u.type & 0x7F);
+        e.detail = wire.u.u.detail;
+        e.time = static_cast<std::uint32_t>(wire.u.keyButtonPointer.time);
+        e.rootX = wire.u.keyButtonPointer.rootX;
+        e.rootY = wire.u.keyButtonPointer.rootY;
+        e.state = wire.u.keyButtonPointer.state;
+        self->pending_.push_back(e);
+    }
+    XRecordFreeData(data);
+}
+
+void InputStream::onControl() {
+    bool ring = false;
+    bool reload = false;
+    for (int round = 0; round < 2; ++round) {
+        while (XPending(control_)) {
+            XEvent event;
+            XNextEvent(control_, &event);
+            if (event.type == GenericEvent && event.xcookie.extension == xiOpcode_) {
+                ring = true;
+            } else if (xkbEventBase_ >= 0 && event.type == xkbEventBase_) {
+                const auto& xkb = reinterpret_cast<const XkbEvent&>(event);
+                reload = reload || xkb.any.xkb_type == XkbNewKeyboardNotify ||
+                         xkb.any.xkb_type == XkbMapNotify;
+            } else if (event.type == MappingNotify) {
+                reload = true;
+            }
+        }
+        if (!reload) {
+            break;
+        }
+        // Reading the new keymap takes round trips that may queue further events.
+        if (auto keymap = X11Keymap::fromConnection(XGetXCBConnection(control_))) {
+            translator_->setKeymap(std::move(keymap));
+        }
+        reload = false;
+    }
+    if (ring) {
+        // A request with a reply makes the server flush RECORD's buffer to the data connection
+        // now instead of at its next flush, which may be one input event later.
+        xcb_connection_t* connection = XGetXCBConnection(control_);
+        xcb_discard_reply(connection, xcb_get_input_focus(connection).sequence);
+        xcb_flush(connection);
+    }
+}
+
+void InputStream::onData() {
+    const auto start = std::chrono::steady_clock::now();
+    onControl(); // keymap changes the server made before these events
+    XRecordProcessReplies(data_);
+    std::vector<X11CoreEvent> batch;
+    batch.swap(pending_);
+    std::weak_ptr<int> alive = alive_;
+    auto shared = shared_;
+    int delivered = 0;
+    for (const auto& event : batch) {
+        if (auto translated = translator_->translate(event)) {
+            delivered += sink_(*translated);
+            if (alive.expired()) {
+                return; // the callback removed the tap
+            }
+        }
+    }
+    shared->reportCost(start, delivered);
+}
+
+// Passive grabs of an active filter's intercepted keys, on a connection of their own.
+class KeyGrabs {
+public:
+    static std::unique_ptr<KeyGrabs> open(MainQueue& queue,
+                                          std::shared_ptr<X11EventTaps::Shared> shared) {
+        std::unique_ptr<KeyGrabs> grabs(new KeyGrabs());
+        grabs->shared_ = std::move(shared);
+        int screen = 0;
+        grabs->connection_ = xcb_connect(nullptr, &screen);
+        if (xcb_connection_has_error(grabs->connection_)) {
+            return nullptr;
+        }
+        auto it = xcb_setup_roots_iterator(xcb_get_setup(grabs->connection_));
+        for (int i = 0; i < screen && it.rem; ++i) {
+            xcb_screen_next(&it);
+        }
+        if (!it.rem) {
+            return nullptr;
+        }
+        grabs->root_ = it.data->root;
+        KeyGrabs* self = grabs.get();
+        grabs->watch_ = queue.watch(xcb_get_file_descriptor(grabs->connection_),
+                                    MainQueue::FdEvents::readable, [self] { self->onEvents(); });
+        return grabs;
+    }
+
+    ~KeyGrabs() {
+        watch_.reset();
+        if (!connection_) {
+            return;
+        }
+        for (const auto& grab : held_) {
+            shared_->grabs.erase(shared_->grabs.find(grab));
+        }
+        xcb_disconnect(connection_); // the server releases every grab of the connection
+    }
+
+    // Replaces the reserved keys; false when the plain combination of one is held elsewhere.
+    bool set(const std::vector<KeyChord>& keys) {
+        std::set<std::pair<std::uint8_t, std::uint16_t>> wanted, essential;
+        bool ok = true;
+        for (const auto& chord : keys) {
+            const std::uint32_t keycode = xKeycodeFor(chord.keyCode);
+            if (keycode < 8 || keycode > 255) {
+                ok = false;
+                continue;
+            }
+            const GrabMasks masks = grabMasksFor(chord.requiredFlags, chord.excludedFlags);
+            for (std::uint16_t m : masks.all) {
+                wanted.emplace(static_cast<std::uint8_t>(keycode), m);
+            }
+            for (std::uint16_t m : masks.base) {
+                essential.emplace(static_cast<std::uint8_t>(keycode), m);
+            }
+        }
+        for (auto it = held_.begin(); it != held_.end();) {
+            if (wanted.count(*it)) {
+                ++it;
+                continue;
+            }
+            xcb_ungrab_key(connection_, it->first, root_, it->second);
+            shared_->grabs.erase(shared_->grabs.find(*it));
+            it = held_.erase(it);
+        }
+        std::vector<std::pair<std::pair<std::uint8_t, std::uint16_t>, xcb_void_cookie_t>> cookies;
+        for (const auto& grab : wanted) {
+            if (!held_.count(grab)) {
+                cookies.emplace_back(grab, xcb_grab_key_checked(connection_, 0, root_, grab.second,
+                                                                grab.first, XCB_GRAB_MODE_ASYNC,
+                                                                XCB_GRAB_MODE_ASYNC));
+            }
+        }
+        for (const auto& [grab, cookie] : cookies) {
+            if (xcb_generic_error_t* error = xcb_request_check(connection_, cookie)) {
+                std::free(error);
+                if (essential.count(grab)) {
+                    ok = false;
+                }
+                continue;
+            }
+            held_.insert(grab);
+            shared_->grabs.insert(grab);
+        }
+        xcb_flush(connection_);
+        return ok;
+    }
+
+private:
+    KeyGrabs() = default;
+
+    void onEvents() {
+        while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+            if ((event->response_type & 0x7F) == XCB_KEY_PRESS) {
+                // The key press is taken from the focused window; the keyboard is handed back
+                // at once so that later keys, and this key's release, go where they belong.
+                const auto* press = reinterpret_cast<xcb_key_press_event_t*>(event);
+                xcb_ungrab_keyboard(connection_, press->time);
+                xcb_flush(connection_);
+            }
+            std::free(event);
+        }
+    }
+
+    std::shared_ptr<X11EventTaps::Shared> shared_;
+    xcb_connection_t* connection_ = nullptr;
+    xcb_window_t root_ = 0;
+    std::set<std::pair<std::uint8_t, std::uint16_t>> held_;
+    std::unique_ptr<MainQueue::Token> watch_;
+};
+
+struct TapFlags {
+    bool enabled = false;
+    bool attached = false;
+};
+
+class RunLoopSource final : public MainQueue::Token {
+public:
+    explicit RunLoopSource(std::weak_ptr<TapFlags> flags) : flags_(std::move(flags)) {}
+    ~RunLoopSource() override { cancel(); }
+    void cancel() override {
+        if (auto f = flags_.lock()) {
+            f->attached = false;
+        }
+        flags_.reset();
+    }
+
+private:
+    std::weak_ptr<TapFlags> flags_;
+};
+
+class X11Tap final : public EventTap {
+public:
+    X11Tap(MainQueue& queue, std::shared_ptr<X11EventTaps::Shared> shared, TapOptions options,
+           std::uint64_t mask, TapCallback callback)
+        : queue_(queue), shared_(std::move(shared)), options_(options), mask_(mask),
+          callback_(std::move(callback)) {}
+
+    bool open(const std::vector<KeyChord>& keys) {
+        stream_ = InputStream::open(
+            queue_, mask_, [this](const TranslatedEvent& e) { return deliver(e); }, shared_);
+        if (!stream_) {
+            return false;
+        }
+        return options_ != TapOptions::defaultFilter || keys.empty() || setInterceptedKeys(keys);
+    }
+
+    void setEnabled(bool enabled) override { flags_->enabled = enabled; }
+    bool isEnabled() const override { return flags_->enabled; }
+    std::unique_ptr<MainQueue::Token> addToMainRunLoop() override {
+        flags_->attached = true;
+        return std::make_unique<RunLoopSource>(flags_);
+    }
+
+    bool setInterceptedKeys(const std::vector<KeyChord>& keys) override {
+        if (options_ != TapOptions::defaultFilter) {
+            return keys.empty();
+        }
+        if (!grabs_) {
+            if (keys.empty()) {
+                return true;
+            }
+            grabs_ = KeyGrabs::open(queue_, shared_);
+            if (!grabs_) {
+                return false;
+            }
+        }
+        return grabs_->set(keys);
+    }
+
+private:
+    int deliver(const TranslatedEvent& t) {
+        const std::uint32_t type = t.event.type;
+        if (!flags_->enabled || !flags_->attached || type >= 64 ||
+            (mask_ & eventMaskBit(type)) == 0) {
+            return 0;
+        }
+        const bool keyEvent = (keyTypes & eventMaskBit(type)) != 0;
+        if (keyEvent && shared_->keysWithheld()) {
+            return 0;
+        }
+        if (options_ == TapOptions::listenOnly && type == et::keyDown &&
+            shared_->grabs.count({t.xKeycode, t.xState & grabModifierBits})) {
+            return 0; // taken from the focused window by one of our filters
+        }
+        // Copied: the callback may remove this tap.
+        auto callback = callback_;
+        callback(type, t.event);
+        return 1;
+    }
+
+    MainQueue& queue_;
+    std::shared_ptr<X11EventTaps::Shared> shared_;
+    TapOptions options_;
+    std::uint64_t mask_;
+    TapCallback callback_;
+    std::shared_ptr<TapFlags> flags_ = std::make_shared<TapFlags>();
+    std::unique_ptr<InputStream> stream_;
+    std::unique_ptr<KeyGrabs> grabs_;
+};
+
+} // namespace
+
+X11EventTaps::X11EventTaps(MainQueue& queue) : queue_(queue), shared_(std::make_shared<Shared>()) {}
+
+X11EventTaps::~X11EventTaps() = default;
+
+std::unique_ptr<EventTap> X11EventTaps::createTap(TapPlacement, TapOptions options,
+                                                  std::uint64_t eventsOfInterest,
+                                                  TapCallback callback,
+                                                  const std::vector<KeyChord>& interceptedKeys) {
+    if (!shared_->lock) {
+        shared_->lock = std::make_unique<SessionLockWatch>(queue_);
+    }
+    auto tap =
+        std::make_unique<X11Tap>(queue_, shared_, options, eventsOfInterest, std::move(callback));
+    if (!tap->open(interceptedKeys)) {
+        return nullptr;
+    }
+    return tap;
+}
+
+bool X11EventTaps::keyInputWithheld() const {
+    return shared_->keysWithheld();
+}
+
+void X11EventTaps::setCostObserver(CostObserver observer) {
+    shared_->costObserver = std::move(observer);
+}
+
+} // namespace kestro::platform::linux_x11
