@@ -167,7 +167,10 @@ void GLibMainQueue::post(Work work) {
         std::lock_guard lock(state_->mutex);
         state_->ready.push_back(std::move(work));
     }
-    g_main_context_wakeup(state_->context);
+    // The main thread is not waiting while it posts: its next iteration finds the work.
+    if (!isMainThread()) {
+        g_main_context_wakeup(state_->context);
+    }
 }
 
 void GLibMainQueue::postAfter(double seconds, Work work) {

@@ -254,10 +254,15 @@ void InputStream::onControl() {
 
 void InputStream::onData() {
     const auto start = std::chrono::steady_clock::now();
-    onControl(); // keymap changes the server made before these events
     XRecordProcessReplies(data_);
     std::vector<X11CoreEvent> batch;
     batch.swap(pending_);
+    for (const auto& event : batch) {
+        if (event.type == KeyPress || event.type == KeyRelease) {
+            onControl(); // keymap changes the server made before these keys
+            break;
+        }
+    }
     std::weak_ptr<int> alive = alive_;
     auto shared = shared_;
     int delivered = 0;
