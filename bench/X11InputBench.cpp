@@ -81,9 +81,11 @@ void BM_MonitorCostPerEvent(benchmark::State& state) {
     const bool burst = state.range(0) == 1;
     double cost = 0;
     long events = 0;
+    long wakes = 0;
     r.taps.setCostObserver([&](double seconds, int n) {
         cost += seconds;
         events += n;
+        ++wakes;
     });
     InputMonitor monitor(r.taps, r.queue);
     long signals = 0;
@@ -118,6 +120,8 @@ void BM_MonitorCostPerEvent(benchmark::State& state) {
     r.taps.setCostObserver(nullptr);
     state.counters["us_per_event"] = events ? cost / static_cast<double>(events) * 1e6 : 0;
     state.counters["events"] = static_cast<double>(events);
+    state.counters["wakes_per_event"] =
+        events ? static_cast<double>(wakes) / static_cast<double>(events) : 0;
 }
 BENCHMARK(BM_MonitorCostPerEvent)
     ->Arg(0)
