@@ -5,6 +5,9 @@
 #include "KestroCore/Text.h"
 
 #include <algorithm>
+#include <atomic>
+#include <system_error>
+#include <thread>
 
 namespace kestro {
 
@@ -13,6 +16,8 @@ namespace {
 using ContentBlock = AnthropicClient::ContentBlock;
 
 constexpr int jpegQuality = 70;
+// Frames decoded at once; each may hold a full-size screenshot in memory.
+constexpr std::size_t frameWorkers = 4;
 
 constexpr const char* jobSection =
     "\n## Your job\n"
@@ -125,15 +130,40 @@ std::string Synthesizer::describe(const ActionEvent& event) {
 }
 
 std::vector<ContentBlock> Synthesizer::frameBlocks(const Recording& recording) const {
+    const std::vector<FrameRef> chosen = sample(recording.frames, maxFrames_);
+    // Decoding and encoding dominate a synthesis; a few frames are worked on at once, and the
+    // blocks keep the frames' order.
+    std::vector<std::optional<std::string>> images(chosen.size());
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+        for (std::size_t i; (i = next.fetch_add(1)) < chosen.size();) {
+            if (auto jpeg = downscaledJPEG(store_.frameURL(recording.id, chosen[i].relativePath))) {
+                images[i] = base64Encode(*jpeg);
+            }
+        }
+    };
+    {
+        const std::size_t helpers =
+            std::min<std::size_t>(chosen.size(), frameWorkers) - (chosen.empty() ? 0 : 1);
+        std::vector<std::jthread> threads;
+        for (std::size_t h = 0; h < helpers; ++h) {
+            try {
+                threads.emplace_back(work);
+            } catch (const std::system_error&) {
+                break; // fewer helpers; this thread does the rest
+            }
+        }
+        work();
+    }
+
     std::vector<ContentBlock> blocks;
-    for (const FrameRef& frame : sample(recording.frames, maxFrames_)) {
-        auto jpeg = downscaledJPEG(store_.frameURL(recording.id, frame.relativePath));
-        if (!jpeg) {
+    for (std::size_t i = 0; i < chosen.size(); ++i) {
+        if (!images[i]) {
             continue;
         }
         blocks.push_back(
-            ContentBlock::text("Frame at " + text::formatOneDecimal(frame.timeOffset) + "s:"));
-        blocks.push_back(ContentBlock::image("image/jpeg", base64Encode(*jpeg)));
+            ContentBlock::text("Frame at " + text::formatOneDecimal(chosen[i].timeOffset) + "s:"));
+        blocks.push_back(ContentBlock::image("image/jpeg", std::move(*images[i])));
     }
     return blocks;
 }

@@ -15,8 +15,10 @@
 namespace kestro {
 
 // Turns a finished recording into a skill with one structured-completion request: the recording
-// as a plain-text trace plus up to twelve downscaled key frames. Holds no state between calls
-// and may run on any thread; every frame is read and encoded before anything is sent.
+// as a plain-text trace plus up to twelve downscaled key frames. Holds no state between calls.
+// synthesize() blocks for the whole request, so callers run it off the main thread; every frame
+// is read and encoded (a few at once, on threads of its own that it joins) before anything is
+// sent.
 class Synthesizer {
 public:
     Synthesizer() = default;

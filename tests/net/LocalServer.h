@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <deque>
 #include <functional>
 #include <map>
@@ -43,6 +44,8 @@ public:
     using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
 
     LocalServer() {
+        // A proxy from the environment must not stand between the client and this server.
+        ::setenv("no_proxy", "127.0.0.1", 1);
         server_.set_keep_alive_timeout(1);
         server_.Post(".*", [this](const httplib::Request& request, httplib::Response& response) {
             serve(request, response);
