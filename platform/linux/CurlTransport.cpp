@@ -4,6 +4,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <mutex>
