@@ -1,0 +1,91 @@
+#include "KestroCore/AnthropicClient.h"
+#include "platform/Cancellation.h"
+#include "platform/fake/FakeHttpTransport.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace kestro;
+using ClientError = AnthropicClient::ClientError;
+using kestro::platform::CancellationError;
+using kestro::platform::HttpResponse;
+using kestro::platform::TransportError;
+using kestro::platform::fake::FakeHttpTransport;
+using kestro::platform::fake::SharedTransportScope;
+
+namespace {
+
+std::string message(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "no error";
+}
+
+} // namespace
+
+TEST(AnthropicClient, DefaultsAndRequestTemplate) {
+    auto transport = std::make_shared<FakeHttpTransport>();
+    SharedTransportScope scope(transport);
+    const AnthropicClient client("key");
+    EXPECT_EQ(client.model(), "claude-opus-4-8");
+    EXPECT_EQ(client.endpoint(), "https://api.anthropic.com/v1/messages");
+    EXPECT_EQ(client.session(), transport);
+
+    transport->reply(200, R"({"content":[{"type":"text","text":"ok"}]})");
+    EXPECT_EQ(client.structuredCompletion("s", {}, json::Value::object()), "ok");
+    const auto request = transport->requests().at(0);
+    EXPECT_EQ(request.url, "https://api.anthropic.com/v1/messages");
+    EXPECT_EQ(request.idleTimeoutSeconds, 60);
+    using Headers = std::vector<std::pair<std::string, std::string>>;
+    EXPECT_EQ(request.headers, (Headers{{"Content-Type", "application/json"},
+                                        {"x-api-key", "key"},
+                                        {"anthropic-version", "2023-06-01"}}));
+
+    transport->reply(200, "{}");
+    client.runWithMCP("x", {});
+    EXPECT_EQ(transport->requests().at(1).headers,
+              (Headers{{"Content-Type", "application/json"},
+                       {"x-api-key", "key"},
+                       {"anthropic-version", "2023-06-01"},
+                       {"anthropic-beta", "mcp-client-2025-11-20"}}));
+}
+
+TEST(AnthropicClient, ReplyWithoutHttpStatus) {
+    auto transport = std::make_shared<FakeHttpTransport>();
+    const AnthropicClient client("key", "m", transport);
+    transport->setHandler([](const auto&) { return HttpResponse{.isHttp = false}; });
+    EXPECT_EQ(message([&] { client.structuredCompletion("s", {}, json::Value::object()); }),
+              "Anthropic API HTTP -1: no HTTP response");
+    EXPECT_EQ(message([&] { client.runWithMCP("x", {}); }),
+              "Anthropic API HTTP -1: no HTTP response");
+}
+
+TEST(AnthropicClient, BodyThatCannotBeSerialisedIsNeverSent) {
+    auto transport = std::make_shared<FakeHttpTransport>();
+    const AnthropicClient client("key", "m", transport);
+    const json::Value schema = {{"minimum", std::nan("")}};
+    EXPECT_THROW(client.structuredCompletion("s", {}, schema), json::EncodingError);
+    EXPECT_TRUE(transport->requests().empty());
+}
+
+TEST(AnthropicClient, StopBetweenTurnsSendsNoFurtherRequest) {
+    auto transport = std::make_shared<FakeHttpTransport>();
+    const AnthropicClient client("key", "m", transport);
+    std::stop_source stop;
+    transport->setHandler([&](const auto&) {
+        stop.request_stop(); // arrives while the first reply is on its way
+        return HttpResponse{.status = 200, .body = R"({"content":[],"stop_reason":"pause_turn"})"};
+    });
+    EXPECT_THROW(client.runWithMCP("x", {}, 8000, 8, stop.get_token()), CancellationError);
+    EXPECT_EQ(transport->requests().size(), 1u);
+}
+
+TEST(AnthropicClient, WithoutAnInstalledTransportRequestsFail) {
+    SharedTransportScope scope(nullptr);
+    const AnthropicClient client("key");
+    EXPECT_THROW(client.runWithMCP("x", {}), TransportError);
+}
