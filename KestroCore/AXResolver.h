@@ -1,0 +1,60 @@
+#pragma once
+
+#include "KestroCore/AXTarget.h"
+#include "KestroCore/Geometry.h"
+#include "platform/Accessibility.h"
+#include "platform/Applications.h"
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestro {
+
+// Answers the recorder's three accessibility questions: the element under a point, the focused
+// element, and where the secure text fields of the front window lie. Keeps no state of its own
+// and caches nothing: every call asks the platform afresh. Nothing is thrown or logged; every
+// failure gives an absent value. Positions are global points. Main thread only, like the
+// platform services it reads; they must outlive the resolver.
+class AXResolver {
+public:
+    // The secure-field walk visits at most this many elements ...
+    static constexpr int maxVisitedElements = 4000;
+    // ... and never goes this deep (the window is depth 0).
+    static constexpr int maxDepth = 30;
+    // A text area's value is its whole document: only this many Unicode scalars are kept.
+    static constexpr std::size_t maxValueScalars = 500;
+
+    AXResolver(platform::Accessibility& accessibility, platform::Applications& applications);
+
+    // The element at a global point.
+    std::optional<AXTarget> target(Point at) const;
+    // The element with the keyboard focus.
+    std::optional<AXTarget> focusedTarget() const;
+    // Global frames of the secure text fields in the front application's focused window (else
+    // its main window), in the order a depth-first walk finds them.
+    std::vector<Rect> secureFieldRects() const;
+
+private:
+    using ElementRef = platform::AXElementRef;
+
+    std::optional<platform::AXValue> copyValue(const ElementRef& element,
+                                               std::string_view attribute) const;
+    std::optional<std::string> copyString(const ElementRef& element,
+                                          std::string_view attribute) const;
+    ElementRef copyElement(const ElementRef& element, std::string_view attribute) const;
+    std::optional<Point> point(const ElementRef& element, std::string_view attribute) const;
+    std::optional<Size> size(const ElementRef& element, std::string_view attribute) const;
+    std::optional<Rect> globalFrame(const ElementRef& element) const;
+    std::vector<ElementRef> children(const ElementRef& element) const;
+    AXTarget makeTarget(const ElementRef& element) const;
+    void collectSecureRects(const ElementRef& element, std::vector<Rect>& into, int& visited,
+                            int depth) const;
+
+    platform::Accessibility& accessibility_;
+    platform::Applications& applications_;
+};
+
+} // namespace kestro

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "KestroCore/Geometry.h"
+#include "KestroCore/Image.h"
+#include "platform/MainQueue.h"
+#include "platform/ScreenCapture.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+namespace kestro {
+
+// Takes key-frame screenshots of one display at a time, blacks out the redaction boxes and
+// writes each as a PNG file. Captures run one after another on a worker thread of their own,
+// never on the main thread; their results come back through the main queue.
+//
+// The screen capture and the main queue must outlive the capturer.
+class FrameCapturer {
+public:
+    // Receives the written image's size in pixels, or nothing when any step failed.
+    using Completion = std::function<void(std::optional<Size>)>;
+
+    FrameCapturer(platform::ScreenCapture& capture, platform::MainQueue& mainQueue);
+    // Finishes the capture under way; captures not yet begun are answered with nothing.
+    ~FrameCapturer();
+    FrameCapturer(const FrameCapturer&) = delete;
+    FrameCapturer& operator=(const FrameCapturer&) = delete;
+
+    // Queues one screenshot of the display with that id, requested at pixelWidth x pixelHeight,
+    // with every window of this process left out and the pointer drawn in. `redact` holds
+    // rectangles in pixels of the image (origin top-left, y downwards, not rounded); `to` is the
+    // PNG file to write, in a folder that exists. Returns at once; `completion` runs later on
+    // the main queue, exactly once, with the size of the written image (as captured, not as
+    // requested) or with nothing. Thread-safe.
+    void captureAndSave(std::uint32_t displayID, int pixelWidth, int pixelHeight,
+                        std::vector<Rect> redact, std::filesystem::path to, Completion completion);
+
+    // Writes the image as a PNG (8-bit RGBA) with every redaction rectangle filled opaque
+    // black. Throws ImageError or std::filesystem::filesystem_error.
+    static void writePNG(Image image, const std::vector<Rect>& redacting,
+                         const std::filesystem::path& to);
+
+private:
+    struct Job {
+        std::uint32_t displayID = 0;
+        int pixelWidth = 0;
+        int pixelHeight = 0;
+        std::vector<Rect> redact;
+        std::filesystem::path to;
+        Completion completion;
+    };
+
+    void run(std::stop_token stop);
+    std::optional<Size> captureNow(const Job& job);
+    void answer(Completion completion, std::optional<Size> result);
+
+    platform::ScreenCapture& capture_;
+    platform::MainQueue& mainQueue_;
+    const int processID_;
+    std::mutex mutex_;
+    std::condition_variable_any wake_;
+    std::deque<Job> jobs_;
+    std::jthread worker_; // last: started once everything above exists
+};
+
+} // namespace kestro

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "KestroCore/Geometry.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace kestro::platform {
+
+// One user-interface element as the accessibility service sees it: the system-wide element,
+// an application, a window or anything inside one. Backends subclass it; holders keep it alive
+// for as long as they need it and nothing else.
+class AXElement {
+public:
+    virtual ~AXElement() = default;
+};
+using AXElementRef = std::shared_ptr<const AXElement>;
+
+// The value of one attribute. Besides text, elements, a position, a size and a list of
+// elements, a backend reports other kinds (numbers, flags) as `AXOtherValue`, so that a reader
+// expecting another kind sees a value of the wrong type.
+struct AXOtherValue {
+    std::string description;
+    friend bool operator==(const AXOtherValue&, const AXOtherValue&) = default;
+};
+using AXValue =
+    std::variant<std::string, AXElementRef, Point, Size, std::vector<AXElementRef>, AXOtherValue>;
+
+// Attribute names, read exactly as written.
+namespace ax {
+inline constexpr std::string_view role = "AXRole";
+inline constexpr std::string_view subrole = "AXSubrole";
+inline constexpr std::string_view title = "AXTitle";
+inline constexpr std::string_view value = "AXValue";
+inline constexpr std::string_view identifier = "AXIdentifier";
+inline constexpr std::string_view position = "AXPosition"; // Point, global points
+inline constexpr std::string_view size = "AXSize";         // Size, points
+inline constexpr std::string_view window = "AXWindow";
+inline constexpr std::string_view topLevelUIElement = "AXTopLevelUIElement";
+inline constexpr std::string_view children = "AXChildren";
+inline constexpr std::string_view focusedUIElement = "AXFocusedUIElement"; // system-wide
+inline constexpr std::string_view focusedWindow = "AXFocusedWindow";       // application
+inline constexpr std::string_view mainWindow = "AXMainWindow";             // application
+
+inline constexpr std::string_view secureTextField = "AXSecureTextField";
+} // namespace ax
+
+// The accessibility interface: elements read by attribute name. Positions are global points
+// (origin at the top-left of the main display, y downwards). Every call may block while the
+// owning application answers; backends bound that wait. Main thread only.
+class Accessibility {
+public:
+    virtual ~Accessibility() = default;
+
+    // The element that stands for the whole desktop; it answers "AXFocusedUIElement".
+    virtual AXElementRef systemWide() = 0;
+    // The element of the application with that process id; it answers "AXFocusedWindow" and
+    // "AXMainWindow". Null when there is no such application.
+    virtual AXElementRef application(int processID) = 0;
+
+    // The attribute's value, or nothing when the read does not succeed.
+    virtual std::optional<AXValue> copyAttributeValue(const AXElementRef& element,
+                                                      std::string_view attribute) = 0;
+    // The deepest element at a global position, asked of `root` (the system-wide element or an
+    // application); null when none lies there or the call fails.
+    virtual AXElementRef elementAtPosition(const AXElementRef& root, float x, float y) = 0;
+    // The process that owns the element; 0 when it cannot be read.
+    virtual int processID(const AXElementRef& element) = 0;
+};
+
+} // namespace kestro::platform

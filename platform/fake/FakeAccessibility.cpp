@@ -1,0 +1,99 @@
+#include "platform/fake/FakeAccessibility.h"
+
+namespace kestro::platform::fake {
+
+FakeElement& FakeElement::set(std::string_view attribute, AXValue value) {
+    attributes.insert_or_assign(std::string(attribute), std::move(value));
+    return *this;
+}
+
+FakeElement& FakeElement::setFrame(const Rect& frame) {
+    set(ax::position, frame.origin);
+    set(ax::size, frame.size);
+    return *this;
+}
+
+FakeElement& FakeElement::addChild(const std::shared_ptr<FakeElement>& child) {
+    auto it = attributes.find(ax::children);
+    if (it == attributes.end() || !std::holds_alternative<std::vector<AXElementRef>>(it->second)) {
+        it = attributes.insert_or_assign(std::string(ax::children), std::vector<AXElementRef>{})
+                 .first;
+    }
+    std::get<std::vector<AXElementRef>>(it->second).push_back(child);
+    return *this;
+}
+
+FakeAccessibility::FakeAccessibility() : systemWideElement(element("systemWide")) {}
+
+std::shared_ptr<FakeElement> FakeAccessibility::element(std::string name, int processID) {
+    return std::make_shared<FakeElement>(std::move(name), processID);
+}
+
+AXElementRef FakeAccessibility::systemWide() {
+    return trusted ? systemWideElement : nullptr;
+}
+
+AXElementRef FakeAccessibility::application(int processID) {
+    if (!trusted) {
+        return nullptr;
+    }
+    auto it = applicationElements.find(processID);
+    return it == applicationElements.end() ? nullptr : it->second;
+}
+
+std::optional<AXValue> FakeAccessibility::copyAttributeValue(const AXElementRef& element,
+                                                             std::string_view attribute) {
+    const auto* fake = dynamic_cast<const FakeElement*>(element.get());
+    if (!fake) {
+        return std::nullopt;
+    }
+    reads.push_back(fake->name + "." + std::string(attribute));
+    if (!trusted) {
+        return std::nullopt;
+    }
+    auto it = fake->attributes.find(attribute);
+    if (it == fake->attributes.end()) {
+        return std::nullopt;
+    }
+    return it->second;
+}
+
+AXElementRef FakeAccessibility::elementAtPosition(const AXElementRef&, float fx, float fy) {
+    positionsAsked.emplace_back(fx, fy);
+    const double x = fx, y = fy;
+    if (!trusted) {
+        return nullptr;
+    }
+    for (auto it = hitAreas.rbegin(); it != hitAreas.rend(); ++it) {
+        const Rect& r = it->first;
+        if (x >= r.origin.x && x < r.origin.x + r.size.width && y >= r.origin.y &&
+            y < r.origin.y + r.size.height) {
+            return it->second;
+        }
+    }
+    return nullptr;
+}
+
+int FakeAccessibility::processID(const AXElementRef& element) {
+    const auto* fake = dynamic_cast<const FakeElement*>(element.get());
+    return fake && trusted ? fake->processID : 0;
+}
+
+void FakeApplications::add(int processID, std::optional<std::string> bundleID,
+                           std::optional<std::string> name) {
+    running[processID] = RunningApplication{processID, std::move(bundleID), std::move(name)};
+}
+
+std::optional<RunningApplication> FakeApplications::frontmostApplication() {
+    return frontmost ? runningApplication(*frontmost) : std::nullopt;
+}
+
+std::optional<RunningApplication> FakeApplications::runningApplication(int processID) {
+    auto it = running.find(processID);
+    if (it == running.end()) {
+        return std::nullopt;
+    }
+    return it->second;
+}
+
+} // namespace kestro::platform::fake

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "platform/Accessibility.h"
+#include "platform/Applications.h"
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace kestro::platform::fake {
+
+// An element of a tree built in the test: a name for the read log, an owning process and a
+// table of attribute values.
+class FakeElement final : public AXElement {
+public:
+    FakeElement(std::string elementName, int owner)
+        : name(std::move(elementName)), processID(owner) {}
+
+    std::string name;
+    int processID = 0;
+    std::map<std::string, AXValue, std::less<>> attributes;
+
+    FakeElement& set(std::string_view attribute, AXValue value);
+    // "AXPosition" and "AXSize" from one rectangle.
+    FakeElement& setFrame(const Rect& frame);
+    // Appends to "AXChildren" (creating it).
+    FakeElement& addChild(const std::shared_ptr<FakeElement>& child);
+};
+
+// An accessibility tree in memory. Every attribute read is logged as "name.attribute".
+class FakeAccessibility final : public Accessibility {
+public:
+    FakeAccessibility();
+
+    std::shared_ptr<FakeElement> element(std::string name, int processID = 0);
+
+    // The system-wide element; give it "AXFocusedUIElement" to report a focus.
+    std::shared_ptr<FakeElement> systemWideElement;
+    // Application elements by process id.
+    std::map<int, std::shared_ptr<FakeElement>> applicationElements;
+    // What lies at a position: the last area that contains the point wins (areas added later
+    // lie on top).
+    std::vector<std::pair<Rect, AXElementRef>> hitAreas;
+    // Off: as if accessibility were not granted; every call fails.
+    bool trusted = true;
+
+    std::vector<std::string> reads;
+    std::vector<std::pair<float, float>> positionsAsked;
+
+    AXElementRef systemWide() override;
+    AXElementRef application(int processID) override;
+    std::optional<AXValue> copyAttributeValue(const AXElementRef& element,
+                                              std::string_view attribute) override;
+    AXElementRef elementAtPosition(const AXElementRef& root, float x, float y) override;
+    int processID(const AXElementRef& element) override;
+};
+
+// Running applications by process id, and which one is in front.
+class FakeApplications final : public Applications {
+public:
+    std::map<int, RunningApplication> running;
+    std::optional<int> frontmost;
+
+    void add(int processID, std::optional<std::string> bundleID, std::optional<std::string> name);
+
+    std::optional<RunningApplication> frontmostApplication() override;
+    std::optional<RunningApplication> runningApplication(int processID) override;
+};
+
+} // namespace kestro::platform::fake
