@@ -9,9 +9,12 @@ packages=(
     libx11-dev libx11-xcb-dev libxi-dev libxtst-dev libxext-dev libxfixes-dev libxcomposite-dev
     libxrandr-dev libxrender-dev libxkbcommon-dev libxkbcommon-x11-dev libatspi2.0-dev
     libxcb1-dev libglib2.0-dev xkb-data
+    libxcb-composite0-dev libxcb-render0-dev libxcb-shm0-dev libxcb-xfixes0-dev
+    libxcb-shape0-dev libxcb-res0-dev
     qt6-base-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth dbus dbus-x11 at-spi2-core x11-utils x11-xserver-utils fonts-dejavu-core
+    zenity xcompmgr picom
 )
 if [ "${KESTRO_WITH_FUZZ:-0}" = 1 ]; then
     packages+=(clang libclang-rt-14-dev)

@@ -1,0 +1,120 @@
+#include "platform/linux/XConnection.h"
+
+#include <X11/Xlib-xcb.h>
+#include <X11/Xlib.h>
+
+#include <array>
+#include <cstring>
+
+namespace kestro::platform::linux_x11 {
+
+XConnection::XConnection(const char* name) {
+    display_ = XOpenDisplay(name);
+    if (!display_) {
+        return;
+    }
+    connection_ = XGetXCBConnection(display_);
+    if (!connection_ || xcb_connection_has_error(connection_)) {
+        XCloseDisplay(display_);
+        display_ = nullptr;
+        connection_ = nullptr;
+        return;
+    }
+    // From here on XCB reads the events, so errors of XCB requests stay with XCB.
+    XSetEventQueueOwner(display_, XCBOwnsEventQueue);
+    const xcb_setup_t* setup = xcb_get_setup(connection_);
+    resourceMask_ = setup->resource_id_mask;
+    xcb_screen_iterator_t it = xcb_setup_roots_iterator(setup);
+    for (int i = 0; i < DefaultScreen(display_) && it.rem; ++i) {
+        xcb_screen_next(&it);
+    }
+    screen_ = it.data;
+    root_ = screen_->root;
+
+    struct Name {
+        const char* text;
+        xcb_atom_t* atom;
+    };
+    const std::array<Name, 12> names{{
+        {"WM_STATE", &atoms_.wmState},
+        {"WM_CLASS", &atoms_.wmClass},
+        {"WM_NAME", &atoms_.wmName},
+        {"_NET_WM_NAME", &atoms_.netWmName},
+        {"_NET_WM_PID", &atoms_.netWmPid},
+        {"_NET_ACTIVE_WINDOW", &atoms_.netActiveWindow},
+        {"_NET_CLIENT_LIST_STACKING", &atoms_.netClientListStacking},
+        {"UTF8_STRING", &atoms_.utf8String},
+        {"_GTK_APPLICATION_ID", &atoms_.gtkApplicationId},
+        {"_KDE_NET_WM_DESKTOP_FILE", &atoms_.kdeDesktopFile},
+        {"_XROOTPMAP_ID", &atoms_.xrootpmapId},
+        {"ESETROOT_PMAP_ID", &atoms_.esetrootPmapId},
+    }};
+    std::array<xcb_intern_atom_cookie_t, names.size()> cookies{};
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        cookies[i] = xcb_intern_atom(
+            connection_, 0, static_cast<std::uint16_t>(std::strlen(names[i].text)), names[i].text);
+    }
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        Reply<xcb_intern_atom_reply_t> reply(
+            xcb_intern_atom_reply(connection_, cookies[i], nullptr));
+        *names[i].atom = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+    }
+}
+
+XConnection::~XConnection() {
+    if (display_) {
+        XCloseDisplay(display_);
+    }
+}
+
+void XConnection::discardEvents() {
+    if (!connection_) {
+        return;
+    }
+    while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+        std::free(event);
+    }
+}
+
+std::optional<std::string> XConnection::propertyBytes(xcb_window_t window, xcb_atom_t property,
+                                                      xcb_atom_t type) const {
+    if (!connection_ || property == XCB_ATOM_NONE) {
+        return std::nullopt;
+    }
+    // Up to 64 KiB of value: enough for any name or class.
+    xcb_get_property_cookie_t cookie =
+        xcb_get_property(connection_, 0, window, property, type, 0, 16384);
+    Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(connection_, cookie, nullptr));
+    if (!reply || reply->type == XCB_ATOM_NONE || reply->format != 8 ||
+        (type != XCB_ATOM_ANY && reply->type != type)) {
+        return std::nullopt;
+    }
+    const auto* data = static_cast<const char*>(xcb_get_property_value(reply.get()));
+    return std::string(data, static_cast<std::size_t>(xcb_get_property_value_length(reply.get())));
+}
+
+std::optional<std::uint32_t> XConnection::propertyCardinal(xcb_window_t window, xcb_atom_t property,
+                                                           xcb_atom_t type) const {
+    if (!connection_ || property == XCB_ATOM_NONE) {
+        return std::nullopt;
+    }
+    xcb_get_property_cookie_t cookie =
+        xcb_get_property(connection_, 0, window, property, type, 0, 1);
+    Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(connection_, cookie, nullptr));
+    if (!reply || reply->format != 32 || xcb_get_property_value_length(reply.get()) < 4) {
+        return std::nullopt;
+    }
+    std::uint32_t value = 0;
+    std::memcpy(&value, xcb_get_property_value(reply.get()), 4);
+    return value;
+}
+
+std::vector<X11Monitor> XConnection::monitors() const {
+    return listMonitors(display_);
+}
+
+RootOrigin XConnection::origin() const {
+    return mainMonitorOrigin(monitors());
+}
+
+} // namespace kestro::platform::linux_x11
