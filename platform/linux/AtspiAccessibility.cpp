@@ -1,0 +1,849 @@
+#include "platform/linux/AtspiAccessibility.h"
+
+#include "KestroCore/Text.h"
+#include "platform/linux/AtspiRoles.h"
+#include "platform/linux/X11Windows.h"
+
+#include <atspi/atspi.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace kestro::platform::linux_x11 {
+
+namespace {
+
+// One GObject reference, given back when it goes.
+template <typename T> class Ref {
+public:
+    Ref() = default;
+    explicit Ref(T* object) : object_(object) {}
+    Ref(const Ref&) = delete;
+    Ref& operator=(const Ref&) = delete;
+    Ref(Ref&& other) noexcept : object_(other.release()) {}
+    Ref& operator=(Ref&& other) noexcept {
+        reset(other.release());
+        return *this;
+    }
+    ~Ref() { reset(); }
+    T* get() const { return object_; }
+    T* release() {
+        T* o = object_;
+        object_ = nullptr;
+        return o;
+    }
+    void reset(T* object = nullptr) {
+        if (object_) {
+            g_object_unref(object_);
+        }
+        object_ = object;
+    }
+    explicit operator bool() const { return object_ != nullptr; }
+
+private:
+    T* object_ = nullptr;
+};
+
+struct ErrorSlot {
+    GError* error = nullptr;
+    ~ErrorSlot() {
+        if (error) {
+            g_error_free(error);
+        }
+    }
+    GError** operator&() { return &error; }
+    bool failed() const { return error != nullptr; }
+};
+
+std::string takeString(gchar* text) {
+    std::string out = text ? text::sanitizeUtf8(text) : std::string();
+    g_free(text);
+    return out;
+}
+
+const char* busName(AtspiAccessible* accessible) {
+    AtspiObject* object = ATSPI_OBJECT(accessible);
+    return object && object->app && object->app->bus_name ? object->app->bus_name : nullptr;
+}
+
+// Where the application's own window lies in root pixels (inside a window manager's frame,
+// when one holds it).
+Rect clientRect(const XConnection& x, const TopLevel& window) {
+    if (window.client != window.window) {
+        Reply<xcb_translate_coordinates_reply_t> at(xcb_translate_coordinates_reply(
+            x.xcb(), xcb_translate_coordinates(x.xcb(), window.client, x.root(), 0, 0), nullptr));
+        Reply<xcb_get_geometry_reply_t> g(
+            xcb_get_geometry_reply(x.xcb(), xcb_get_geometry(x.xcb(), window.client), nullptr));
+        if (at && g) {
+            return Rect::make(at->dst_x, at->dst_y, g->width, g->height);
+        }
+    }
+    return Rect::make(window.x + window.border, window.y + window.border, window.width,
+                      window.height);
+}
+
+// libatspi is set up once per process: taken down, it cannot be set up again.
+bool initialized() {
+    static const bool ok = atspi_init() >= 0;
+    return ok;
+}
+
+} // namespace
+
+class AtspiAccessibility::Element final : public AXElement {
+public:
+    enum class Kind { systemWide, application, accessible, window };
+
+    Element(Kind k, int pid) : kind(k), processID(pid) {}
+    ~Element() override {
+        if (accessible) {
+            g_object_unref(accessible);
+        }
+    }
+
+    Kind kind;
+    int processID = 0;
+    AtspiAccessible* accessible = nullptr; // owned; the root of the application for that kind
+    bool own = false;                      // of this process: never asked anything
+    // A window known only from X.
+    std::optional<std::string> title;
+    std::optional<Rect> frame;
+};
+
+AtspiAccessibility::AtspiAccessibility() : AtspiAccessibility(Options{}) {}
+
+AtspiAccessibility::AtspiAccessibility(Options options, const char* displayName)
+    : options_(options), x_(displayName) {
+    if (options_.ownProcessID == 0) {
+        options_.ownProcessID = static_cast<int>(::getpid());
+    }
+    const bool ready = initialized();
+    atspi_set_timeout(options_.timeoutMilliseconds, options_.timeoutMilliseconds);
+    listener_ = atspi_event_listener_new(&AtspiAccessibility::onFocusEvent, this, nullptr);
+    ErrorSlot error;
+    const bool listening =
+        atspi_event_listener_register(listener_, "object:state-changed:focused", &error);
+    Ref<AtspiAccessible> desktop(atspi_get_desktop(0));
+    ok_ = ready && x_.ok() && listening && !error.failed() && desktop;
+}
+
+AtspiAccessibility::~AtspiAccessibility() {
+    if (listener_) {
+        atspi_event_listener_deregister(listener_, "object:state-changed:focused", nullptr);
+        g_object_unref(listener_);
+    }
+    if (focus_) {
+        g_object_unref(focus_);
+    }
+}
+
+void AtspiAccessibility::onFocusEvent(AtspiEvent* event, void* data) {
+    auto* self = static_cast<AtspiAccessibility*>(data);
+    if (event->source) {
+        if (event->detail1) {
+            if (self->focus_) {
+                g_object_unref(self->focus_);
+            }
+            self->focus_ = static_cast<AtspiAccessible*>(g_object_ref(event->source));
+        } else if (self->focus_ == event->source) {
+            g_object_unref(self->focus_);
+            self->focus_ = nullptr;
+        }
+    }
+    g_boxed_free(ATSPI_TYPE_EVENT, event);
+}
+
+// ---- Guards ----
+
+int AtspiAccessibility::processOf(AtspiAccessible* accessible) {
+    const char* bus = busName(accessible);
+    if (!bus) {
+        return 0;
+    }
+    auto it = busProcesses_.find(bus);
+    if (it != busProcesses_.end()) {
+        return it->second;
+    }
+    // The bus daemon answers this, never the application.
+    ErrorSlot error;
+    const guint pid = atspi_accessible_get_process_id(accessible, &error);
+    const int known = error.failed() ? 0 : static_cast<int>(pid);
+    if (known) {
+        busProcesses_.emplace(bus, known);
+    }
+    return known;
+}
+
+bool AtspiAccessibility::mayAsk(AtspiAccessible* accessible) {
+    const char* bus = accessible ? busName(accessible) : nullptr;
+    if (!bus) {
+        return false;
+    }
+    const int pid = processOf(accessible);
+    if (pid == 0 || pid == options_.ownProcessID) {
+        return false;
+    }
+    auto it = unresponsiveUntil_.find(bus);
+    if (it != unresponsiveUntil_.end()) {
+        if (Clock::now() < it->second) {
+            return false;
+        }
+        unresponsiveUntil_.erase(it);
+    }
+    return true;
+}
+
+bool AtspiAccessibility::answered(AtspiAccessible* accessible, Clock::time_point start,
+                                  bool failed) {
+    // A call that ran into the time-out does not always say so: libatspi then hands back a
+    // default value as if it had succeeded. Its answer is not trusted, and the application is
+    // left alone for a while.
+    const double waited = std::chrono::duration<double>(Clock::now() - start).count();
+    if (waited >= 0.75 * options_.timeoutMilliseconds / 1000.0) {
+        if (const char* bus = busName(accessible)) {
+            unresponsiveUntil_[bus] =
+                Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                   std::chrono::duration<double>(options_.unresponsiveSeconds));
+        }
+        return false;
+    }
+    return !failed;
+}
+
+// ---- Plain reads ----
+
+std::optional<int> AtspiAccessibility::role(AtspiAccessible* accessible) {
+    if (!mayAsk(accessible)) {
+        return std::nullopt;
+    }
+    ErrorSlot error;
+    const auto start = Clock::now();
+    const AtspiRole r = atspi_accessible_get_role(accessible, &error);
+    if (!answered(accessible, start, error.failed())) {
+        return std::nullopt;
+    }
+    return static_cast<int>(r);
+}
+
+std::optional<std::vector<int>> AtspiAccessibility::states(AtspiAccessible* accessible) {
+    if (!mayAsk(accessible)) {
+        return std::nullopt;
+    }
+    const auto start = Clock::now();
+    Ref<AtspiStateSet> set(atspi_accessible_get_state_set(accessible));
+    if (!answered(accessible, start, !set)) {
+        return std::nullopt;
+    }
+    GArray* list = atspi_state_set_get_states(set.get());
+    std::vector<int> out;
+    for (guint i = 0; list && i < list->len; ++i) {
+        out.push_back(static_cast<int>(g_array_index(list, AtspiStateType, i)));
+    }
+    if (list) {
+        g_array_free(list, TRUE);
+    }
+    return out;
+}
+
+bool AtspiAccessibility::hasState(AtspiAccessible* accessible, int state) {
+    const auto set = states(accessible);
+    return set && std::find(set->begin(), set->end(), state) != set->end();
+}
+
+AtspiAccessible* AtspiAccessibility::parent(AtspiAccessible* accessible) {
+    if (!mayAsk(accessible)) {
+        return nullptr;
+    }
+    ErrorSlot error;
+    const auto start = Clock::now();
+    AtspiAccessible* p = atspi_accessible_get_parent(accessible, &error);
+    if (!answered(accessible, start, error.failed())) {
+        if (p) {
+            g_object_unref(p);
+        }
+        return nullptr;
+    }
+    return p;
+}
+
+std::vector<AtspiAccessible*> AtspiAccessibility::childList(AtspiAccessible* accessible,
+                                                            int limit) {
+    std::vector<AtspiAccessible*> out;
+    if (!mayAsk(accessible)) {
+        return out;
+    }
+    ErrorSlot error;
+    auto start = Clock::now();
+    const gint count = atspi_accessible_get_child_count(accessible, &error);
+    if (!answered(accessible, start, error.failed())) {
+        return out;
+    }
+    for (gint i = 0; i < std::min(count, limit); ++i) {
+        if (!mayAsk(accessible)) {
+            break;
+        }
+        ErrorSlot childError;
+        start = Clock::now();
+        AtspiAccessible* child = atspi_accessible_get_child_at_index(accessible, i, &childError);
+        if (!answered(accessible, start, childError.failed()) || !child) {
+            if (child) {
+                g_object_unref(child);
+            }
+            continue;
+        }
+        out.push_back(child);
+    }
+    return out;
+}
+
+std::optional<Rect> AtspiAccessibility::extents(AtspiAccessible* accessible) {
+    if (!mayAsk(accessible)) {
+        return std::nullopt;
+    }
+    Ref<AtspiComponent> component(atspi_accessible_get_component_iface(accessible));
+    if (!component) {
+        return std::nullopt;
+    }
+    ErrorSlot error;
+    const auto start = Clock::now();
+    AtspiRect* rect = atspi_component_get_extents(component.get(), ATSPI_COORD_TYPE_SCREEN, &error);
+    if (!answered(accessible, start, error.failed()) || !rect) {
+        g_free(rect);
+        return std::nullopt;
+    }
+    const Rect out = Rect::make(rect->x, rect->y, rect->width, rect->height);
+    g_free(rect);
+    // Toolkits say -1 for extents they do not know.
+    if (out.size.width < 0 || out.size.height < 0) {
+        return std::nullopt;
+    }
+    return out;
+}
+
+AtspiAccessible* AtspiAccessibility::childAtPoint(AtspiAccessible* accessible, int x, int y) {
+    if (!mayAsk(accessible)) {
+        return nullptr;
+    }
+    Ref<AtspiComponent> component(atspi_accessible_get_component_iface(accessible));
+    if (!component) {
+        return nullptr;
+    }
+    ErrorSlot error;
+    const auto start = Clock::now();
+    AtspiAccessible* child = atspi_component_get_accessible_at_point(
+        component.get(), x, y, ATSPI_COORD_TYPE_SCREEN, &error);
+    if (!answered(accessible, start, error.failed())) {
+        if (child) {
+            g_object_unref(child);
+        }
+        return nullptr;
+    }
+    return child;
+}
+
+// ---- Elements ----
+
+AXElementRef AtspiAccessibility::wrap(AtspiAccessible* accessible) {
+    if (!accessible) {
+        return nullptr;
+    }
+    const int pid = processOf(accessible);
+    auto e = std::make_shared<Element>(Element::Kind::accessible, pid);
+    e->accessible = accessible;
+    e->own = pid == options_.ownProcessID;
+    return e;
+}
+
+AXElementRef AtspiAccessibility::windowElement(const TopLevel& window) {
+    auto e = std::make_shared<Element>(Element::Kind::window, window.processID.value_or(0));
+    e->own = e->processID == options_.ownProcessID;
+    e->title = windowIdentity(x_, window.client).title;
+    const Rect r = clientRect(x_, window);
+    e->frame =
+        Rect::make(r.origin.x - origin_.x, r.origin.y - origin_.y, r.size.width, r.size.height);
+    return e;
+}
+
+const AtspiAccessibility::Element* AtspiAccessibility::element(const AXElementRef& ref) const {
+    return dynamic_cast<const Element*>(ref.get());
+}
+
+AXElementRef AtspiAccessibility::systemWide() {
+    if (!ok_) {
+        return nullptr;
+    }
+    origin_ = x_.origin();
+    return std::make_shared<Element>(Element::Kind::systemWide, 0);
+}
+
+AtspiAccessible* AtspiAccessibility::applicationOf(int pid) {
+    if (pid <= 0) {
+        return nullptr;
+    }
+    Ref<AtspiAccessible> desktop(atspi_get_desktop(0));
+    if (!desktop) {
+        return nullptr;
+    }
+    ErrorSlot error;
+    const gint count = atspi_accessible_get_child_count(desktop.get(), &error);
+    for (gint i = 0; !error.failed() && i < count; ++i) {
+        ErrorSlot childError;
+        Ref<AtspiAccessible> app(
+            atspi_accessible_get_child_at_index(desktop.get(), i, &childError));
+        if (app && !childError.failed() && processOf(app.get()) == pid) {
+            return app.release();
+        }
+    }
+    return nullptr;
+}
+
+AXElementRef AtspiAccessibility::application(int pid) {
+    if (!ok_) {
+        return nullptr;
+    }
+    origin_ = x_.origin();
+    auto e = std::make_shared<Element>(Element::Kind::application, pid);
+    e->own = pid == options_.ownProcessID;
+    if (!e->own) {
+        e->accessible = applicationOf(pid);
+        if (!e->accessible) {
+            return nullptr;
+        }
+    }
+    return e;
+}
+
+std::optional<std::string> AtspiAccessibility::applicationName(int pid) {
+    if (!ok_ || pid == options_.ownProcessID) {
+        return std::nullopt;
+    }
+    Ref<AtspiAccessible> app(applicationOf(pid));
+    if (!app || !mayAsk(app.get())) {
+        return std::nullopt;
+    }
+    ErrorSlot error;
+    const auto start = Clock::now();
+    std::string name = takeString(atspi_accessible_get_name(app.get(), &error));
+    if (!answered(app.get(), start, error.failed()) || name.empty()) {
+        return std::nullopt;
+    }
+    return name;
+}
+
+int AtspiAccessibility::processID(const AXElementRef& ref) {
+    const Element* e = element(ref);
+    return e ? e->processID : 0;
+}
+
+// ---- Derived answers ----
+
+AtspiAccessible* AtspiAccessibility::topLevelOf(AtspiAccessible* accessible) {
+    if (role(accessible) == ATSPI_ROLE_APPLICATION) {
+        return nullptr;
+    }
+    Ref<AtspiAccessible> current(static_cast<AtspiAccessible*>(g_object_ref(accessible)));
+    for (int guard = 0; guard < 64; ++guard) {
+        Ref<AtspiAccessible> up(parent(current.get()));
+        if (!up) {
+            return nullptr;
+        }
+        if (role(up.get()) == ATSPI_ROLE_APPLICATION) {
+            return current.release();
+        }
+        current = std::move(up);
+    }
+    return nullptr;
+}
+
+AtspiAccessible* AtspiAccessibility::windowFor(AtspiAccessible* app, const TopLevel& window, int x,
+                                               int y) {
+    const Rect client = clientRect(x_, window);
+    const double wx = client.origin.x, wy = client.origin.y;
+    const double ww = client.size.width, wh = client.size.height;
+    AtspiAccessible* best = nullptr;
+    int bestScore = 0;
+    for (AtspiAccessible* top : childList(app, maxChildren)) {
+        const std::optional<Rect> r = extents(top);
+        int score = 0;
+        if (r && x >= r->origin.x && y >= r->origin.y && x < r->origin.x + r->size.width &&
+            y < r->origin.y + r->size.height) {
+            score = 1;
+            if (std::abs(r->origin.x - wx) <= 1 && std::abs(r->origin.y - wy) <= 1 &&
+                std::abs(r->size.width - ww) <= 1 && std::abs(r->size.height - wh) <= 1) {
+                score = 3; // the very window
+            } else if (hasState(top, ATSPI_STATE_ACTIVE)) {
+                score = 2;
+            }
+        }
+        if (score > bestScore) {
+            if (best) {
+                g_object_unref(best);
+            }
+            best = top;
+            bestScore = score;
+        } else {
+            g_object_unref(top);
+        }
+    }
+    return best;
+}
+
+AXElementRef AtspiAccessibility::elementAtPosition(const AXElementRef& rootRef, float fx,
+                                                   float fy) {
+    const Element* root = element(rootRef);
+    if (!ok_ || !root || !std::isfinite(fx) || !std::isfinite(fy) ||
+        (root->kind != Element::Kind::systemWide && root->kind != Element::Kind::application)) {
+        return nullptr;
+    }
+    x_.discardEvents();
+    const int x = static_cast<int>(std::floor(fx)) + origin_.x;
+    const int y = static_cast<int>(std::floor(fy)) + origin_.y;
+    // X knows which window is on top there; AT-SPI does not.
+    const std::vector<TopLevel> stack = listTopLevels(x_);
+    const TopLevel* hit = nullptr;
+    for (auto it = stack.rbegin(); it != stack.rend(); ++it) {
+        if (it->viewable && it->inputOutput && it->contains(x, y)) {
+            hit = &*it;
+            break;
+        }
+    }
+    if (!hit) {
+        return nullptr;
+    }
+    const int pid = hit->processID.value_or(0);
+    if (root->kind == Element::Kind::application && pid != root->processID) {
+        return nullptr;
+    }
+    if (pid == 0 || pid == options_.ownProcessID) {
+        return windowElement(*hit);
+    }
+    Ref<AtspiAccessible> app(applicationOf(pid));
+    if (!app || !mayAsk(app.get())) {
+        return windowElement(*hit);
+    }
+    Ref<AtspiAccessible> current(windowFor(app.get(), *hit, x, y));
+    if (!current) {
+        return windowElement(*hit);
+    }
+    // A text field is what the user works with: its viewport and scroll bars, which some
+    // toolkits answer with, are its own business.
+    auto isField = [](std::optional<int> r) {
+        return r == ATSPI_ROLE_TEXT || r == ATSPI_ROLE_ENTRY || r == ATSPI_ROLE_PASSWORD_TEXT ||
+               r == ATSPI_ROLE_TERMINAL || r == ATSPI_ROLE_COMBO_BOX;
+    };
+    for (int depth = 0; depth < 64 && !isField(role(current.get())); ++depth) {
+        Ref<AtspiAccessible> next(childAtPoint(current.get(), x, y));
+        if (!next || next.get() == current.get()) {
+            break;
+        }
+        current = std::move(next);
+    }
+    Ref<AtspiAccessible> probe(static_cast<AtspiAccessible*>(g_object_ref(current.get())));
+    for (int up = 0; up < 3; ++up) {
+        Ref<AtspiAccessible> above(parent(probe.get()));
+        const std::optional<int> r = above ? role(above.get()) : std::nullopt;
+        if (!above || !r || *r == ATSPI_ROLE_APPLICATION) {
+            break;
+        }
+        if (isField(r)) {
+            current = std::move(above);
+            break;
+        }
+        probe = std::move(above);
+    }
+    return wrap(current.release());
+}
+
+AXElementRef AtspiAccessibility::focusedElement() {
+    x_.discardEvents();
+    const std::vector<TopLevel> stack = listTopLevels(x_);
+    const std::optional<TopLevel> front = activeTopLevel(x_, stack);
+    const int frontPid = front ? front->processID.value_or(0) : 0;
+
+    if (focus_) {
+        const int pid = processOf(focus_);
+        const bool inFront = frontPid == 0 || frontPid == pid;
+        if (inFront && pid == options_.ownProcessID) {
+            // Never asked: what X says of the window is all there is.
+            return front ? windowElement(*front)
+                         : wrap(static_cast<AtspiAccessible*>(g_object_ref(focus_)));
+        }
+        if (inFront && hasState(focus_, ATSPI_STATE_FOCUSED)) {
+            return wrap(static_cast<AtspiAccessible*>(g_object_ref(focus_)));
+        }
+    }
+    // No event told it (or it is stale): look for it in the front window.
+    if (!front || frontPid == 0) {
+        return nullptr;
+    }
+    if (frontPid == options_.ownProcessID) {
+        return windowElement(*front);
+    }
+    Ref<AtspiAccessible> app(applicationOf(frontPid));
+    if (!app) {
+        return nullptr;
+    }
+    Ref<AtspiAccessible> window(
+        windowFor(app.get(), *front, front->x + front->border, front->y + front->border));
+    if (!window) {
+        return nullptr;
+    }
+    // Depth first, bounded like the secure-field walk; the deepest focused element wins.
+    AtspiAccessible* found = nullptr;
+    int visited = 0;
+    struct Frame {
+        AtspiAccessible* node;
+        int depth;
+    };
+    std::vector<Frame> pending{{static_cast<AtspiAccessible*>(g_object_ref(window.get())), 0}};
+    while (!pending.empty()) {
+        Frame f = pending.back();
+        pending.pop_back();
+        Ref<AtspiAccessible> node(f.node);
+        if (visited >= 4000 || f.depth >= 30 || !mayAsk(node.get())) {
+            continue;
+        }
+        ++visited;
+        const auto set = states(node.get());
+        if (!set || std::find(set->begin(), set->end(), ATSPI_STATE_SHOWING) == set->end()) {
+            continue;
+        }
+        const bool focused = std::find(set->begin(), set->end(), ATSPI_STATE_FOCUSED) != set->end();
+        if (focused) {
+            if (found) {
+                g_object_unref(found);
+            }
+            found = static_cast<AtspiAccessible*>(g_object_ref(node.get()));
+            for (Frame& other : pending) {
+                g_object_unref(other.node); // only below the focused one from here
+            }
+            pending.clear();
+        }
+        std::vector<AtspiAccessible*> children = childList(node.get(), maxChildren);
+        for (auto it = children.rbegin(); it != children.rend(); ++it) {
+            pending.push_back(Frame{*it, f.depth + 1});
+        }
+    }
+    return wrap(found);
+}
+
+AXElementRef AtspiAccessibility::focusedWindow(const Element& app) {
+    std::vector<AtspiAccessible*> tops = childList(app.accessible, maxChildren);
+    AtspiAccessible* chosen = nullptr;
+    for (AtspiAccessible* top : tops) {
+        if (!chosen && hasState(top, ATSPI_STATE_ACTIVE)) {
+            chosen = static_cast<AtspiAccessible*>(g_object_ref(top));
+        }
+    }
+    for (AtspiAccessible* top : tops) {
+        g_object_unref(top);
+    }
+    if (chosen) {
+        return wrap(chosen);
+    }
+    // Without a window manager nothing may be marked active: the window that has the
+    // keyboard, when it is this application's.
+    x_.discardEvents();
+    const std::vector<TopLevel> stack = listTopLevels(x_);
+    const std::optional<TopLevel> front = activeTopLevel(x_, stack);
+    if (!front || front->processID.value_or(0) != app.processID) {
+        return nullptr;
+    }
+    return wrap(
+        windowFor(app.accessible, *front, front->x + front->border, front->y + front->border));
+}
+
+AXElementRef AtspiAccessibility::mainWindow(const Element& app) {
+    std::vector<AtspiAccessible*> tops = childList(app.accessible, maxChildren);
+    AtspiAccessible* chosen = nullptr;
+    for (AtspiAccessible* top : tops) {
+        if (!chosen && hasState(top, ATSPI_STATE_SHOWING)) {
+            chosen = static_cast<AtspiAccessible*>(g_object_ref(top));
+        }
+    }
+    if (!chosen && !tops.empty()) {
+        chosen = static_cast<AtspiAccessible*>(g_object_ref(tops.front()));
+    }
+    for (AtspiAccessible* top : tops) {
+        g_object_unref(top);
+    }
+    return wrap(chosen);
+}
+
+std::optional<AXValue> AtspiAccessibility::readAccessible(const Element& e,
+                                                          std::string_view attribute) {
+    AtspiAccessible* a = e.accessible;
+    if (attribute == ax::role || attribute == ax::subrole) {
+        const std::optional<int> r = role(a);
+        if (!r) {
+            return std::nullopt;
+        }
+        const auto atspiRole = static_cast<AtspiRole>(*r);
+        bool multiLine = false, topLevel = false;
+        if (atspiRole == ATSPI_ROLE_TEXT || atspiRole == ATSPI_ROLE_ENTRY) {
+            multiLine = hasState(a, ATSPI_STATE_MULTI_LINE);
+        }
+        if (atspiRole == ATSPI_ROLE_FILLER || atspiRole == ATSPI_ROLE_PANEL ||
+            atspiRole == ATSPI_ROLE_UNKNOWN || atspiRole == ATSPI_ROLE_INVALID) {
+            Ref<AtspiAccessible> up(parent(a));
+            topLevel = up && role(up.get()) == ATSPI_ROLE_APPLICATION;
+        }
+        AXRoleNames names = axRoleNames(atspiRole, multiLine, topLevel);
+        if (attribute == ax::role) {
+            return AXValue{std::move(names.role)};
+        }
+        if (!names.subrole) {
+            return std::nullopt;
+        }
+        return AXValue{std::move(*names.subrole)};
+    }
+    if (attribute == ax::title) {
+        if (!mayAsk(a)) {
+            return std::nullopt;
+        }
+        ErrorSlot error;
+        const auto start = Clock::now();
+        std::string name = takeString(atspi_accessible_get_name(a, &error));
+        if (!answered(a, start, error.failed()) || name.empty()) {
+            return std::nullopt;
+        }
+        return AXValue{std::move(name)};
+    }
+    if (attribute == ax::value) {
+        if (!mayAsk(a)) {
+            return std::nullopt;
+        }
+        if (Ref<AtspiText> textIface{atspi_accessible_get_text_iface(a)}) {
+            ErrorSlot error;
+            auto start = Clock::now();
+            const gint count = atspi_text_get_character_count(textIface.get(), &error);
+            if (!answered(a, start, error.failed())) {
+                return std::nullopt;
+            }
+            ErrorSlot textError;
+            start = Clock::now();
+            std::string value = takeString(atspi_text_get_text(
+                textIface.get(), 0, std::min(count, maxTextCharacters), &textError));
+            if (!answered(a, start, textError.failed())) {
+                return std::nullopt;
+            }
+            return AXValue{std::move(value)};
+        }
+        if (Ref<AtspiValue> valueIface{atspi_accessible_get_value_iface(a)}) {
+            ErrorSlot error;
+            const auto start = Clock::now();
+            const double current = atspi_value_get_current_value(valueIface.get(), &error);
+            if (!answered(a, start, error.failed())) {
+                return std::nullopt;
+            }
+            char number[64];
+            std::snprintf(number, sizeof number, "%.17g", current);
+            return AXValue{AXOtherValue{number}};
+        }
+        return std::nullopt;
+    }
+    if (attribute == ax::identifier) {
+        if (!mayAsk(a)) {
+            return std::nullopt;
+        }
+        ErrorSlot error;
+        const auto start = Clock::now();
+        std::string id = takeString(atspi_accessible_get_accessible_id(a, &error));
+        if (!answered(a, start, error.failed()) || id.empty()) {
+            return std::nullopt;
+        }
+        return AXValue{std::move(id)};
+    }
+    if (attribute == ax::position || attribute == ax::size) {
+        const std::optional<Rect> r = extents(a);
+        if (!r) {
+            return std::nullopt;
+        }
+        if (attribute == ax::position) {
+            return AXValue{Point{r->origin.x - origin_.x, r->origin.y - origin_.y}};
+        }
+        return AXValue{r->size};
+    }
+    if (attribute == ax::window || attribute == ax::topLevelUIElement) {
+        AtspiAccessible* top = topLevelOf(a);
+        if (!top) {
+            return std::nullopt;
+        }
+        return AXValue{wrap(top)};
+    }
+    if (attribute == ax::children) {
+        std::vector<AXElementRef> list;
+        for (AtspiAccessible* child : childList(a, maxChildren)) {
+            list.push_back(wrap(child));
+        }
+        return AXValue{std::move(list)};
+    }
+    return std::nullopt;
+}
+
+std::optional<AXValue> AtspiAccessibility::copyAttributeValue(const AXElementRef& ref,
+                                                              std::string_view attribute) {
+    const Element* e = element(ref);
+    if (!ok_ || !e) {
+        return std::nullopt;
+    }
+    switch (e->kind) {
+    case Element::Kind::systemWide:
+        if (attribute == ax::focusedUIElement) {
+            if (AXElementRef focused = focusedElement()) {
+                return AXValue{focused};
+            }
+        }
+        return std::nullopt;
+    case Element::Kind::application:
+        if (e->own) {
+            return std::nullopt;
+        }
+        if (attribute == ax::focusedWindow) {
+            if (AXElementRef w = focusedWindow(*e)) {
+                return AXValue{w};
+            }
+            return std::nullopt;
+        }
+        if (attribute == ax::mainWindow) {
+            if (AXElementRef w = mainWindow(*e)) {
+                return AXValue{w};
+            }
+            return std::nullopt;
+        }
+        if (attribute == ax::role) {
+            return AXValue{std::string("AXApplication")};
+        }
+        if (attribute == ax::title || attribute == ax::children) {
+            return readAccessible(*e, attribute);
+        }
+        return std::nullopt;
+    case Element::Kind::window:
+        if (attribute == ax::role) {
+            return AXValue{std::string("AXWindow")};
+        }
+        if (attribute == ax::title && e->title && !e->title->empty()) {
+            return AXValue{*e->title};
+        }
+        if (attribute == ax::position && e->frame) {
+            return AXValue{e->frame->origin};
+        }
+        if (attribute == ax::size && e->frame) {
+            return AXValue{e->frame->size};
+        }
+        if (attribute == ax::window || attribute == ax::topLevelUIElement) {
+            return AXValue{ref};
+        }
+        return std::nullopt;
+    case Element::Kind::accessible:
+        if (e->own) {
+            return std::nullopt;
+        }
+        return readAccessible(*e, attribute);
+    }
+    return std::nullopt;
+}
+
+} // namespace kestro::platform::linux_x11

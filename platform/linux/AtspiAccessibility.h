@@ -1,0 +1,116 @@
+#pragma once
+
+#include "platform/Accessibility.h"
+#include "platform/linux/XConnection.h"
+
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+typedef struct _AtspiAccessible AtspiAccessible;
+typedef struct _AtspiEvent AtspiEvent;
+typedef struct _AtspiEventListener AtspiEventListener;
+
+namespace kestro::platform::linux_x11 {
+
+struct TopLevel;
+
+// The accessibility interface on AT-SPI2 (libatspi), with X11 for what AT-SPI cannot say: which
+// window lies on top at a point (the stacking order) and which window has the keyboard.
+//
+// - Element at a point: the topmost mapped top-level X window there, its process's AT-SPI
+//   application, that application's window at the point, then deeper children at the point
+//   until none is found. A window whose application has no accessibility tree (or is this
+//   process, or does not answer) is still an element: role "AXWindow", its title and frame.
+// - Focused element: the last element that reported gaining the focus, while it still has it
+//   and belongs to the application in front; else a search of the front window for it.
+// - Roles translated by one table (AtspiRoles.h); AXValue is the text of a text element (at most
+//   its first 4096 characters) or, for a value element, a number (not text); an empty name
+//   counts as no title; positions are global points, as the input reports them.
+// - Every call waits at most the configured time-out (200 ms). An application that lets a call
+//   time out is not asked again for a short while, so a hung application costs one time-out,
+//   not one per attribute. This process's own tree is never asked (it could not answer while
+//   its main thread waits): its elements carry only their process.
+//
+// Main thread only: libatspi is not thread-safe, and the focus events arrive through the GLib
+// main context, which the main loop must run. libatspi is set up once per process, on the
+// accessibility bus of the session it first finds, and stays so.
+class AtspiAccessibility final : public Accessibility {
+public:
+    struct Options {
+        int ownProcessID = 0; // 0: this process
+        int timeoutMilliseconds = 200;
+        double unresponsiveSeconds = 2.0;
+    };
+
+    AtspiAccessibility();
+    explicit AtspiAccessibility(Options options, const char* displayName = nullptr);
+    ~AtspiAccessibility() override;
+    AtspiAccessibility(const AtspiAccessibility&) = delete;
+    AtspiAccessibility& operator=(const AtspiAccessibility&) = delete;
+
+    // The accessibility bus and the X display answered at start.
+    bool ok() const { return ok_; }
+
+    // The toolkit's name of the application of that process, when it has an accessibility tree.
+    std::optional<std::string> applicationName(int processID);
+
+    AXElementRef systemWide() override;
+    AXElementRef application(int processID) override;
+    std::optional<AXValue> copyAttributeValue(const AXElementRef& element,
+                                              std::string_view attribute) override;
+    AXElementRef elementAtPosition(const AXElementRef& root, float x, float y) override;
+    int processID(const AXElementRef& element) override;
+
+    // The most children one element reports, and the most characters of a text value read.
+    static constexpr int maxChildren = 4000;
+    static constexpr int maxTextCharacters = 4096;
+
+private:
+    class Element;
+    using Clock = std::chrono::steady_clock;
+
+    static void onFocusEvent(AtspiEvent* event, void* self);
+
+    // Elements.
+    AXElementRef wrap(AtspiAccessible* accessible); // takes the reference
+    AXElementRef windowElement(const TopLevel& window);
+    const Element* element(const AXElementRef& ref) const;
+
+    // Guards around every call into an application.
+    int processOf(AtspiAccessible* accessible);
+    bool mayAsk(AtspiAccessible* accessible);
+    bool answered(AtspiAccessible* accessible, Clock::time_point start, bool failed);
+
+    // Plain reads; each is one call at most, nothing when it fails.
+    std::optional<int> role(AtspiAccessible* accessible);
+    std::optional<std::vector<int>> states(AtspiAccessible* accessible);
+    bool hasState(AtspiAccessible* accessible, int state);
+    AtspiAccessible* parent(AtspiAccessible* accessible);
+    std::vector<AtspiAccessible*> childList(AtspiAccessible* accessible, int limit);
+    std::optional<Rect> extents(AtspiAccessible* accessible); // in root pixels
+    AtspiAccessible* childAtPoint(AtspiAccessible* accessible, int x, int y);
+
+    // Derived answers.
+    AtspiAccessible* applicationOf(int processID); // a new reference, or null
+    AtspiAccessible* topLevelOf(AtspiAccessible* accessible);
+    AtspiAccessible* windowFor(AtspiAccessible* app, const TopLevel& window, int x, int y);
+    AXElementRef focusedElement();
+    AXElementRef focusedWindow(const Element& app);
+    AXElementRef mainWindow(const Element& app);
+    std::optional<AXValue> readAccessible(const Element& e, std::string_view attribute);
+
+    Options options_;
+    bool ok_ = false;
+    XConnection x_;
+    RootOrigin origin_;
+    AtspiEventListener* listener_ = nullptr;
+    AtspiAccessible* focus_ = nullptr;
+    std::map<std::string, int, std::less<>> busProcesses_;
+    std::map<std::string, Clock::time_point, std::less<>> unresponsiveUntil_;
+};
+
+} // namespace kestro::platform::linux_x11

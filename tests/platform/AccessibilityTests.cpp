@@ -1,0 +1,419 @@
+#include "KestroCore/AXResolver.h"
+#include "KestroCore/Text.h"
+#include "platform/linux/AtspiAccessibility.h"
+#include "platform/linux/X11Applications.h"
+#include "platform/linux/X11Windows.h"
+#include "platform/linux/XConnection.h"
+#include "tests/support/DesktopSession.h"
+#include "tests/support/FixtureApp.h"
+#include "tests/support/TempDataDir.h"
+
+#include <gtest/gtest.h>
+
+#include <glib.h>
+#include <signal.h>
+
+// Xlib comes after gtest.
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <thread>
+
+using namespace kestro;
+using kestro::testing::DesktopSession;
+namespace x11 = platform::linux_x11;
+namespace ax = platform::ax;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double since(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Runs the GLib main context (where AT-SPI events arrive) until `done` or the time is up.
+bool pumpUntil(const std::function<bool()>& done, double seconds = 10) {
+    const auto start = Clock::now();
+    while (since(start) < seconds) {
+        while (g_main_context_iteration(nullptr, FALSE)) {
+        }
+        if (done()) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+void pumpFor(double seconds) {
+    pumpUntil([] { return false; }, seconds);
+}
+
+// One desktop for the whole suite: two fixture windows (the second one overlapping the first)
+// and zenity's password prompt, each in a process of its own.
+class Desktop {
+public:
+    Desktop() : session({.accessibility = true}) {
+        if (!session.ok()) {
+            error = session.error();
+            return;
+        }
+        fixture =
+            session.spawn({kestro::testing::fixtureAppPath(), "--window-rect", "100,100,400,300"});
+        second =
+            session.spawn({kestro::testing::fixtureAppPath(), "--window-title", "Kestro Fixture 2",
+                           "--window-rect", "300,150,400,300", "--focus", "password"});
+        zenity = session.spawn({"zenity", "--password", "--title", "Kestro Zenity"});
+        x = std::make_unique<x11::XConnection>();
+        if (!x->ok() || !pumpUntil([&] {
+                return window("Kestro Fixture") && window("Kestro Fixture 2") &&
+                       window("Kestro Zenity");
+            })) {
+            error = "the test windows did not appear:";
+            for (const x11::TopLevel& t : x11::listTopLevels(*x)) {
+                if (t.viewable) {
+                    error += " '" + x11::windowIdentity(*x, t.client).title.value_or("") + "'";
+                }
+            }
+            return;
+        }
+        // Zenity lies at the origin; keep it clear of the fixtures.
+        move("Kestro Zenity", 1200, 100);
+        ok = true;
+    }
+
+    std::optional<x11::TopLevel> window(const std::string& title) {
+        for (const x11::TopLevel& t : x11::listTopLevels(*x)) {
+            if (t.viewable && x11::windowIdentity(*x, t.client).title == title) {
+                return t;
+            }
+        }
+        return std::nullopt;
+    }
+
+    void move(const std::string& title, int left, int top) {
+        if (auto w = window(title)) {
+            const std::uint32_t values[] = {static_cast<std::uint32_t>(left),
+                                            static_cast<std::uint32_t>(top)};
+            xcb_configure_window(x->xcb(), w->window, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y,
+                                 values);
+            sync();
+        }
+    }
+    void raise(const std::string& title) {
+        if (auto w = window(title)) {
+            const std::uint32_t above = XCB_STACK_MODE_ABOVE;
+            xcb_configure_window(x->xcb(), w->window, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+            sync();
+        }
+    }
+    // Without a window manager the tests hand the keyboard to a window themselves.
+    void focus(const std::string& title) {
+        if (auto w = window(title)) {
+            xcb_set_input_focus(x->xcb(), XCB_INPUT_FOCUS_POINTER_ROOT, w->window,
+                                XCB_CURRENT_TIME);
+            sync();
+        }
+    }
+    void sync() {
+        free(xcb_get_input_focus_reply(x->xcb(), xcb_get_input_focus(x->xcb()), nullptr));
+        pumpFor(0.3);
+    }
+
+    DesktopSession session;
+    std::unique_ptr<x11::XConnection> x;
+    pid_t fixture = -1, second = -1, zenity = -1;
+    bool ok = false;
+    std::string error;
+};
+
+class AccessibilityTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { desktop_ = new Desktop(); }
+    static void TearDownTestSuite() {
+        delete desktop_;
+        desktop_ = nullptr;
+    }
+
+    void SetUp() override {
+        ASSERT_TRUE(desktop_->ok) << desktop_->error;
+        access_ = std::make_unique<x11::AtspiAccessibility>();
+        ASSERT_TRUE(access_->ok());
+        apps_ = std::make_unique<x11::X11Applications>();
+        apps_->setToolkitNames([this](int pid) { return access_->applicationName(pid); });
+        resolver_ = std::make_unique<AXResolver>(*access_, *apps_);
+        // Every application has registered its tree once its windows answer.
+        ASSERT_TRUE(pumpUntil([&] {
+            return access_->application(desktop_->fixture) &&
+                   access_->application(desktop_->second) && access_->application(desktop_->zenity);
+        })) << "the applications never appeared on the accessibility bus";
+    }
+
+    // The global frame of the first element below the application's windows with that title.
+    std::optional<Rect> frameOf(int pid, const std::string& title) {
+        auto app = access_->application(pid);
+        std::vector<platform::AXElementRef> pending;
+        if (auto v = access_->copyAttributeValue(app, ax::children)) {
+            pending = std::get<std::vector<platform::AXElementRef>>(*v);
+        }
+        while (!pending.empty()) {
+            auto e = pending.back();
+            pending.pop_back();
+            auto t = access_->copyAttributeValue(e, ax::title);
+            if (t && std::get<std::string>(*t) == title) {
+                auto p = access_->copyAttributeValue(e, ax::position);
+                auto s = access_->copyAttributeValue(e, ax::size);
+                if (p && s) {
+                    return Rect{std::get<Point>(*p), std::get<Size>(*s)};
+                }
+            }
+            if (auto v = access_->copyAttributeValue(e, ax::children)) {
+                for (auto& c : std::get<std::vector<platform::AXElementRef>>(*v)) {
+                    pending.push_back(c);
+                }
+            }
+        }
+        return std::nullopt;
+    }
+
+    static Point center(const Rect& r) {
+        return Point{r.origin.x + r.size.width / 2, r.origin.y + r.size.height / 2};
+    }
+
+    static Desktop* desktop_;
+    std::unique_ptr<x11::AtspiAccessibility> access_;
+    std::unique_ptr<x11::X11Applications> apps_;
+    std::unique_ptr<AXResolver> resolver_;
+};
+
+Desktop* AccessibilityTest::desktop_ = nullptr;
+
+} // namespace
+
+TEST_F(AccessibilityTest, ElementAtPointInTheQtFixture) {
+    desktop_->raise("Kestro Fixture");
+    auto window = desktop_->window("Kestro Fixture");
+    ASSERT_TRUE(window);
+    struct Case {
+        const char* title;
+        const char* role;
+        std::optional<std::string> subrole;
+        bool secure;
+    };
+    const Case cases[] = {
+        {"Name", "AXTextField", std::nullopt, false},
+        {"Password", "AXTextField", "AXSecureTextField", true},
+        {"Sign In", "AXButton", std::nullopt, false},
+        {"Notes", "AXTextArea", std::nullopt, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.title);
+        auto frame = frameOf(desktop_->fixture, c.title);
+        ASSERT_TRUE(frame);
+        auto target = resolver_->target(center(*frame));
+        ASSERT_TRUE(target);
+        EXPECT_EQ(target->axRole, c.role);
+        EXPECT_EQ(target->axSubrole, c.subrole);
+        EXPECT_EQ(target->axTitle, c.title);
+        EXPECT_EQ(target->isSecure, c.secure);
+        EXPECT_EQ(target->windowTitle, "Kestro Fixture");
+        EXPECT_EQ(target->appBundleID, "kestro-fixture");
+        EXPECT_EQ(target->appName, "kestro-fixture");
+        ASSERT_TRUE(target->frameInWindow);
+        // Relative to the window, which lies at the X window's place.
+        EXPECT_EQ(target->frameInWindow->origin.x, frame->origin.x - window->x);
+        EXPECT_EQ(target->frameInWindow->origin.y, frame->origin.y - window->y);
+        EXPECT_EQ(target->frameInWindow->size, frame->size);
+        if (c.secure) {
+            EXPECT_FALSE(target->axValue);
+        }
+    }
+    auto name = resolver_->target(center(*frameOf(desktop_->fixture, "Name")));
+    EXPECT_EQ(name->axValue, "Ada");
+    // The text area's whole document is 2000 characters; 500 are kept.
+    auto notes = resolver_->target(center(*frameOf(desktop_->fixture, "Notes")));
+    ASSERT_TRUE(notes && notes->axValue);
+    EXPECT_EQ(text::decodeUtf8(*notes->axValue).size(), 500u);
+    EXPECT_TRUE(notes->axValue->starts_with("Line 0 of the notes."));
+}
+
+TEST_F(AccessibilityTest, StackingOrderPicksBetweenOverlappingWindows) {
+    // Both fixtures cover (350, 200); whichever is on top answers.
+    const Point overlap{350, 200};
+    desktop_->raise("Kestro Fixture 2");
+    auto top = resolver_->target(overlap);
+    ASSERT_TRUE(top);
+    EXPECT_EQ(top->windowTitle, "Kestro Fixture 2");
+    desktop_->raise("Kestro Fixture");
+    top = resolver_->target(overlap);
+    ASSERT_TRUE(top);
+    EXPECT_EQ(top->windowTitle, "Kestro Fixture");
+    // Over the bare desktop nothing lies.
+    EXPECT_FALSE(resolver_->target(Point{1000, 900}));
+}
+
+TEST_F(AccessibilityTest, ZenityPasswordPrompt) {
+    desktop_->raise("Kestro Zenity");
+    auto frame = frameOf(desktop_->zenity, "Kestro Zenity");
+    ASSERT_TRUE(frame);
+    // Its one text element is the password entry; find it through the secure-field search.
+    desktop_->focus("Kestro Zenity");
+    auto rects = resolver_->secureFieldRects();
+    ASSERT_EQ(rects.size(), 1u);
+    auto target = resolver_->target(center(rects[0]));
+    ASSERT_TRUE(target);
+    EXPECT_EQ(target->axRole, "AXTextField");
+    EXPECT_EQ(target->axSubrole, "AXSecureTextField");
+    EXPECT_TRUE(target->isSecure);
+    EXPECT_FALSE(target->axValue);
+    EXPECT_EQ(target->windowTitle, "Kestro Zenity");
+    EXPECT_EQ(target->appBundleID, "Zenity"); // no desktop file: the window class
+    EXPECT_EQ(target->appName, "zenity");     // the toolkit's name comes before the class
+    ASSERT_TRUE(target->frameInWindow);
+    EXPECT_EQ(target->frameInWindow->origin.x, rects[0].origin.x - frame->origin.x);
+    // The field lies inside the dialog.
+    EXPECT_GE(rects[0].origin.x, frame->origin.x);
+    EXPECT_LE(rects[0].origin.x + rects[0].size.width, frame->origin.x + frame->size.width);
+}
+
+TEST_F(AccessibilityTest, SecureFieldRectsCoverThePasswordFieldOfTheFrontWindow) {
+    desktop_->raise("Kestro Fixture");
+    desktop_->focus("Kestro Fixture");
+    auto front = apps_->frontmostApplication();
+    ASSERT_TRUE(front);
+    EXPECT_EQ(front->processIdentifier, desktop_->fixture);
+    auto password = frameOf(desktop_->fixture, "Password");
+    ASSERT_TRUE(password);
+    EXPECT_EQ(resolver_->secureFieldRects(), std::vector<Rect>{*password});
+
+    desktop_->focus("Kestro Fixture 2");
+    auto second = frameOf(desktop_->second, "Password");
+    ASSERT_TRUE(second);
+    EXPECT_EQ(resolver_->secureFieldRects(), std::vector<Rect>{*second});
+}
+
+TEST_F(AccessibilityTest, FocusedElementFromEventsAndBySearch) {
+    desktop_->raise("Kestro Fixture");
+    desktop_->focus("Kestro Fixture");
+    // Found by searching the front window: this backend saw no event yet.
+    x11::AtspiAccessibility fresh;
+    x11::X11Applications apps;
+    AXResolver searching(fresh, apps);
+    auto focused = searching.focusedTarget();
+    ASSERT_TRUE(focused);
+    EXPECT_EQ(focused->axTitle, "Name");
+    EXPECT_EQ(focused->windowTitle, "Kestro Fixture");
+
+    // Tab moves the focus; the event tells which element has it now.
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_TRUE(display);
+    const KeyCode tab = XKeysymToKeycode(display, XStringToKeysym("Tab"));
+    XTestFakeKeyEvent(display, tab, True, 0);
+    XTestFakeKeyEvent(display, tab, False, 0);
+    XFlush(display);
+    std::optional<AXTarget> now;
+    EXPECT_TRUE(pumpUntil([&] {
+        now = resolver_->focusedTarget();
+        return now && now->axTitle == "Password";
+    }));
+    ASSERT_TRUE(now);
+    EXPECT_TRUE(now->isSecure);
+    EXPECT_EQ(now->axSubrole, "AXSecureTextField");
+    EXPECT_FALSE(now->axValue);
+    // Back to the name field for the other tests.
+    XTestFakeKeyEvent(display, tab, True, 0);
+    XTestFakeKeyEvent(display, tab, False, 0);
+    XTestFakeKeyEvent(display, tab, True, 0);
+    XTestFakeKeyEvent(display, tab, False, 0);
+    XTestFakeKeyEvent(display, tab, True, 0);
+    XTestFakeKeyEvent(display, tab, False, 0);
+    XFlush(display);
+    XCloseDisplay(display);
+    pumpFor(0.3);
+}
+
+TEST_F(AccessibilityTest, ItsOwnProcessIsNeverAsked) {
+    // Taken for this process, the fixture is known from X alone, at once.
+    x11::AtspiAccessibility::Options options;
+    options.ownProcessID = desktop_->fixture;
+    x11::AtspiAccessibility self(options);
+    AXResolver resolver(self, *apps_);
+    desktop_->raise("Kestro Fixture");
+    desktop_->focus("Kestro Fixture");
+    auto window = desktop_->window("Kestro Fixture");
+    ASSERT_TRUE(window);
+    const auto start = Clock::now();
+    auto target = resolver.target(Point{150, 150});
+    auto focused = resolver.focusedTarget();
+    auto rects = resolver.secureFieldRects();
+    EXPECT_LT(since(start), 0.15);
+    ASSERT_TRUE(target);
+    EXPECT_EQ(target->axRole, "AXWindow");
+    EXPECT_EQ(target->windowTitle, "Kestro Fixture");
+    EXPECT_EQ(target->appBundleID, "kestro-fixture");
+    EXPECT_EQ(target->frameInWindow, Rect::make(0, 0, window->width, window->height));
+    ASSERT_TRUE(focused);
+    EXPECT_EQ(focused->axRole, "AXWindow");
+    EXPECT_TRUE(rects.empty());
+}
+
+TEST_F(AccessibilityTest, AHungApplicationCostsOneTimeOut) {
+    desktop_->raise("Kestro Fixture 2");
+    desktop_->focus("Kestro Fixture 2");
+    ASSERT_EQ(::kill(desktop_->second, SIGSTOP), 0);
+    auto start = Clock::now();
+    auto target = resolver_->target(Point{500, 300});
+    const double pointTime = since(start);
+    start = Clock::now();
+    auto rects = resolver_->secureFieldRects();
+    auto focused = resolver_->focusedTarget();
+    const double restTime = since(start);
+    ::kill(desktop_->second, SIGCONT);
+    pumpFor(0.5);
+    // Each call waits 200 ms at most, and the application is then left alone.
+    EXPECT_LT(pointTime, 0.6);
+    EXPECT_LT(restTime, 0.6);
+    ASSERT_TRUE(target);
+    EXPECT_EQ(target->windowTitle, "Kestro Fixture 2"); // from X
+    EXPECT_TRUE(rects.empty());
+
+    // Once it answers again it is asked again.
+    std::optional<AXTarget> later;
+    EXPECT_TRUE(pumpUntil([&] {
+        later = resolver_->target(Point{500, 300});
+        return later && later->axRole != "AXWindow";
+    }));
+}
+
+TEST_F(AccessibilityTest, ApplicationNameFromTheDesktopFile) {
+    kestro::testing::TempDataDir data;
+    kestro::testing::writeFile(data.dataHome() / "applications" / "org.example.FixtureApp.desktop",
+                               "[Desktop Entry]\n"
+                               "Type=Application\n"
+                               "Name=Fixture Deluxe\n"
+                               "Name[de]=Vorrichtung\n"
+                               "StartupWMClass=kestro-fixture\n"
+                               "Exec=kestro-fixture-app\n");
+    const char* lang = std::getenv("LANG");
+    const std::string saved = lang ? lang : "";
+    ::unsetenv("LC_ALL");
+    ::unsetenv("LC_MESSAGES");
+    ::setenv("LANG", "C.UTF-8", 1);
+    x11::X11Applications apps;
+    auto app = apps.runningApplication(desktop_->fixture);
+    ASSERT_TRUE(app);
+    EXPECT_EQ(app->bundleIdentifier, "org.example.FixtureApp");
+    EXPECT_EQ(app->localizedName, "Fixture Deluxe");
+    ::setenv("LANG", "de_AT.UTF-8", 1);
+    EXPECT_EQ(apps.runningApplication(desktop_->fixture)->localizedName, "Vorrichtung");
+    if (lang) {
+        ::setenv("LANG", saved.c_str(), 1);
+    } else {
+        ::unsetenv("LANG");
+    }
+    EXPECT_FALSE(apps.runningApplication(999999));
+}
