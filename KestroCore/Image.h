@@ -41,7 +41,7 @@ namespace ImageCodec {
 void redact(Image& image, const std::vector<Rect>& regions);
 
 enum class PngSpeed {
-    fast,    // key frames: compression level 1 with a cheap filter
+    fast,    // key frames: compression level 1, unfiltered
     compact, // libpng's defaults
 };
 

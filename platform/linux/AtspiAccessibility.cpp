@@ -84,6 +84,9 @@ Rect clientRect(const XConnection& x, const TopLevel& window) {
                       window.height);
 }
 
+const char* const cacheEvents[] = {"object:state-changed", "object:children-changed",
+                                   "object:property-change"};
+
 // libatspi is set up once per process: taken down, it cannot be set up again.
 bool initialized() {
     static const bool ok = atspi_init() >= 0;
@@ -126,6 +129,17 @@ AtspiAccessibility::AtspiAccessibility(Options options, const char* displayName)
     const bool listening =
         atspi_event_listener_register(listener_, "object:state-changed:focused", &error);
     Ref<AtspiAccessible> desktop(atspi_get_desktop(0));
+    if (desktop) {
+        // Each uncached read is a round trip through the bus to the application. libatspi
+        // keeps roles, names, states, parents and children once read, and the change events
+        // (which applications send only while someone listens for them) keep them current.
+        atspi_accessible_set_cache_mask(desktop.get(), ATSPI_CACHE_DEFAULT);
+        cacheListener_ =
+            atspi_event_listener_new(&AtspiAccessibility::onChangeEvent, nullptr, nullptr);
+        for (const char* kind : cacheEvents) {
+            atspi_event_listener_register(cacheListener_, kind, nullptr);
+        }
+    }
     ok_ = ready && x_.ok() && listening && !error.failed() && desktop;
 }
 
@@ -134,9 +148,23 @@ AtspiAccessibility::~AtspiAccessibility() {
         atspi_event_listener_deregister(listener_, "object:state-changed:focused", nullptr);
         g_object_unref(listener_);
     }
+    if (cacheListener_) {
+        for (const char* kind : cacheEvents) {
+            atspi_event_listener_deregister(cacheListener_, kind, nullptr);
+        }
+        g_object_unref(cacheListener_);
+    }
+    for (auto& [pid, app] : applications_) {
+        g_object_unref(app);
+    }
     if (focus_) {
         g_object_unref(focus_);
     }
+}
+
+void AtspiAccessibility::onChangeEvent(AtspiEvent* event, void*) {
+    // libatspi has already brought its cache up to date.
+    g_boxed_free(ATSPI_TYPE_EVENT, event);
 }
 
 void AtspiAccessibility::onFocusEvent(AtspiEvent* event, void* data) {
@@ -382,6 +410,16 @@ AtspiAccessible* AtspiAccessibility::applicationOf(int pid) {
     if (pid <= 0) {
         return nullptr;
     }
+    // Kept while the application stays on the bus (libatspi lets go of its connection when
+    // it leaves).
+    if (auto it = applications_.find(pid); it != applications_.end()) {
+        AtspiObject* object = ATSPI_OBJECT(it->second);
+        if (object->app && object->app->bus) {
+            return static_cast<AtspiAccessible*>(g_object_ref(it->second));
+        }
+        g_object_unref(it->second);
+        applications_.erase(it);
+    }
     Ref<AtspiAccessible> desktop(atspi_get_desktop(0));
     if (!desktop) {
         return nullptr;
@@ -393,6 +431,7 @@ AtspiAccessible* AtspiAccessibility::applicationOf(int pid) {
         Ref<AtspiAccessible> app(
             atspi_accessible_get_child_at_index(desktop.get(), i, &childError));
         if (app && !childError.failed() && processOf(app.get()) == pid) {
+            applications_.emplace(pid, static_cast<AtspiAccessible*>(g_object_ref(app.get())));
             return app.release();
         }
     }

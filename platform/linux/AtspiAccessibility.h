@@ -74,6 +74,7 @@ private:
     using Clock = std::chrono::steady_clock;
 
     static void onFocusEvent(AtspiEvent* event, void* self);
+    static void onChangeEvent(AtspiEvent* event, void* unused);
 
     // Elements.
     AXElementRef wrap(AtspiAccessible* accessible); // takes the reference
@@ -108,6 +109,8 @@ private:
     XConnection x_;
     RootOrigin origin_;
     AtspiEventListener* listener_ = nullptr;
+    AtspiEventListener* cacheListener_ = nullptr;
+    std::map<int, AtspiAccessible*> applications_; // by process, each one reference
     AtspiAccessible* focus_ = nullptr;
     std::map<std::string, int, std::less<>> busProcesses_;
     std::map<std::string, Clock::time_point, std::less<>> unresponsiveUntil_;

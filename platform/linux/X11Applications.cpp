@@ -46,6 +46,29 @@ std::optional<std::string> environmentOf(int pid, std::string_view variable) {
     return std::nullopt;
 }
 
+// When the process started, in clock ticks since boot: with the pid it names one process for
+// good, even after the pid is reused.
+std::optional<unsigned long long> startTime(int pid) {
+    auto stat = readFileIfPresent("/proc/" + std::to_string(pid) + "/stat");
+    if (!stat) {
+        return std::nullopt;
+    }
+    // The command name in parentheses may hold anything; the fields after it are plain.
+    const std::size_t close = stat->rfind(')');
+    if (close == std::string::npos) {
+        return std::nullopt;
+    }
+    std::size_t field = 2, pos = close + 1;
+    while (pos < stat->size() && field < 22) {
+        pos = stat->find(' ', pos + 1);
+        if (pos == std::string::npos) {
+            return std::nullopt;
+        }
+        ++field;
+    }
+    return std::strtoull(stat->c_str() + pos + 1, nullptr, 10);
+}
+
 std::optional<std::string> executableName(int pid) {
     std::error_code error;
     const fs::path exe = fs::read_symlink("/proc/" + std::to_string(pid) + "/exe", error);
@@ -82,9 +105,18 @@ std::optional<RunningApplication> X11Applications::frontmostApplication() {
 }
 
 std::optional<RunningApplication> X11Applications::runningApplication(int processID) {
-    std::error_code error;
-    if (processID <= 0 || !fs::exists("/proc/" + std::to_string(processID), error)) {
+    if (processID <= 0) {
         return std::nullopt;
+    }
+    const std::optional<unsigned long long> started = startTime(processID);
+    if (!started) {
+        return std::nullopt; // no such process
+    }
+    if (auto it = known_.find(processID); it != known_.end()) {
+        if (it->second.started == *started) {
+            return it->second.app;
+        }
+        known_.erase(it);
     }
     std::optional<std::string> fileID;
     std::optional<std::string> wmClass;
@@ -145,6 +177,11 @@ std::optional<RunningApplication> X11Applications::runningApplication(int proces
     }
     if (app.localizedName) {
         app.localizedName = text::sanitizeUtf8(*app.localizedName);
+    }
+    // What a window or a desktop file says of a process does not change while it runs; a
+    // process without either yet may still show a window.
+    if (fileID || wmClass) {
+        known_[processID] = Known{*started, app};
     }
     return app;
 }

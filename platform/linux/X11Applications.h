@@ -5,6 +5,7 @@
 #include "platform/linux/XConnection.h"
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -20,7 +21,8 @@ namespace kestro::platform::linux_x11 {
 // (the optional lookup below), else the WM_CLASS class, else the executable's file name.
 //
 // The front application is the window manager's active window, else the window with the
-// input focus (or under the pointer when focus follows it). Main thread only.
+// input focus (or under the pointer when focus follows it). An identity once found is kept for
+// the life of that process. Main thread only.
 class X11Applications final : public Applications {
 public:
     using NameLookup = std::function<std::optional<std::string>(int processID)>;
@@ -34,9 +36,15 @@ public:
     std::optional<RunningApplication> runningApplication(int processID) override;
 
 private:
+    struct Known {
+        unsigned long long started = 0;
+        RunningApplication app;
+    };
+
     XConnection x_;
     DesktopEntryIndex entries_;
     NameLookup toolkitNames_;
+    std::map<int, Known> known_; // identities by process, with the process's start time
 };
 
 } // namespace kestro::platform::linux_x11

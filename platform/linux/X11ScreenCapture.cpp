@@ -376,7 +376,19 @@ std::optional<Image> X11ScreenCapture::readBack(xcb_drawable_t drawable, int x, 
               bs = std::countr_zero(visual->blue_mask);
     Image image(width, height);
     std::uint8_t* out = image.rgba.data();
-    for (std::size_t i = 0; i < static_cast<std::size_t>(width) * height; ++i) {
+    const std::size_t count = static_cast<std::size_t>(width) * height;
+    if (!swap && rs == 16 && gs == 8 && bs == 0 && std::endian::native == std::endian::little) {
+        // The usual layout (B, G, R, X in memory), one word at a time.
+        for (std::size_t i = 0; i < count; ++i) {
+            std::uint32_t p;
+            std::memcpy(&p, pixels + i * 4, 4);
+            const std::uint32_t q =
+                ((p >> 16) & 0xffu) | (p & 0xff00u) | ((p & 0xffu) << 16) | 0xff000000u;
+            std::memcpy(out + i * 4, &q, 4);
+        }
+        return image;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
         std::uint32_t p;
         std::memcpy(&p, pixels + i * 4, 4);
         if (swap) {

@@ -409,7 +409,8 @@ TEST_F(AccessibilityTest, ApplicationNameFromTheDesktopFile) {
     EXPECT_EQ(app->bundleIdentifier, "org.example.FixtureApp");
     EXPECT_EQ(app->localizedName, "Fixture Deluxe");
     ::setenv("LANG", "de_AT.UTF-8", 1);
-    EXPECT_EQ(apps.runningApplication(desktop_->fixture)->localizedName, "Vorrichtung");
+    x11::X11Applications german; // an identity is kept for the life of the process
+    EXPECT_EQ(german.runningApplication(desktop_->fixture)->localizedName, "Vorrichtung");
     if (lang) {
         ::setenv("LANG", saved.c_str(), 1);
     } else {
