@@ -1,7 +1,11 @@
 #include "KestroCore/AXResolver.h"
+#include "KestroCore/FrameCapturer.h"
 #include "KestroCore/Text.h"
+#include "platform/fake/ManualClock.h"
+#include "platform/fake/ManualQueue.h"
 #include "platform/linux/AtspiAccessibility.h"
 #include "platform/linux/X11Applications.h"
+#include "platform/linux/X11ScreenCapture.h"
 #include "platform/linux/X11Windows.h"
 #include "platform/linux/XConnection.h"
 #include "tests/support/DesktopSession.h"
@@ -417,4 +421,51 @@ TEST_F(AccessibilityTest, ApplicationNameFromTheDesktopFile) {
         ::unsetenv("LANG");
     }
     EXPECT_FALSE(apps.runningApplication(999999));
+}
+
+TEST_F(AccessibilityTest, PasswordFieldsAreBlackInTheWrittenFrame) {
+    desktop_->raise("Kestro Fixture");
+    desktop_->focus("Kestro Fixture");
+    const std::vector<Rect> secure = resolver_->secureFieldRects();
+    ASSERT_EQ(secure.size(), 1u);
+    auto name = frameOf(desktop_->fixture, "Name");
+    ASSERT_TRUE(name);
+
+    // One display at the origin with one pixel a point: the rectangles are the pixels.
+    x11::X11ScreenCapture capture;
+    auto content = capture.shareableContent();
+    ASSERT_TRUE(content && content->displays.size() == 1);
+    platform::fake::ManualClock clock;
+    platform::fake::ManualQueue queue(clock);
+    FrameCapturer capturer(capture, queue);
+    kestro::testing::TempDataDir dir;
+    const auto file = dir.root() / "000001.png";
+    std::optional<std::optional<Size>> answer;
+    capturer.captureAndSave(content->displays[0].displayID, 1920, 1080, secure, file,
+                            [&](std::optional<Size> size) { answer = size; });
+    ASSERT_TRUE(pumpUntil([&] {
+        queue.drain();
+        return answer.has_value();
+    }));
+    ASSERT_TRUE(*answer);
+    auto image = ImageCodec::readPNG(file);
+    ASSERT_TRUE(image);
+    auto black = [&](int x, int y) {
+        const std::uint8_t* p = image->pixel(x, y);
+        return p[0] == 0 && p[1] == 0 && p[2] == 0;
+    };
+    const Rect& field = secure[0];
+    for (int y = static_cast<int>(field.origin.y);
+         y < static_cast<int>(field.origin.y + field.size.height); ++y) {
+        for (int x = static_cast<int>(field.origin.x);
+             x < static_cast<int>(field.origin.x + field.size.width); ++x) {
+            ASSERT_TRUE(black(x, y)) << x << "," << y;
+        }
+    }
+    // The name field beside it is left as it is.
+    int lit = 0;
+    for (int x = static_cast<int>(name->origin.x); x < name->origin.x + name->size.width; ++x) {
+        lit += black(x, static_cast<int>(name->origin.y + name->size.height / 2)) ? 0 : 1;
+    }
+    EXPECT_GT(lit, name->size.width / 2);
 }
