@@ -282,6 +282,14 @@ TEST_F(AccessibilityTest, ZenityPasswordPrompt) {
     // The field lies inside the dialog.
     EXPECT_GE(rects[0].origin.x, frame->origin.x);
     EXPECT_LE(rects[0].origin.x + rects[0].size.width, frame->origin.x + frame->size.width);
+    // GTK puts the keyboard in the entry.
+    std::optional<AXTarget> focused;
+    EXPECT_TRUE(pumpUntil([&] {
+        focused = resolver_->focusedTarget();
+        return focused && focused->isSecure;
+    }));
+    ASSERT_TRUE(focused);
+    EXPECT_EQ(*focused, *target);
 }
 
 TEST_F(AccessibilityTest, SecureFieldRectsCoverThePasswordFieldOfTheFrontWindow) {
@@ -311,6 +319,9 @@ TEST_F(AccessibilityTest, FocusedElementFromEventsAndBySearch) {
     ASSERT_TRUE(focused);
     EXPECT_EQ(focused->axTitle, "Name");
     EXPECT_EQ(focused->windowTitle, "Kestro Fixture");
+    // The same element as the one under the pointer there, field by field: role, value,
+    // application, window and frame.
+    EXPECT_EQ(*focused, *resolver_->target(center(*frameOf(desktop_->fixture, "Name"))));
 
     // Tab moves the focus; the event tells which element has it now.
     Display* display = XOpenDisplay(nullptr);
@@ -328,6 +339,7 @@ TEST_F(AccessibilityTest, FocusedElementFromEventsAndBySearch) {
     EXPECT_TRUE(now->isSecure);
     EXPECT_EQ(now->axSubrole, "AXSecureTextField");
     EXPECT_FALSE(now->axValue);
+    EXPECT_EQ(*now, *resolver_->target(center(*frameOf(desktop_->fixture, "Password"))));
     // Back to the name field for the other tests.
     XTestFakeKeyEvent(display, tab, True, 0);
     XTestFakeKeyEvent(display, tab, False, 0);
