@@ -88,8 +88,13 @@ const char* const cacheEvents[] = {"object:state-changed", "object:children-chan
                                    "object:property-change"};
 
 // libatspi is set up once per process: taken down, it cannot be set up again.
+// Without an accessibility bus every later libatspi call would end the process, so nothing is
+// called when this fails.
 bool initialized() {
-    static const bool ok = atspi_init() >= 0;
+    static const bool ok = [] {
+        const int status = atspi_init();
+        return status == 0 || status == 1; // set up now, or already
+    }();
     return ok;
 }
 
@@ -122,7 +127,9 @@ AtspiAccessibility::AtspiAccessibility(Options options, const char* displayName)
     if (options_.ownProcessID == 0) {
         options_.ownProcessID = static_cast<int>(::getpid());
     }
-    const bool ready = initialized();
+    if (!x_.ok() || !initialized()) {
+        return;
+    }
     atspi_set_timeout(options_.timeoutMilliseconds, options_.timeoutMilliseconds);
     listener_ = atspi_event_listener_new(&AtspiAccessibility::onFocusEvent, this, nullptr);
     ErrorSlot error;
@@ -140,7 +147,7 @@ AtspiAccessibility::AtspiAccessibility(Options options, const char* displayName)
             atspi_event_listener_register(cacheListener_, kind, nullptr);
         }
     }
-    ok_ = ready && x_.ok() && listening && !error.failed() && desktop;
+    ok_ = listening && !error.failed() && desktop;
 }
 
 AtspiAccessibility::~AtspiAccessibility() {
