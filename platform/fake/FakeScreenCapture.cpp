@@ -68,12 +68,13 @@ std::optional<ShareableContent> FakeScreenCapture::shareableContent() {
 std::optional<Image> FakeScreenCapture::screenshot(const ShareableDisplay& display,
                                                    const std::vector<ShareableWindow>& excluding,
                                                    const ScreenshotConfiguration& configuration) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     Call call{display.displayID, {}, configuration, std::this_thread::get_id()};
     for (const ShareableWindow& w : excluding) {
         call.excluded.push_back(w.windowID);
     }
     calls_.push_back(call);
+    released_.wait(lock, [this] { return !held_; });
     if (screenshotFails_ || configuration.width <= 0 || configuration.height <= 0) {
         return std::nullopt;
     }
@@ -113,6 +114,18 @@ std::optional<Image> FakeScreenCapture::screenshot(const ShareableDisplay& displ
         fill(pointerX_, pointerY_, pointerSize, pointerSize, {255, 255, 255});
     }
     return image;
+}
+
+} // namespace kestro::platform::fake
+
+namespace kestro::platform::fake {
+
+void FakeScreenCapture::setHeld(bool held) {
+    {
+        std::lock_guard lock(mutex_);
+        held_ = held;
+    }
+    released_.notify_all();
 }
 
 } // namespace kestro::platform::fake

@@ -3,6 +3,7 @@
 #include "platform/ScreenCapture.h"
 
 #include <array>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -41,6 +42,9 @@ public:
     // Failure switches.
     void setContentFails(bool fails);
     void setScreenshotFails(bool fails);
+    // While held, screenshots wait (their calls already recorded) until released, as a hung
+    // capture would.
+    void setHeld(bool held);
     // Deliver this size instead of the configured one, as a source that cannot scale would.
     void setDeliveredSize(std::optional<std::pair<int, int>> size);
 
@@ -64,6 +68,8 @@ private:
     int pointerY_ = 0;
     bool contentFails_ = false;
     bool screenshotFails_ = false;
+    bool held_ = false;
+    std::condition_variable released_;
     std::optional<std::pair<int, int>> deliveredSize_;
     std::vector<Call> calls_;
     int contentQueries_ = 0;
