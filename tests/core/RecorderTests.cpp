@@ -462,24 +462,20 @@ TEST_F(RecorderTest, KeyFramesAreWrittenWithTheSecureFieldBlackedOut) {
 }
 
 TEST_F(RecorderTest, AFailedCaptureLeavesAGapAndRenumbers) {
+    // Waits until the capture answer of the last click is back on the main queue.
+    auto settle = [this](std::size_t screenshots) {
+        waitForScreenshots(screenshots);
+        for (int i = 0; i < 1000 && queue_.drain() == 0; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    };
     recorder_->start();
     click(20, 20);
-    waitForScreenshots(1);
-    stop(); // just to make sure the first is in; start a fresh one below
-    recorder_->start();
-    click(20, 20);
-    waitForScreenshots(2);
-    // Wait until the first capture of this recording came back before failing the next one.
-    for (int i = 0; i < 1000 && queue_.drain() == 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    settle(1);
     capture_.setScreenshotFails(true);
     later(0.4);
     click(20, 85);
-    waitForScreenshots(3);
-    for (int i = 0; i < 1000 && queue_.drain() == 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    settle(2);
     capture_.setScreenshotFails(false);
     later(0.4);
     click(200, 160);
