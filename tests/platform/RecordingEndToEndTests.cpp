@@ -1,0 +1,267 @@
+// A demonstration recorded on a private desktop through the real backends: XTest input into
+// the Qt fixture and zenity's password prompt, then the saved recording folder checked.
+#include "KestroCore/FileIO.h"
+#include "KestroCore/Image.h"
+#include "KestroCore/Paths.h"
+#include "KestroCore/RecordingStore.h"
+#include "platform/linux/X11Windows.h"
+#include "platform/linux/XConnection.h"
+#include "tests/support/DesktopSession.h"
+#include "tests/support/FixtureApp.h"
+#include "tests/support/TempDataDir.h"
+#include "tests/support/linux/LinuxDesk.h"
+
+#include <gtest/gtest.h>
+
+// Xlib comes after gtest.
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+#include <algorithm>
+#include <filesystem>
+
+using namespace kestro;
+using kestro::testing::DesktopSession;
+using kestro::testing::LinuxDesk;
+namespace x11 = platform::linux_x11;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* fixturePassword = "s3cretpw";
+constexpr const char* zenityPassword = "zpass9wd";
+
+Point center(const Rect& r) { return {r.origin.x + r.size.width / 2, r.origin.y + r.size.height / 2}; }
+
+class RecordingEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        session_ = std::make_unique<DesktopSession>(DesktopSession::Options{.accessibility = true});
+        ASSERT_TRUE(session_->ok()) << session_->error();
+        fixture_ = session_->spawn(
+            {kestro::testing::fixtureAppPath(), "--window-rect", "100,100,400,300"});
+        zenity_ = session_->spawn({"zenity", "--password", "--title", "Kestro Zenity"});
+        x_ = std::make_unique<x11::XConnection>();
+        ASSERT_TRUE(x_->ok());
+        xtest_ = XOpenDisplay(session_->display().c_str());
+        ASSERT_NE(xtest_, nullptr);
+        desk_ = std::make_unique<LinuxDesk>();
+        ASSERT_TRUE(desk_->ok());
+        ASSERT_TRUE(desk_->awaitApplication(fixture_)) << "the fixture has no accessibility tree";
+        ASSERT_TRUE(desk_->awaitApplication(zenity_)) << "zenity has no accessibility tree";
+        ASSERT_TRUE(desk_->queue.runUntil(
+            [&] { return window("Kestro Fixture") && window("Kestro Zenity"); }, 10));
+        // Zenity opens at the origin; put it beside the fixture.
+        if (auto w = window("Kestro Zenity")) {
+            const std::uint32_t place[] = {1200, 100};
+            xcb_configure_window(x_->xcb(), w->window, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y,
+                                 place);
+            sync();
+        }
+    }
+
+    void TearDown() override {
+        desk_.reset();
+        if (xtest_) {
+            XCloseDisplay(xtest_);
+        }
+        x_.reset();
+        session_.reset();
+    }
+
+    std::optional<x11::TopLevel> window(const std::string& title) {
+        for (const x11::TopLevel& t : x11::listTopLevels(*x_)) {
+            if (t.viewable && x11::windowIdentity(*x_, t.client).title == title) {
+                return t;
+            }
+        }
+        return std::nullopt;
+    }
+    // Without a window manager the test hands the keyboard to a window itself.
+    void focusWindow(const std::string& title) {
+        if (auto w = window(title)) {
+            xcb_set_input_focus(x_->xcb(), XCB_INPUT_FOCUS_POINTER_ROOT, w->window,
+                                XCB_CURRENT_TIME);
+            sync();
+        }
+    }
+    void sync() {
+        free(xcb_get_input_focus_reply(x_->xcb(), xcb_get_input_focus(x_->xcb()), nullptr));
+        settle(0.2);
+    }
+    void settle(double seconds = 0.02) { desk_->queue.runFor(seconds); }
+
+    // Input through XTest, each step given time to arrive; steps are more than the key-frame
+    // gap apart so that each action gets its frame.
+    void move(Point p) {
+        XTestFakeMotionEvent(xtest_, 0, static_cast<int>(p.x), static_cast<int>(p.y), CurrentTime);
+        XFlush(xtest_);
+        settle(0.02);
+    }
+    void button(unsigned b, bool down) {
+        XTestFakeButtonEvent(xtest_, b, down ? True : False, CurrentTime);
+        XFlush(xtest_);
+        settle(0.02);
+    }
+    void click(Point p) {
+        move(p);
+        button(1, true);
+        button(1, false);
+        settle(0.4);
+    }
+    void key(KeySym sym, bool down) {
+        XTestFakeKeyEvent(xtest_, XKeysymToKeycode(xtest_, sym), down ? True : False, CurrentTime);
+        XFlush(xtest_);
+        settle(0.01);
+    }
+    void typeText(const std::string& letters) {
+        for (char c : letters) {
+            const KeySym sym = XStringToKeysym(std::string(1, c).c_str());
+            key(sym, true);
+            key(sym, false);
+        }
+        settle(0.4);
+    }
+
+    std::optional<Rect> frameTitled(int pid, const std::string& title) {
+        return desk_->findFrame(pid, [&](const auto&, const auto&, const auto& t) { return t == title; });
+    }
+    std::optional<Rect> secureFrame(int pid) {
+        return desk_->findFrame(pid, [](const auto&, const auto& subrole, const auto&) {
+            return subrole == "AXSecureTextField";
+        });
+    }
+
+    std::unique_ptr<DesktopSession> session_;
+    std::unique_ptr<x11::XConnection> x_;
+    Display* xtest_ = nullptr;
+    std::unique_ptr<LinuxDesk> desk_;
+    pid_t fixture_ = -1, zenity_ = -1;
+};
+
+} // namespace
+
+TEST_F(RecordingEndToEnd, ADemonstrationIsRecordedAndSavedWithoutItsPasswords) {
+    const auto name = frameTitled(fixture_, "Name");
+    const auto password = secureFrame(fixture_);
+    const auto notes = frameTitled(fixture_, "Notes");
+    const auto zenityField = secureFrame(zenity_);
+    ASSERT_TRUE(name && password && notes && zenityField);
+
+    focusWindow("Kestro Fixture");
+    desk_->recorder.start();
+    settle(0.4);
+    click(center(*name));
+    typeText("world");
+    click(center(*password));
+    typeText(fixturePassword);
+    key(XK_Return, true);
+    key(XK_Return, false);
+    settle(0.4);
+    move(center(*notes));
+    for (int i = 0; i < 3; ++i) {
+        button(5, true); // scroll down
+        button(5, false);
+    }
+    settle(0.4);
+    // A drag across the notes.
+    move(Point{notes->origin.x + 10, notes->origin.y + 10});
+    button(1, true);
+    for (int i = 1; i <= 5; ++i) {
+        move(Point{notes->origin.x + 10 + 12.0 * i, notes->origin.y + 10 + 4.0 * i});
+    }
+    button(1, false);
+    settle(0.4);
+    key(XK_Control_L, true);
+    key(XK_c, true);
+    key(XK_c, false);
+    key(XK_Control_L, false);
+    settle(0.4);
+    // Zenity's password prompt, another application.
+    focusWindow("Kestro Zenity");
+    click(center(*zenityField));
+    typeText(zenityPassword);
+
+    auto recording = desk_->stopRecording();
+    ASSERT_TRUE(recording);
+    const Recording& r = *recording;
+
+    std::vector<std::string> kinds;
+    for (const ActionEvent& e : r.events) {
+        kinds.push_back(std::string(rawValue(e.type)) + (e.typedText ? ":" + *e.typedText : "") +
+                        (e.keyCode ? "#" + std::to_string(*e.keyCode) : ""));
+    }
+    const std::vector<std::string> expected = {
+        "click", "keystroke:world", "click", "keystroke", "keystroke#36", "scroll", "drag",
+        "keystroke#8", "click", "keystroke"};
+    ASSERT_EQ(kinds, expected);
+
+    const ActionEvent& nameClick = r.events[0];
+    ASSERT_TRUE(nameClick.target);
+    EXPECT_EQ(nameClick.target->axRole, "AXTextField");
+    EXPECT_FALSE(nameClick.target->isSecure);
+    EXPECT_EQ(r.events[1].target->axTitle, "Name");
+    for (std::size_t secure : {3u, 9u}) {
+        ASSERT_TRUE(r.events[secure].target) << secure;
+        EXPECT_EQ(r.events[secure].target->axSubrole, "AXSecureTextField") << secure;
+        EXPECT_TRUE(r.events[secure].target->isSecure) << secure;
+        EXPECT_FALSE(r.events[secure].typedText) << secure;
+    }
+    EXPECT_EQ(r.events[2].target->axSubrole, "AXSecureTextField");
+    EXPECT_TRUE(r.events[5].scrollDelta);
+    EXPECT_LT(r.events[5].scrollDelta->height, 0);
+    EXPECT_TRUE(r.events[6].endLocation);
+    EXPECT_TRUE(*r.events[7].modifierFlags & 0x40000);
+    EXPECT_EQ(r.events[8].target->appBundleID, r.events[9].target->appBundleID);
+
+    // One application context per application, fixture first.
+    ASSERT_EQ(r.appContexts.size(), 2u);
+    EXPECT_EQ(r.appContexts[0].bundleID, nameClick.target->appBundleID);
+    EXPECT_EQ(r.appContexts[1].bundleID, r.events[8].target->appBundleID);
+    EXPECT_NE(r.appContexts[0].bundleID, r.appContexts[1].bundleID);
+
+    // Key frames: PNGs of the display's size, redacted pixels black.
+    ASSERT_GE(r.frames.size(), 5u);
+    const RecordingStore store;
+    bool sawRedaction = false;
+    for (const FrameRef& f : r.frames) {
+        SCOPED_TRACE(f.relativePath);
+        EXPECT_EQ(f.pixelSize, (Size{1920, 1080}));
+        auto image = ImageCodec::readPNG(store.frameURL(r.id, f.relativePath));
+        ASSERT_TRUE(image);
+        EXPECT_EQ(image->width, 1920);
+        EXPECT_EQ(image->height, 1080);
+        for (const Rect& region : f.redactedRegions) {
+            sawRedaction = true;
+            for (double fx : {0.02, 0.5, 0.98}) {
+                for (double fy : {0.05, 0.5, 0.95}) {
+                    const int px = static_cast<int>(region.origin.x + region.size.width * fx);
+                    const int py = static_cast<int>(region.origin.y + region.size.height * fy);
+                    const std::uint8_t* p = image->pixel(px, py);
+                    EXPECT_EQ(p[0] + p[1] + p[2], 0) << px << "," << py;
+                }
+            }
+        }
+    }
+    EXPECT_TRUE(sawRedaction);
+    for (const ActionEvent& e : r.events) {
+        if (e.frameIndex) {
+            EXPECT_LT(*e.frameIndex, static_cast<std::int64_t>(r.frames.size()));
+        }
+    }
+
+    // The saved folder matches and holds neither password anywhere.
+    auto stored = store.load(r.id);
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->events.size(), r.events.size());
+    for (const auto& entry : fs::recursive_directory_iterator(Paths::recording(r.id))) {
+        if (!entry.is_regular_file()) {
+            continue;
+        }
+        const std::string bytes = readFile(entry.path());
+        for (const char* secret : {fixturePassword, zenityPassword}) {
+            EXPECT_EQ(bytes.find(secret), std::string::npos) << secret << " in " << entry.path();
+        }
+    }
+}
