@@ -58,28 +58,17 @@ bool HotkeyEngine::start() {
     if (!tap) {
         return false;
     }
-    tap_ = std::move(tap);
-    runLoopSource_ = tap_->addToMainRunLoop();
-    tap_->setEnabled(true);
+    tap_.install(std::move(tap));
     return true;
 }
 
 void HotkeyEngine::stop() {
-    if (tap_) {
-        tap_->setEnabled(false);
-    }
-    if (runLoopSource_) {
-        runLoopSource_->cancel();
-    }
-    runLoopSource_.reset();
-    tap_.reset();
+    tap_.remove();
 }
 
 platform::TapDecision HotkeyEngine::handle(std::uint32_t type, const platform::InputEvent& event) {
     if (type == et::tapDisabledByTimeout || type == et::tapDisabledByUserInput) {
-        if (tap_) {
-            tap_->setEnabled(true);
-        }
+        tap_.reenable();
         return platform::TapDecision::pass;
     }
     const std::int64_t keyCode = event.integerValue(ef::keyboardEventKeycode);

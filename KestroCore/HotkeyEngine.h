@@ -42,7 +42,7 @@ public:
     bool start();
     // Removes the tap. The double-tap state is kept.
     void stop();
-    bool isRunning() const { return tap_ != nullptr; }
+    bool isRunning() const { return static_cast<bool>(tap_); }
 
 private:
     platform::TapDecision handle(std::uint32_t type, const platform::InputEvent& event);
@@ -54,8 +54,7 @@ private:
     platform::MainQueue& queue_;
     const platform::Clock& clock_;
     bool isCasting_ = false;
-    std::unique_ptr<platform::EventTap> tap_;
-    std::unique_ptr<platform::MainQueue::Token> runLoopSource_;
+    platform::InstalledTap tap_;
     // Seconds of the monotonic media clock (since boot, so never near the initial 0 in use).
     double lastControlDownTime_ = 0;
     bool controlWasDown_ = false;

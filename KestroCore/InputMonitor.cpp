@@ -28,28 +28,17 @@ bool InputMonitor::start() {
     if (!tap) {
         return false;
     }
-    tap_ = std::move(tap);
-    runLoopSource_ = tap_->addToMainRunLoop();
-    tap_->setEnabled(true);
+    tap_.install(std::move(tap));
     return true;
 }
 
 void InputMonitor::stop() {
-    if (tap_) {
-        tap_->setEnabled(false);
-    }
-    if (runLoopSource_) {
-        runLoopSource_->cancel();
-    }
-    runLoopSource_.reset();
-    tap_.reset();
+    tap_.remove();
 }
 
 platform::TapDecision InputMonitor::handle(std::uint32_t type, const platform::InputEvent& event) {
     if (type == et::tapDisabledByTimeout || type == et::tapDisabledByUserInput) {
-        if (tap_) {
-            tap_->setEnabled(true);
-        }
+        tap_.reenable();
         return platform::TapDecision::pass;
     }
     const Point location = event.location;

@@ -72,7 +72,7 @@ public:
     bool start();
     // Removes the tap; harmless when none is installed.
     void stop();
-    bool isRunning() const { return tap_ != nullptr; }
+    bool isRunning() const { return static_cast<bool>(tap_); }
 
 private:
     platform::TapDecision handle(std::uint32_t type, const platform::InputEvent& event);
@@ -80,8 +80,7 @@ private:
 
     platform::EventTaps& taps_;
     platform::MainQueue& queue_;
-    std::unique_ptr<platform::EventTap> tap_;
-    std::unique_ptr<platform::MainQueue::Token> runLoopSource_;
+    platform::InstalledTap tap_;
     // Queued work holds this weakly: a monitor gone before delivery drops its signals.
     std::shared_ptr<InputMonitor*> self_;
 };

@@ -45,43 +45,31 @@ Fixture& shared() {
 // resolves the element at the point and, when it reserves a key frame, walks the front window
 // for secure fields; each typed character asks for the focused element. The recorder's own
 // bookkeeping adds the few microseconds RecorderBench measures with the fake accessibility.
-void BM_MousePressAtspi(benchmark::State& state) {
+template <typename Ask> void measure(benchmark::State& state, Ask ask) {
     Fixture& f = shared();
     if (!f.ok) {
         state.SkipWithError("no desktop with the fixture");
         return;
     }
     AXResolver resolver(f.desk->accessibility, f.desk->applications);
-    const Point p{f.name->origin.x + 5, f.name->origin.y + 5};
+    const Point inName{f.name->origin.x + 5, f.name->origin.y + 5};
     for (auto _ : state) {
-        benchmark::DoNotOptimize(resolver.target(p));
+        ask(resolver, inName);
     }
+}
+
+void BM_MousePressAtspi(benchmark::State& state) {
+    measure(state, [](AXResolver& r, Point p) { benchmark::DoNotOptimize(r.target(p)); });
 }
 BENCHMARK(BM_MousePressAtspi)->Unit(benchmark::kMicrosecond)->Iterations(200);
 
 void BM_KeyFrameSecureWalkAtspi(benchmark::State& state) {
-    Fixture& f = shared();
-    if (!f.ok) {
-        state.SkipWithError("no desktop with the fixture");
-        return;
-    }
-    AXResolver resolver(f.desk->accessibility, f.desk->applications);
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(resolver.secureFieldRects());
-    }
+    measure(state, [](AXResolver& r, Point) { benchmark::DoNotOptimize(r.secureFieldRects()); });
 }
 BENCHMARK(BM_KeyFrameSecureWalkAtspi)->Unit(benchmark::kMicrosecond)->Iterations(200);
 
 void BM_TypedCharacterAtspi(benchmark::State& state) {
-    Fixture& f = shared();
-    if (!f.ok) {
-        state.SkipWithError("no desktop with the fixture");
-        return;
-    }
-    AXResolver resolver(f.desk->accessibility, f.desk->applications);
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(resolver.focusedTarget());
-    }
+    measure(state, [](AXResolver& r, Point) { benchmark::DoNotOptimize(r.focusedTarget()); });
 }
 BENCHMARK(BM_TypedCharacterAtspi)->Unit(benchmark::kMicrosecond)->Iterations(200);
 

@@ -45,4 +45,28 @@ double InputEvent::doubleValue(std::uint32_t field) const {
     }
 }
 
+void InstalledTap::install(std::unique_ptr<EventTap> tap) {
+    remove();
+    tap_ = std::move(tap);
+    runLoopSource_ = tap_->addToMainRunLoop();
+    tap_->setEnabled(true);
+}
+
+void InstalledTap::remove() {
+    if (tap_) {
+        tap_->setEnabled(false);
+    }
+    if (runLoopSource_) {
+        runLoopSource_->cancel();
+    }
+    runLoopSource_.reset();
+    tap_.reset();
+}
+
+void InstalledTap::reenable() {
+    if (tap_) {
+        tap_->setEnabled(true);
+    }
+}
+
 } // namespace kestro::platform

@@ -114,6 +114,29 @@ public:
     virtual bool setInterceptedKeys(const std::vector<KeyChord>& keys) = 0;
 };
 
+// A tap on the main run loop, enabled; removed again by remove() or when this is destroyed.
+class InstalledTap {
+public:
+    InstalledTap() = default;
+    ~InstalledTap() { remove(); }
+    InstalledTap(const InstalledTap&) = delete;
+    InstalledTap& operator=(const InstalledTap&) = delete;
+
+    // Adds a newly created tap to the main run loop and enables it.
+    void install(std::unique_ptr<EventTap> tap);
+    void remove();
+    // What a callback does when the system switched its tap off.
+    void reenable();
+
+    EventTap* get() const { return tap_.get(); }
+    EventTap* operator->() const { return tap_.get(); }
+    explicit operator bool() const { return tap_ != nullptr; }
+
+private:
+    std::unique_ptr<EventTap> tap_;
+    std::unique_ptr<MainQueue::Token> runLoopSource_;
+};
+
 enum class TapPlacement { headInsert, tailAppend };
 enum class TapOptions { defaultFilter, listenOnly };
 enum class TapDecision { pass, consume };
