@@ -3,12 +3,14 @@
 namespace kestro {
 
 namespace {
-constexpr std::array<std::string_view, 9> kActionNames = {
-    "click", "rightClick", "doubleClick", "drag", "keystroke",
-    "scroll", "appSwitch", "windowFocus", "wait"};
+constexpr std::array<std::string_view, 9> kActionNames = {"click",     "rightClick",  "doubleClick",
+                                                          "drag",      "keystroke",   "scroll",
+                                                          "appSwitch", "windowFocus", "wait"};
 }
 
-std::string_view rawValue(ActionType type) { return kActionNames[static_cast<std::size_t>(type)]; }
+std::string_view rawValue(ActionType type) {
+    return kActionNames[static_cast<std::size_t>(type)];
+}
 
 std::optional<ActionType> actionTypeFromRawValue(std::string_view raw) {
     for (std::size_t i = 0; i < kActionNames.size(); ++i) {
@@ -19,7 +21,9 @@ std::optional<ActionType> actionTypeFromRawValue(std::string_view raw) {
     return std::nullopt;
 }
 
-json::Value toJson(ActionType type) { return std::string(rawValue(type)); }
+json::Value toJson(ActionType type) {
+    return std::string(rawValue(type));
+}
 
 ActionType actionTypeFromJson(const json::Value& value) {
     if (!value.is_string()) {

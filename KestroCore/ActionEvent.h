@@ -26,8 +26,8 @@ enum class ActionType {
 };
 
 inline constexpr std::array<ActionType, 9> allActionTypes = {
-    ActionType::click,     ActionType::rightClick, ActionType::doubleClick,
-    ActionType::drag,      ActionType::keystroke,  ActionType::scroll,
+    ActionType::click,     ActionType::rightClick,  ActionType::doubleClick,
+    ActionType::drag,      ActionType::keystroke,   ActionType::scroll,
     ActionType::appSwitch, ActionType::windowFocus, ActionType::wait};
 
 std::string_view rawValue(ActionType type);

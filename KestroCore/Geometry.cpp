@@ -2,7 +2,9 @@
 
 namespace kestro {
 
-json::Value toJson(const Point& point) { return json::Value{{"x", point.x}, {"y", point.y}}; }
+json::Value toJson(const Point& point) {
+    return json::Value{{"x", point.x}, {"y", point.y}};
+}
 
 json::Value toJson(const Size& size) {
     return json::Value{{"width", size.width}, {"height", size.height}};

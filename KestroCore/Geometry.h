@@ -56,7 +56,9 @@ DisplayInfo displayInfoFromJson(const json::Value& value);
 inline void hashCombine(std::size_t& seed, std::size_t value) {
     seed ^= value + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2);
 }
-inline std::size_t hashDouble(double d) { return std::hash<double>{}(d == 0.0 ? 0.0 : d); }
+inline std::size_t hashDouble(double d) {
+    return std::hash<double>{}(d == 0.0 ? 0.0 : d);
+}
 
 } // namespace kestro
 

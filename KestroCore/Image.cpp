@@ -280,8 +280,8 @@ std::string encodePNG(const Image& image, PngSpeed speed) {
             const unsigned a = straight[i + 3];
             if (a != 0 && a != 255) {
                 for (int c = 0; c < 3; ++c) {
-                    straight[i + c] =
-                        static_cast<std::uint8_t>(std::min(255u, (straight[i + c] * 255u + a / 2) / a));
+                    straight[i + c] = static_cast<std::uint8_t>(
+                        std::min(255u, (straight[i + c] * 255u + a / 2) / a));
                 }
             }
         }

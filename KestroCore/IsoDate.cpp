@@ -30,7 +30,9 @@ void civilFromDays(std::int64_t z, std::int64_t& y, unsigned& m, unsigned& d) {
     y += m <= 2;
 }
 
-bool isLeap(std::int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool isLeap(std::int64_t y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 unsigned daysInMonth(std::int64_t y, unsigned m) {
     static constexpr unsigned days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -86,8 +88,8 @@ std::optional<Date> parseIsoDate(std::string_view s) {
         return std::nullopt;
     }
     if (month < 1 || month > 12 || day < 1 ||
-        static_cast<unsigned>(day) > daysInMonth(year, static_cast<unsigned>(month)) ||
-        hour > 23 || minute > 59 || second > 59) {
+        static_cast<unsigned>(day) > daysInMonth(year, static_cast<unsigned>(month)) || hour > 23 ||
+        minute > 59 || second > 59) {
         return std::nullopt;
     }
     int offsetSeconds = 0;

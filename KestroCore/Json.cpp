@@ -295,6 +295,8 @@ void failValue(std::string_view what, std::string_view problem) {
     throw DecodingError(std::string(problem) + ": " + std::string(what));
 }
 
-bool isIntegral(double d) { return std::isfinite(d) && std::floor(d) == d; }
+bool isIntegral(double d) {
+    return std::isfinite(d) && std::floor(d) == d;
+}
 
 } // namespace kestro::json

@@ -141,7 +141,11 @@ template <typename T> void setOptional(Value& object, const char* key, const std
     }
 }
 
-inline Value uuidValue(const Uuid& id) { return id.uuidString(); }
-inline Value dateValue(Date date) { return formatIsoDate(date); }
+inline Value uuidValue(const Uuid& id) {
+    return id.uuidString();
+}
+inline Value dateValue(Date date) {
+    return formatIsoDate(date);
+}
 
 } // namespace kestro::json

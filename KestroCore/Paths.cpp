@@ -38,12 +38,24 @@ fs::path dataHome() {
 
 } // namespace
 
-fs::path support() { return dataHome() / std::string(appName); }
-fs::path recordings() { return support() / "recordings"; }
-fs::path skills() { return support() / "skills"; }
-fs::path logs() { return support() / "logs"; }
-fs::path recording(const Uuid& id) { return recordings() / id.uuidString(); }
-fs::path skill(const Uuid& id) { return skills() / id.uuidString(); }
+fs::path support() {
+    return dataHome() / std::string(appName);
+}
+fs::path recordings() {
+    return support() / "recordings";
+}
+fs::path skills() {
+    return support() / "skills";
+}
+fs::path logs() {
+    return support() / "logs";
+}
+fs::path recording(const Uuid& id) {
+    return recordings() / id.uuidString();
+}
+fs::path skill(const Uuid& id) {
+    return skills() / id.uuidString();
+}
 
 void ensureDirectories() {
     for (const fs::path& folder : {support(), recordings(), skills(), logs()}) {

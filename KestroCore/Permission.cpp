@@ -42,7 +42,8 @@ std::string_view rationale(Permission p) {
     case Permission::accessibility:
         return "Read the element under your cursor and click & type on your behalf when casting.";
     case Permission::inputMonitoring:
-        return "Watch global hotkeys (\u2303\u2303 to record, \u2303/ to cast) and your input while "
+        return "Watch global hotkeys (\u2303\u2303 to record, \u2303/ to cast) and your input "
+               "while "
                "recording.";
     }
     return {};

@@ -18,7 +18,9 @@ std::string_view rawValue(Permission permission);
 std::optional<Permission> permissionFromRawValue(std::string_view raw);
 
 // Identity for lists of permissions: the raw value.
-inline std::string_view id(Permission permission) { return rawValue(permission); }
+inline std::string_view id(Permission permission) {
+    return rawValue(permission);
+}
 std::string_view title(Permission permission);
 std::string_view rationale(Permission permission);
 

@@ -119,8 +119,8 @@ void Recorder::handle(const InputMonitor::Signal& signal) {
                 std::optional<std::int64_t> reservation = requestFrame(s.point);
                 const double at = offset();
                 // A gesture still pending (a second button pressed) is replaced and lost.
-                gesture_ = MouseGesture{s.point, s.button, s.clickCount, at, std::move(target),
-                                        reservation, false};
+                gesture_ = MouseGesture{s.point,           s.button,    s.clickCount, at,
+                                        std::move(target), reservation, false};
             } else if constexpr (std::is_same_v<T, InputMonitor::MouseUp>) {
                 lastMousePoint_ = s.point;
                 emitMouseGesture(s.point);
@@ -139,8 +139,8 @@ void Recorder::handle(const InputMonitor::Signal& signal) {
                     std::optional<AXTarget> target = resolver_.target(s.point);
                     std::optional<std::int64_t> reservation = requestFrame(s.point);
                     const double at = offset();
-                    scrollRun_ = ScrollRun{s.point, s.deltaX, s.deltaY, at, std::move(target),
-                                           reservation};
+                    scrollRun_ =
+                        ScrollRun{s.point, s.deltaX, s.deltaY, at, std::move(target), reservation};
                 }
             } else {
                 handleKey(s.keyCode, s.flags, s.characters);
@@ -173,7 +173,8 @@ void Recorder::emitMouseGesture(Point e) {
     events_.push_back(std::move(event));
 }
 
-bool Recorder::isTextProducing(std::uint16_t keyCode, const std::optional<std::string>& characters) {
+bool Recorder::isTextProducing(std::uint16_t keyCode,
+                               const std::optional<std::string>& characters) {
     if (isNonTextKey(keyCode) || !characters || characters->empty()) {
         return false;
     }
@@ -316,7 +317,8 @@ std::optional<std::int64_t> Recorder::requestFrame(std::optional<Point> at) {
     if (!display) {
         return std::nullopt;
     }
-    const std::optional<int> pixelWidth = pixelCount(display->frame.size.width, display->scaleFactor);
+    const std::optional<int> pixelWidth =
+        pixelCount(display->frame.size.width, display->scaleFactor);
     const std::optional<int> pixelHeight =
         pixelCount(display->frame.size.height, display->scaleFactor);
     if (!pixelWidth || !pixelHeight) {
@@ -333,24 +335,23 @@ std::optional<std::int64_t> Recorder::requestFrame(std::optional<Point> at) {
     std::weak_ptr<Recorder*> weak = self_;
     const std::uint64_t generation = generation_;
     const std::uint32_t displayID = display->id;
-    capturer_.captureAndSave(
-        displayID, *pixelWidth, *pixelHeight, regions, url,
-        [weak, generation, n, now, relativePath, displayID,
-         regions](std::optional<Size> size) mutable {
-            auto self = weak.lock();
-            if (!self || (*self)->generation_ != generation) {
-                return; // the recorder, or its recording, is gone
-            }
-            std::optional<FrameRef> frame;
-            if (size) {
-                frame = FrameRef{.timeOffset = now,
-                                 .relativePath = relativePath,
-                                 .displayID = displayID,
-                                 .pixelSize = *size,
-                                 .redactedRegions = std::move(regions)};
-            }
-            (*self)->captureFinished(n, std::move(frame));
-        });
+    capturer_.captureAndSave(displayID, *pixelWidth, *pixelHeight, regions, url,
+                             [weak, generation, n, now, relativePath, displayID,
+                              regions](std::optional<Size> size) mutable {
+                                 auto self = weak.lock();
+                                 if (!self || (*self)->generation_ != generation) {
+                                     return; // the recorder, or its recording, is gone
+                                 }
+                                 std::optional<FrameRef> frame;
+                                 if (size) {
+                                     frame = FrameRef{.timeOffset = now,
+                                                      .relativePath = relativePath,
+                                                      .displayID = displayID,
+                                                      .pixelSize = *size,
+                                                      .redactedRegions = std::move(regions)};
+                                 }
+                                 (*self)->captureFinished(n, std::move(frame));
+                             });
     return n;
 }
 
@@ -436,8 +437,8 @@ void Recorder::finishStop() {
     for (ActionEvent& event : events_) {
         if (event.frameIndex) {
             auto it = positions.find(*event.frameIndex);
-            event.frameIndex = it == positions.end() ? std::nullopt
-                                                     : std::optional<std::int64_t>(it->second);
+            event.frameIndex =
+                it == positions.end() ? std::nullopt : std::optional<std::int64_t>(it->second);
         }
     }
     Recording recording{.id = id_,

@@ -99,7 +99,8 @@ private:
     void emitMouseGesture(Point endingAt);
     void handleKey(std::uint16_t keyCode, std::uint64_t flags,
                    const std::optional<std::string>& characters);
-    static bool isTextProducing(std::uint16_t keyCode, const std::optional<std::string>& characters);
+    static bool isTextProducing(std::uint16_t keyCode,
+                                const std::optional<std::string>& characters);
     static bool sameTarget(const std::optional<AXTarget>& a, const std::optional<AXTarget>& b);
     void flushKeyRun();
     void flushScroll();

@@ -16,12 +16,9 @@ json::Value toJson(const FrameRef& f) {
     for (const Rect& r : f.redactedRegions) {
         regions.push_back(toJson(r));
     }
-    return json::Value{{"id", json::uuidValue(f.id)},
-                       {"timeOffset", f.timeOffset},
-                       {"relativePath", f.relativePath},
-                       {"displayID", f.displayID},
-                       {"pixelSize", toJson(f.pixelSize)},
-                       {"redactedRegions", std::move(regions)}};
+    return json::Value{{"id", json::uuidValue(f.id)},      {"timeOffset", f.timeOffset},
+                       {"relativePath", f.relativePath},   {"displayID", f.displayID},
+                       {"pixelSize", toJson(f.pixelSize)}, {"redactedRegions", std::move(regions)}};
 }
 
 json::Value toJson(const AppContextSnapshot& c) {

@@ -21,7 +21,9 @@ fs::path RecordingStore::prepareFramesDirectory(const Uuid& id) const {
     return frames;
 }
 
-fs::path RecordingStore::framesDirectory(const Uuid& id) const { return folder(id) / "frames"; }
+fs::path RecordingStore::framesDirectory(const Uuid& id) const {
+    return folder(id) / "frames";
+}
 
 fs::path RecordingStore::frameURL(const Uuid& id, std::string_view relativePath) const {
     return folder(id) / fs::path(relativePath);
@@ -66,8 +68,9 @@ std::vector<Recording> RecordingStore::loadAll() const {
             recordings.push_back(std::move(*recording));
         }
     }
-    std::stable_sort(recordings.begin(), recordings.end(),
-                     [](const Recording& a, const Recording& b) { return a.startedAt > b.startedAt; });
+    std::stable_sort(
+        recordings.begin(), recordings.end(),
+        [](const Recording& a, const Recording& b) { return a.startedAt > b.startedAt; });
     return recordings;
 }
 

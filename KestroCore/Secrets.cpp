@@ -8,7 +8,9 @@
 
 namespace kestro::Secrets {
 
-std::filesystem::path anthropicKeyFileURL() { return Paths::support() / "anthropic_key.txt"; }
+std::filesystem::path anthropicKeyFileURL() {
+    return Paths::support() / "anthropic_key.txt";
+}
 
 std::optional<std::string> anthropicAPIKey() {
     if (const char* env = std::getenv("ANTHROPIC_API_KEY")) {
@@ -28,6 +30,8 @@ std::optional<std::string> anthropicAPIKey() {
     return key;
 }
 
-bool hasAnthropicKey() { return anthropicAPIKey().has_value(); }
+bool hasAnthropicKey() {
+    return anthropicAPIKey().has_value();
+}
 
 } // namespace kestro::Secrets

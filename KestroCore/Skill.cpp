@@ -6,7 +6,7 @@ namespace {
 
 constexpr std::array<std::string_view, 2> kModeNames = {"agentic", "replay"};
 constexpr std::array<std::string_view, 5> kParameterTypeNames = {"text", "date", "number",
-                                                                  "filePath", "searchTerm"};
+                                                                 "filePath", "searchTerm"};
 
 template <typename E, std::size_t N>
 std::optional<E> fromNames(const std::array<std::string_view, N>& names,
@@ -35,7 +35,9 @@ E enumFromJson(const json::Value& value, std::optional<E> (*parse)(std::string_v
 
 } // namespace
 
-std::string_view rawValue(ExecutionMode mode) { return kModeNames[static_cast<std::size_t>(mode)]; }
+std::string_view rawValue(ExecutionMode mode) {
+    return kModeNames[static_cast<std::size_t>(mode)];
+}
 
 std::optional<ExecutionMode> executionModeFromRawValue(std::string_view raw) {
     return fromNames(kModeNames, allExecutionModes, raw);
@@ -49,8 +51,12 @@ std::optional<ParameterType> parameterTypeFromRawValue(std::string_view raw) {
     return fromNames(kParameterTypeNames, allParameterTypes, raw);
 }
 
-json::Value toJson(ExecutionMode mode) { return std::string(rawValue(mode)); }
-json::Value toJson(ParameterType type) { return std::string(rawValue(type)); }
+json::Value toJson(ExecutionMode mode) {
+    return std::string(rawValue(mode));
+}
+json::Value toJson(ParameterType type) {
+    return std::string(rawValue(type));
+}
 
 ExecutionMode executionModeFromJson(const json::Value& value) {
     return enumFromJson<ExecutionMode>(value, executionModeFromRawValue, "ExecutionMode");
@@ -61,8 +67,8 @@ ParameterType parameterTypeFromJson(const json::Value& value) {
 }
 
 json::Value toJson(const Parameter& p) {
-    return json::Value{{"id", json::uuidValue(p.id)},   {"name", p.name},
-                       {"type", toJson(p.type)},        {"prompt", p.prompt},
+    return json::Value{{"id", json::uuidValue(p.id)},    {"name", p.name},
+                       {"type", toJson(p.type)},         {"prompt", p.prompt},
                        {"exampleValue", p.exampleValue}, {"usedInSteps", p.usedInSteps}};
 }
 

@@ -28,7 +28,9 @@ std::string singleLine(std::string_view value) {
     return text::encodeUtf8(scalars);
 }
 
-std::string yamlLine(std::string_view value) { return yaml(singleLine(value)); }
+std::string yamlLine(std::string_view value) {
+    return yaml(singleLine(value));
+}
 
 std::vector<std::string_view> splitLines(std::string_view text) {
     std::vector<std::string_view> lines;
@@ -64,7 +66,9 @@ std::string yaml(std::string_view value) {
     return out;
 }
 
-std::string iso(Date date) { return formatIsoDate(date); }
+std::string iso(Date date) {
+    return formatIsoDate(date);
+}
 
 std::optional<Date> parseISO(const std::optional<std::string>& text) {
     if (!text) {
@@ -175,9 +179,8 @@ std::vector<std::string> parseList(std::string_view value) {
     std::size_t start = 0;
     while (start <= v.size()) {
         std::size_t comma = v.find(',', start);
-        std::string_view piece =
-            v.substr(start, comma == std::string_view::npos ? std::string_view::npos
-                                                            : comma - start);
+        std::string_view piece = v.substr(
+            start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
         if (!piece.empty()) {
             std::string item = stripQuotes(text::trimWhitespace(piece));
             if (!item.empty()) {

@@ -186,9 +186,13 @@ bool isLineBreak(char32_t c) {
     return (c >= 0x000A && c <= 0x000D) || c == 0x0085 || c == 0x2028 || c == 0x2029;
 }
 
-bool isWhitespaceOrNewline(char32_t c) { return isWhitespace(c) || isLineBreak(c); }
+bool isWhitespaceOrNewline(char32_t c) {
+    return isWhitespace(c) || isLineBreak(c);
+}
 
-std::string trimWhitespace(std::string_view utf8) { return trimBy(utf8, isWhitespace); }
+std::string trimWhitespace(std::string_view utf8) {
+    return trimBy(utf8, isWhitespace);
+}
 
 std::string trimWhitespaceAndNewlines(std::string_view utf8) {
     return trimBy(utf8, isWhitespaceOrNewline);

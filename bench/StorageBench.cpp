@@ -11,10 +11,16 @@ using namespace kestro;
 namespace {
 
 AXTarget fullTarget(int i) {
-    return AXTarget{"org.example.editor", "Example Editor", "Quarterly report.odt - Editor",
-                    "AXTextField", "AXSearchField", "Search field " + std::to_string(i),
-                    "typed value " + std::to_string(i), "search-" + std::to_string(i),
-                    Rect::make(10.5 + i, 20, 300, 24.25), false};
+    return AXTarget{"org.example.editor",
+                    "Example Editor",
+                    "Quarterly report.odt - Editor",
+                    "AXTextField",
+                    "AXSearchField",
+                    "Search field " + std::to_string(i),
+                    "typed value " + std::to_string(i),
+                    "search-" + std::to_string(i),
+                    Rect::make(10.5 + i, 20, 300, 24.25),
+                    false};
 }
 
 Recording bigRecording() {
@@ -43,8 +49,11 @@ Skill tenStepSkill(int i) {
     s.appScope = {"org.example.mail", "org.example.editor"};
     s.createdAt = Date(std::chrono::seconds(1780000000 + i));
     s.sourceRecordingID = Uuid::random();
-    s.parameters = {Parameter{.name = "week", .type = ParameterType::date, .prompt = "Which week?",
-                              .exampleValue = "2026-06-06", .usedInSteps = {2, 3}}};
+    s.parameters = {Parameter{.name = "week",
+                              .type = ParameterType::date,
+                              .prompt = "Which week?",
+                              .exampleValue = "2026-06-06",
+                              .usedInSteps = {2, 3}}};
     for (int k = 0; k < 10; ++k) {
         s.plan.push_back(PlanStep{.index = k,
                                   .intent = "Step " + std::to_string(k) + ": click the button",

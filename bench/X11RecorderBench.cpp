@@ -19,12 +19,14 @@ struct Fixture {
         if (!session.ok()) {
             return;
         }
-        pid = session.spawn({kestro::testing::fixtureAppPath(), "--window-rect", "100,100,400,300"});
+        pid =
+            session.spawn({kestro::testing::fixtureAppPath(), "--window-rect", "100,100,400,300"});
         desk = std::make_unique<kestro::testing::LinuxDesk>();
         if (!desk->ok() || !desk->awaitApplication(pid)) {
             return;
         }
-        name = desk->findFrame(pid, [](const auto&, const auto&, const auto& t) { return t == "Name"; });
+        name = desk->findFrame(pid,
+                               [](const auto&, const auto&, const auto& t) { return t == "Name"; });
         ok = name.has_value();
     }
     kestro::testing::TempDataDir data;

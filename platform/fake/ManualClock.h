@@ -10,9 +10,10 @@ namespace kestro::platform::fake {
 // A clock that moves only when the test moves it. Both clocks advance together.
 class ManualClock final : public Clock {
 public:
-    explicit ManualClock(double monotonicStart = 1000.0,
-                         std::chrono::system_clock::time_point wallStart =
-                             std::chrono::system_clock::time_point(std::chrono::seconds(1780000000)))
+    explicit ManualClock(
+        double monotonicStart = 1000.0,
+        std::chrono::system_clock::time_point wallStart =
+            std::chrono::system_clock::time_point(std::chrono::seconds(1780000000)))
         : monotonic_(monotonicStart), wallStart_(wallStart), monotonicStart_(monotonicStart) {}
 
     std::chrono::system_clock::time_point now() const override {

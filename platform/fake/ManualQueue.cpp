@@ -56,7 +56,9 @@ std::unique_ptr<MainQueue::Token> ManualQueue::watch(int fd, FdEvents, Work read
     return std::make_unique<TimerToken>(timer);
 }
 
-bool ManualQueue::isMainThread() const { return std::this_thread::get_id() == mainThread_; }
+bool ManualQueue::isMainThread() const {
+    return std::this_thread::get_id() == mainThread_;
+}
 
 bool ManualQueue::runOne() {
     Work work;
@@ -79,7 +81,8 @@ bool ManualQueue::runOne() {
                 }
                 ++it;
             }
-            if (due != delayed_.end() && due->first <= now && (!timer || due->first <= timer->due)) {
+            if (due != delayed_.end() && due->first <= now &&
+                (!timer || due->first <= timer->due)) {
                 work = std::move(due->second);
                 delayed_.erase(due);
             } else if (timer) {

@@ -37,7 +37,8 @@ std::vector<X11Monitor> listMonitors(Display* display) {
     if (monitors.empty()) {
         XWindowAttributes attributes{};
         XGetWindowAttributes(display, root, &attributes);
-        monitors.push_back(X11Monitor{1, 0, 0, attributes.width, attributes.height, true, "screen"});
+        monitors.push_back(
+            X11Monitor{1, 0, 0, attributes.width, attributes.height, true, "screen"});
     }
     bool anyPrimary = false;
     for (const auto& m : monitors) {

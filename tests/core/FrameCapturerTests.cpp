@@ -102,15 +102,21 @@ TEST_F(FrameCapturerTest, WritesTheDisplayWithoutOwnWindowsWithPointerAndRedacti
         int x, y;
         bool black;
     };
-    const Probe
-        probes[] =
-            {
-                {9, 30, false},  {10, 30, true},  {40, 30, true},   {41, 30, false},
-                {20, 19, false}, {20, 20, true},  {20, 60, true},   {20, 61, false},
-                {20, 70, false}, // where the band would lie if the rectangle were turned upside
-                                 // down
-                {190, 90, true}, {199, 99, true}, {189, 95, false},
-            };
+    const Probe probes[] = {
+        {9, 30, false},
+        {10, 30, true},
+        {40, 30, true},
+        {41, 30, false},
+        {20, 19, false},
+        {20, 20, true},
+        {20, 60, true},
+        {20, 61, false},
+        {20, 70, false}, // where the band would lie if the rectangle were turned upside
+                         // down
+        {190, 90, true},
+        {199, 99, true},
+        {189, 95, false},
+    };
     for (const Probe& p : probes) {
         EXPECT_EQ(isBlack(*image, p.x, p.y), p.black) << p.x << "," << p.y;
     }

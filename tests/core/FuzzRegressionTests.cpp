@@ -1,5 +1,5 @@
-#include "fuzz/FuzzChecks.h"
 #include "KestroCore/FileIO.h"
+#include "fuzz/FuzzChecks.h"
 
 #include <gtest/gtest.h>
 

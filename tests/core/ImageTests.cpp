@@ -82,9 +82,8 @@ TEST(ImageCodec, RedactionCoversEveryTouchedPixel) {
 
 TEST(ImageCodec, DamagedInputIsAnErrorNotACrash) {
     const std::string png = ImageCodec::encodePNG(gradient(64, 64));
-    for (const std::string& bad :
-         {std::string(), std::string("not a png at all"), png.substr(0, 8), png.substr(0, 60),
-          png.substr(0, png.size() / 2)}) {
+    for (const std::string& bad : {std::string(), std::string("not a png at all"), png.substr(0, 8),
+                                   png.substr(0, 60), png.substr(0, png.size() / 2)}) {
         EXPECT_THROW(ImageCodec::decodePNG(bad), ImageError) << bad.size();
     }
     std::string flipped = png;

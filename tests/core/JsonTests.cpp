@@ -25,8 +25,13 @@ TEST(StoredJson, NumbersUseTheShortestFormThatReadsBack) {
     struct Case {
         double value;
         const char* text;
-    } cases[] = {{10.0, "10"},        {-0.0, "-0"},  {0.1, "0.1"},       {1.5, "1.5"},
-                 {1e21, "1e+21"},     {-3.25, "-3.25"}, {1.0 / 3, "0.3333333333333333"},
+    } cases[] = {{10.0, "10"},
+                 {-0.0, "-0"},
+                 {0.1, "0.1"},
+                 {1.5, "1.5"},
+                 {1e21, "1e+21"},
+                 {-3.25, "-3.25"},
+                 {1.0 / 3, "0.3333333333333333"},
                  {123456789.0, "123456789"}};
     for (const auto& c : cases) {
         EXPECT_EQ(json::writeCompact(json::Value(c.value)), c.text) << c.value;
@@ -65,9 +70,9 @@ TEST(JsonReader, IntegersAreCheckedForKindAndRange) {
     struct Case {
         const char* value;
         bool ok;
-    } u16Cases[] = {{"0", true},     {"65535", true}, {"65536", false}, {"-1", false},
-                    {"1.5", false},  {"2.0", true},   {"1e2", true},    {"true", false},
-                    {"\"5\"", false}};
+    } u16Cases[] = {{"0", true},   {"65535", true}, {"65536", false},
+                    {"-1", false}, {"1.5", false},  {"2.0", true},
+                    {"1e2", true}, {"true", false}, {"\"5\"", false}};
     for (const auto& c : u16Cases) {
         json::Value doc = json::parse(std::string("{\"k\":") + c.value + "}");
         json::ObjectReader r(doc, "Test");
@@ -101,11 +106,11 @@ TEST(Uuid, ParsesEitherCaseAndPrintsUpperCase) {
     ASSERT_TRUE(id);
     EXPECT_EQ(id->uuidString(), "6BA7B810-9DAD-11D1-80B4-00C04FD430C8");
     EXPECT_EQ(Uuid::parse("6BA7B810-9DAD-11D1-80B4-00C04FD430C8"), id);
-    for (const char* bad : {"", "6ba7b8109dad11d180b400c04fd430c8",
-                            "6ba7b810-9dad-11d1-80b4-00c04fd430c", "6ba7b810-9dad-11d1-80b4-00c04fd430c8 ",
-                            "{6ba7b810-9dad-11d1-80b4-00c04fd430c8}",
-                            "6ba7b810-9dad-11d1-80b4_00c04fd430c8", "gba7b810-9dad-11d1-80b4-00c04fd430c8",
-                            "6ba7b81-09dad-11d1-80b4-00c04fd430c8"}) {
+    for (const char* bad :
+         {"", "6ba7b8109dad11d180b400c04fd430c8", "6ba7b810-9dad-11d1-80b4-00c04fd430c",
+          "6ba7b810-9dad-11d1-80b4-00c04fd430c8 ", "{6ba7b810-9dad-11d1-80b4-00c04fd430c8}",
+          "6ba7b810-9dad-11d1-80b4_00c04fd430c8", "gba7b810-9dad-11d1-80b4-00c04fd430c8",
+          "6ba7b81-09dad-11d1-80b4-00c04fd430c8"}) {
         EXPECT_FALSE(Uuid::parse(bad)) << bad;
     }
     EXPECT_NE(Uuid::random(), Uuid::random());
@@ -114,7 +119,8 @@ TEST(Uuid, ParsesEitherCaseAndPrintsUpperCase) {
 
 TEST(IsoDate, FormatsWholeSecondsInUtcDroppingTheFraction) {
     using namespace std::chrono;
-    kestro::Date d = kestro::Date(seconds(1780738200)) + milliseconds(250); // 2026-06-06 09:30:00.25
+    kestro::Date d =
+        kestro::Date(seconds(1780738200)) + milliseconds(250); // 2026-06-06 09:30:00.25
     EXPECT_EQ(kestro::formatIsoDate(d), "2026-06-06T09:30:00Z");
     EXPECT_EQ(kestro::formatIsoDate(kestro::Date{}), "1970-01-01T00:00:00Z");
     EXPECT_EQ(kestro::formatIsoDate(kestro::Date(milliseconds(-500))), "1969-12-31T23:59:59Z");
@@ -126,23 +132,15 @@ TEST(IsoDate, ParsesOnlyTheWholeSecondInternetForm) {
         const char* text;
         std::optional<long long> seconds;
     } cases[] = {
-        {"2026-06-06T09:30:00Z", 1780738200},
-        {"2026-06-06T11:30:00+02:00", 1780738200},
-        {"2026-06-06T09:30:00-00:30", 1780740000},
-        {"2024-02-29T00:00:00Z", 1709164800},
-        {"2026-06-06T09:30:00.5Z", std::nullopt},
-        {"2026-06-06T09:30:00", std::nullopt},
-        {"2026-06-06 09:30:00Z", std::nullopt},
-        {"2026-6-06T09:30:00Z", std::nullopt},
-        {"2023-02-29T00:00:00Z", std::nullopt},
-        {"2026-13-01T00:00:00Z", std::nullopt},
-        {"2026-06-06T24:00:00Z", std::nullopt},
-        {"2026-06-06T09:30:60Z", std::nullopt},
-        {"2026-06-06T09:30:00z", std::nullopt},
-        {"", std::nullopt},
+        {"2026-06-06T09:30:00Z", 1780738200},      {"2026-06-06T11:30:00+02:00", 1780738200},
+        {"2026-06-06T09:30:00-00:30", 1780740000}, {"2024-02-29T00:00:00Z", 1709164800},
+        {"2026-06-06T09:30:00.5Z", std::nullopt},  {"2026-06-06T09:30:00", std::nullopt},
+        {"2026-06-06 09:30:00Z", std::nullopt},    {"2026-6-06T09:30:00Z", std::nullopt},
+        {"2023-02-29T00:00:00Z", std::nullopt},    {"2026-13-01T00:00:00Z", std::nullopt},
+        {"2026-06-06T24:00:00Z", std::nullopt},    {"2026-06-06T09:30:60Z", std::nullopt},
+        {"2026-06-06T09:30:00z", std::nullopt},    {"", std::nullopt},
         {"1013-06-06T09:30:00Z", std::nullopt}, // beyond what the clock can hold
-        {"9999-12-31T23:59:59Z", std::nullopt},
-        {"2200-01-01T00:00:00Z", 7258118400},
+        {"9999-12-31T23:59:59Z", std::nullopt},    {"2200-01-01T00:00:00Z", 7258118400},
     };
     for (const auto& c : cases) {
         auto parsed = kestro::parseIsoDate(c.text);

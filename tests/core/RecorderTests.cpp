@@ -287,8 +287,8 @@ TEST_F(RecorderTest, TypedRunsPerElement) {
     auto r = stop();
     ASSERT_TRUE(r);
     ASSERT_EQ(types(*r), (std::vector<ActionType>{ActionType::keystroke, ActionType::keystroke,
-                                                   ActionType::keystroke, ActionType::keystroke,
-                                                   ActionType::click}));
+                                                  ActionType::keystroke, ActionType::keystroke,
+                                                  ActionType::click}));
     EXPECT_EQ(r->events[0].typedText, "abc");
     EXPECT_DOUBLE_EQ(r->events[0].timeOffset, 1.0);
     EXPECT_EQ(r->events[0].target->axRole, "AXTextField");
@@ -331,10 +331,11 @@ TEST_F(RecorderTest, ShortcutsAndSpecialKeysAreSingleKeystrokes) {
     key(8, control, "\x03"); // Control-C
     type("A");               // Shift-A arrives as text
     key(56, shift, "B");     // a Shift letter is text
-    for (std::uint16_t special : {36, 48, 53, 51, 117, 123, 124, 125, 126, 115, 116, 119, 121, 76}) {
+    for (std::uint16_t special :
+         {36, 48, 53, 51, 117, 123, 124, 125, 126, 115, 116, 119, 121, 76}) {
         key(special, 0, "\r");
     }
-    key(49, 0, " "); // space is text
+    key(49, 0, " ");    // space is text
     key(18, 0, "\x01"); // a control character is not
     auto r = stop();
     ASSERT_TRUE(r);
@@ -367,9 +368,9 @@ TEST_F(RecorderTest, ScrollRunsAndTheirOrderAgainstTypedRuns) {
     key(36); // ends the second run
     auto r = stop();
     ASSERT_TRUE(r);
-    ASSERT_EQ(types(*r), (std::vector<ActionType>{ActionType::keystroke, ActionType::scroll,
-                                                   ActionType::click, ActionType::scroll,
-                                                   ActionType::keystroke}));
+    ASSERT_EQ(types(*r),
+              (std::vector<ActionType>{ActionType::keystroke, ActionType::scroll, ActionType::click,
+                                       ActionType::scroll, ActionType::keystroke}));
     const ActionEvent& run = r->events[1];
     EXPECT_DOUBLE_EQ(run.timeOffset, 1.0);
     EXPECT_EQ(run.location, (Point{100, 100}));
@@ -449,8 +450,7 @@ TEST_F(RecorderTest, KeyFramesAreWrittenWithTheSecureFieldBlackedOut) {
     auto r = stop();
     ASSERT_TRUE(r);
     ASSERT_EQ(r->frames.size(), 1u);
-    EXPECT_EQ(r->frames[0].redactedRegions,
-              (std::vector<Rect>{Rect::make(10.5, 40.25, 100, 20)}));
+    EXPECT_EQ(r->frames[0].redactedRegions, (std::vector<Rect>{Rect::make(10.5, 40.25, 100, 20)}));
     auto image = ImageCodec::readPNG(RecordingStore().frameURL(r->id, r->frames[0].relativePath));
     ASSERT_TRUE(image);
     EXPECT_EQ(image->width, 320);
@@ -539,10 +539,10 @@ TEST_F(RecorderTest, ApplicationContexts) {
     recorder_->start(); // the focused field's application
     click(20, 85);      // same application: nothing new
     window_->set(ax::title, std::string("Another window"));
-    click(20, 15);       // another window of the same application: nothing new
-    click(210, 155);     // another application
+    click(20, 15);   // another window of the same application: nothing new
+    click(210, 155); // another application
     focus(name_);
-    type("x");           // back to the editor
+    type("x"); // back to the editor
     auto r = stop();
     ASSERT_TRUE(r);
     ASSERT_EQ(r->appContexts.size(), 3u);

@@ -12,7 +12,9 @@
 using namespace kestro;
 
 namespace {
-json::Value parsed(const char* text) { return json::parse(text); }
+json::Value parsed(const char* text) {
+    return json::parse(text);
+}
 constexpr const char* kId = "6ba7b810-9dad-11d1-80b4-00c04fd430c8";
 std::string eventJson(const std::string& extra) {
     return std::string(R"({"id":")") + kId + R"(","timeOffset":1.5,"type":"scroll")" + extra + "}";
@@ -33,9 +35,9 @@ TEST(Geometry, DecodingIsStrict) {
     struct Case {
         const char* text;
         bool ok;
-    } points[] = {{R"({"x":1,"y":2})", true},          {R"({"x":1,"y":2,"z":3})", true},
-                  {R"({"x":1})", false},               {R"({"x":1,"y":null})", false},
-                  {R"({"x":"1","y":2})", false},       {R"([1,2])", false}};
+    } points[] = {{R"({"x":1,"y":2})", true},    {R"({"x":1,"y":2,"z":3})", true},
+                  {R"({"x":1})", false},         {R"({"x":1,"y":null})", false},
+                  {R"({"x":"1","y":2})", false}, {R"([1,2])", false}};
     for (const auto& c : points) {
         if (c.ok) {
             EXPECT_EQ(pointFromJson(parsed(c.text)), (Point{1, 2})) << c.text;
@@ -45,8 +47,8 @@ TEST(Geometry, DecodingIsStrict) {
     }
     const char* frame = R"("frame":{"origin":{"x":0,"y":0},"size":{"width":10,"height":20}})";
     auto display = [&](const char* id, const char* isMain) {
-        return std::string("{\"id\":") + id + "," + frame + ",\"scaleFactor\":1,\"isMain\":" +
-               isMain + "}";
+        return std::string("{\"id\":") + id + "," + frame +
+               ",\"scaleFactor\":1,\"isMain\":" + isMain + "}";
     };
     EXPECT_EQ(displayInfoFromJson(json::parse(display("4294967295", "true"))).id, 4294967295u);
     for (const char* badId : {"4294967296", "-1", "1.5", "\"1\""}) {
@@ -168,14 +170,17 @@ TEST(Recording, RoundTripKeepsEverythingButSubSecondDates) {
     r.endedAt = r.startedAt + milliseconds(12345);
     r.displays = {DisplayInfo{1, Rect::make(0, 0, 1920, 1080), 1, true},
                   DisplayInfo{2, Rect::make(-1280, -200, 1280, 1024), 2, false}};
-    r.events = {ActionEvent{.timeOffset = 0.123456789, .type = ActionType::keystroke,
+    r.events = {ActionEvent{.timeOffset = 0.123456789,
+                            .type = ActionType::keystroke,
                             .target = AXTarget{.axSubrole = "AXSecureTextField", .isSecure = true}},
                 ActionEvent{.timeOffset = 1.25,
                             .type = ActionType::drag,
                             .location = Point{1, 2},
                             .endLocation = Point{30.5, 40},
                             .frameIndex = 0}};
-    r.frames = {FrameRef{.timeOffset = 1.25, .relativePath = "frames/000003.png", .displayID = 2,
+    r.frames = {FrameRef{.timeOffset = 1.25,
+                         .relativePath = "frames/000003.png",
+                         .displayID = 2,
                          .pixelSize = Size{2560, 2048},
                          .redactedRegions = {Rect::make(10.5, 20, 30, 40)}}};
     r.appContexts = {AppContextSnapshot{.timeOffset = 0, .bundleID = "org.example.app"}};

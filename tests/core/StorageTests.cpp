@@ -20,7 +20,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string slurp(const fs::path& p) { return readFile(p); }
+std::string slurp(const fs::path& p) {
+    return readFile(p);
+}
 
 std::vector<std::string> entries(const fs::path& dir) {
     std::vector<std::string> names;
@@ -41,15 +43,26 @@ Skill sampleSkill() {
     s.appScope = {"org.mozilla.firefox", "org.gnome.TextEditor"};
     s.createdAt = Date(seconds(1780738200)) + milliseconds(250);
     s.sourceRecordingID = Uuid::random();
-    s.parameters = {Parameter{.name = "week_ending", .type = ParameterType::date,
-                              .prompt = "Which week's report?", .exampleValue = "2026-06-06",
+    s.parameters = {Parameter{.name = "week_ending",
+                              .type = ParameterType::date,
+                              .prompt = "Which week's report?",
+                              .exampleValue = "2026-06-06",
                               .usedInSteps = {1}}};
-    s.plan = {PlanStep{.index = 0, .intent = "Open the form", .action = ActionType::click,
-                       .target = AXTarget{.axRole = "AXButton"}, .location = Point{10, 20}},
-              PlanStep{.index = 1, .intent = "Type the week", .action = ActionType::keystroke,
+    s.plan = {PlanStep{.index = 0,
+                       .intent = "Open the form",
+                       .action = ActionType::click,
+                       .target = AXTarget{.axRole = "AXButton"},
+                       .location = Point{10, 20}},
+              PlanStep{.index = 1,
+                       .intent = "Type the week",
+                       .action = ActionType::keystroke,
                        .text = "{{week_ending}}"},
-              PlanStep{.index = 2, .intent = "Submit", .action = ActionType::keystroke,
-                       .keyCode = 36, .modifierFlags = 0x100, .isDestructive = true}};
+              PlanStep{.index = 2,
+                       .intent = "Submit",
+                       .action = ActionType::keystroke,
+                       .keyCode = 36,
+                       .modifierFlags = 0x100,
+                       .isDestructive = true}};
     return s;
 }
 
@@ -82,7 +95,8 @@ TEST_F(PathsTest, FoldersFollowXdgDataHome) {
 TEST_F(PathsTest, EnsureDirectoriesCreatesInOrderAndStopsAtTheFirstFailure) {
     Paths::ensureDirectories();
     Paths::ensureDirectories();
-    EXPECT_EQ(entries(Paths::support()), (std::vector<std::string>{"logs", "recordings", "skills"}));
+    EXPECT_EQ(entries(Paths::support()),
+              (std::vector<std::string>{"logs", "recordings", "skills"}));
 
     fs::remove_all(Paths::support());
     writeFile(Paths::skills(), "a file where the folder should be");
@@ -93,18 +107,14 @@ TEST_F(PathsTest, EnsureDirectoriesCreatesInOrderAndStopsAtTheFirstFailure) {
 
 TEST_F(PathsTest, ApiKeyLookup) {
     struct Case {
-        const char* env; // nullptr: unset
+        const char* env;  // nullptr: unset
         const char* file; // nullptr: no file
         std::optional<std::string> key;
     } cases[] = {
-        {"  sk-env \n", "sk-file", "sk-env"},
-        {" \t\n", "sk-file\n", "sk-file"},
-        {"", "\u2028 sk-file \u00A0", "sk-file"},
-        {nullptr, "sk-file\r\n", "sk-file"},
-        {nullptr, "   \n", std::nullopt},
-        {nullptr, "", std::nullopt},
-        {nullptr, "sk-\xFF", std::nullopt},
-        {nullptr, nullptr, std::nullopt},
+        {"  sk-env \n", "sk-file", "sk-env"},     {" \t\n", "sk-file\n", "sk-file"},
+        {"", "\u2028 sk-file \u00A0", "sk-file"}, {nullptr, "sk-file\r\n", "sk-file"},
+        {nullptr, "   \n", std::nullopt},         {nullptr, "", std::nullopt},
+        {nullptr, "sk-\xFF", std::nullopt},       {nullptr, nullptr, std::nullopt},
     };
     for (const auto& c : cases) {
         if (c.env) {
@@ -259,7 +269,8 @@ TEST_F(SkillStoreTest, LoadAllSkipsWhatIsNotASkillAndSortsNewestFirst) {
     EXPECT_THROW(store.load(Paths::skills() / "empty-folder"), fs::filesystem_error);
     EXPECT_THROW(store.load(Paths::skills() / "binary"), fs::filesystem_error);
     // A folder not named by a UUID gets a new id at every load.
-    EXPECT_NE(store.load(Paths::skills() / "undated").id, store.load(Paths::skills() / "undated").id);
+    EXPECT_NE(store.load(Paths::skills() / "undated").id,
+              store.load(Paths::skills() / "undated").id);
 
     fs::remove_all(Paths::skills());
     EXPECT_TRUE(store.loadAll().empty());
@@ -329,7 +340,8 @@ TEST_F(RecordingStoreTest, SaveCreatesEveryFolderAndLoadsBack) {
     writeFile(frames / "000001.png", "png");
     store.save(r);
     store.save(r); // replaces the document, leaves the frames
-    EXPECT_EQ(entries(Paths::recording(r.id)), (std::vector<std::string>{"frames", "recording.json"}));
+    EXPECT_EQ(entries(Paths::recording(r.id)),
+              (std::vector<std::string>{"frames", "recording.json"}));
     EXPECT_TRUE(fs::exists(frames / "000001.png"));
     auto back = store.load(r.id);
     ASSERT_TRUE(back);

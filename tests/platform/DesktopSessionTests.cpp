@@ -21,12 +21,11 @@ TEST(DesktopSession, StartsAPrivateDisplayAndMonitorsAreListed) {
     EXPECT_EQ(monitors[0].height, 1080);
 
     // Two virtual monitors side by side, the right one primary: origins follow it.
-    ASSERT_EQ(DesktopSession::run({"xrandr", "--setmonitor", "left", "960/254x1080/286+0+0",
-                                   "none"}),
-              0);
-    ASSERT_EQ(DesktopSession::run({"xrandr", "--setmonitor", "right", "960/254x1080/286+960+0",
-                                   "none"}),
-              0);
+    ASSERT_EQ(
+        DesktopSession::run({"xrandr", "--setmonitor", "left", "960/254x1080/286+0+0", "none"}), 0);
+    ASSERT_EQ(
+        DesktopSession::run({"xrandr", "--setmonitor", "right", "960/254x1080/286+960+0", "none"}),
+        0);
     monitors = x11::listMonitors(display);
     EXPECT_GE(monitors.size(), 2u);
     XCloseDisplay(display);

@@ -32,7 +32,9 @@ namespace {
 constexpr const char* fixturePassword = "s3cretpw";
 constexpr const char* zenityPassword = "zpass9wd";
 
-Point center(const Rect& r) { return {r.origin.x + r.size.width / 2, r.origin.y + r.size.height / 2}; }
+Point center(const Rect& r) {
+    return {r.origin.x + r.size.width / 2, r.origin.y + r.size.height / 2};
+}
 
 class RecordingEndToEnd : public ::testing::Test {
 protected:
@@ -125,7 +127,8 @@ protected:
     }
 
     std::optional<Rect> frameTitled(int pid, const std::string& title) {
-        return desk_->findFrame(pid, [&](const auto&, const auto&, const auto& t) { return t == title; });
+        return desk_->findFrame(
+            pid, [&](const auto&, const auto&, const auto& t) { return t == title; });
     }
     std::optional<Rect> secureFrame(int pid) {
         return desk_->findFrame(pid, [](const auto&, const auto& subrole, const auto&) {
@@ -193,8 +196,8 @@ TEST_F(RecordingEndToEnd, ADemonstrationIsRecordedAndSavedWithoutItsPasswords) {
                         (e.keyCode ? "#" + std::to_string(*e.keyCode) : ""));
     }
     const std::vector<std::string> expected = {
-        "click", "keystroke:world", "click", "keystroke", "keystroke#36", "scroll", "drag",
-        "keystroke#8", "click", "keystroke"};
+        "click", "keystroke:world", "click", "keystroke", "keystroke#36", "scroll",
+        "drag",  "keystroke#8",     "click", "keystroke"};
     ASSERT_EQ(kinds, expected);
 
     const ActionEvent& nameClick = r.events[0];

@@ -7,15 +7,16 @@ namespace kestro::testing {
 namespace ax = platform::ax;
 
 LinuxDesk::LinuxDesk()
-    : taps(queue),
-      recorder(Recorder::Platform{taps, queue, clock, displays, accessibility, applications,
-                                  capture}) {
+    : taps(queue), recorder(Recorder::Platform{taps, queue, clock, displays, accessibility,
+                                               applications, capture}) {
     applications.setToolkitNames([this](int pid) { return accessibility.applicationName(pid); });
 }
 
 LinuxDesk::~LinuxDesk() = default;
 
-bool LinuxDesk::ok() const { return accessibility.ok() && capture.ok(); }
+bool LinuxDesk::ok() const {
+    return accessibility.ok() && capture.ok();
+}
 
 std::optional<Recording> LinuxDesk::stopRecording(double timeoutSeconds) {
     bool done = false;
@@ -34,8 +35,8 @@ bool LinuxDesk::awaitApplication(int processID, double timeoutSeconds) {
 }
 
 std::optional<Rect> LinuxDesk::findFrame(int processID, const Match& match) {
-    auto text = [&](const platform::AXElementRef& e, std::string_view attribute)
-        -> std::optional<std::string> {
+    auto text = [&](const platform::AXElementRef& e,
+                    std::string_view attribute) -> std::optional<std::string> {
         auto v = accessibility.copyAttributeValue(e, attribute);
         if (v && std::holds_alternative<std::string>(*v)) {
             return std::get<std::string>(*v);
