@@ -49,7 +49,7 @@ struct MessagesResponse {
 };
 
 MessagesResponse decodeMessagesResponse(const std::string& bytes) {
-    const json::Value document = json::parse(bytes);
+    const json::Value document = json::parseForeign(bytes);
     const json::ObjectReader r(document, "MessagesResponse");
     MessagesResponse response;
     response.content =
@@ -64,7 +64,7 @@ MessagesResponse decodeMessagesResponse(const std::string& bytes) {
 
 // The general parser's rule: the top level must be an object or an array.
 json::Value parseContainer(const std::string& bytes) {
-    json::Value document = json::parse(bytes);
+    json::Value document = json::parseForeign(bytes);
     if (!document.is_object() && !document.is_array()) {
         throw json::DecodingError("The data couldn't be read because it isn't in the correct "
                                   "format: JSON text did not start with array or object.");

@@ -172,6 +172,32 @@ Value parse(std::string_view text) {
     }
 }
 
+Value parseForeign(std::string_view text, std::size_t maxNesting) {
+    // Brackets inside strings do not count; malformed text is left for the parser to report.
+    std::size_t depth = 0;
+    bool inString = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\') {
+                ++i;
+            } else if (c == '"') {
+                inString = false;
+            }
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > maxNesting) {
+                throw DecodingError("The data couldn't be read because it isn't in the correct "
+                                    "format: too many nested arrays or objects.");
+            }
+        } else if ((c == ']' || c == '}') && depth > 0) {
+            --depth;
+        }
+    }
+    return parse(text);
+}
+
 std::string writeStored(const Value& value) {
     std::string out;
     write(out, value, true, true, 0);

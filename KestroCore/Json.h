@@ -34,6 +34,14 @@ public:
 // Parses JSON text; malformed text (ill-formed UTF-8 included) throws DecodingError.
 Value parse(std::string_view text);
 
+// The nesting that JSON from outside the system may have: the platform decoders stop there too.
+inline constexpr std::size_t maxForeignNesting = 512;
+// As parse, for JSON from outside the system (the model service's replies, the user's server
+// file): arrays and objects nested deeper than maxNesting throw DecodingError before anything is
+// built. Copying, converting or writing a value recurses once per level, so a deeper document
+// would exhaust the stack later.
+Value parseForeign(std::string_view text, std::size_t maxNesting = maxForeignNesting);
+
 // The stored form: pretty-printed, sorted keys, "/" written as "\/", integral doubles without a
 // fraction, other doubles in their shortest round-trip form, ill-formed UTF-8 replaced by U+FFFD.
 // A non-finite number throws EncodingError and nothing is produced.

@@ -29,7 +29,7 @@ std::vector<MCPServer> loadOverrides() {
         return {};
     }
     try {
-        const json::Value document = json::convertingKeysFromSnakeCase(json::parse(*bytes));
+        const json::Value document = json::convertingKeysFromSnakeCase(json::parseForeign(*bytes));
         if (!document.is_array()) {
             return {};
         }

@@ -172,7 +172,7 @@ json::Value Synthesizer::schema() {
 }
 
 SkillDraft decodeSkillDraft(std::string_view bytes) {
-    const Value document = json::convertingKeysFromSnakeCase(json::parse(bytes));
+    const Value document = json::convertingKeysFromSnakeCase(json::parseForeign(bytes));
     const json::ObjectReader r(document, "SkillDraft");
     SkillDraft draft;
     draft.name = r.requiredString("name");

@@ -89,3 +89,26 @@ TEST(AnthropicClient, WithoutAnInstalledTransportRequestsFail) {
     const AnthropicClient client("key");
     EXPECT_THROW(client.runWithMCP("x", {}), TransportError);
 }
+
+TEST(AnthropicClient, DeeplyNestedRepliesAreRejectedNotRecursedInto) {
+    // A reply is copied into the next request and written out again; nesting that deep must be
+    // refused as undecodable rather than exhaust the stack on the way.
+    const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+    auto transport = std::make_shared<FakeHttpTransport>();
+    const AnthropicClient client("key", "m", transport);
+    transport->reply(200, R"({"content":[{"type":"mcp_tool_result","content":)" + deep +
+                              R"(}],"stop_reason":"pause_turn"})");
+    EXPECT_THROW(client.runWithMCP("x", {}), json::DecodingError);
+    EXPECT_EQ(transport->requests().size(), 1u);
+
+    transport->reply(200, R"({"content":[{"type":"text","text":"a","extra":)" + deep + "}]}");
+    EXPECT_THROW(client.structuredCompletion("s", {}, json::Value::object()), json::DecodingError);
+    EXPECT_EQ(transport->requests().size(), 2u);
+
+    // Ordinary nesting still passes.
+    const std::string nested = std::string(100, '[') + std::string(100, ']');
+    transport->reply(200, R"({"content":[{"type":"text","text":"a","input":)" + nested +
+                              R"(}],"stop_reason":"pause_turn"})");
+    transport->reply(200, R"({"content":[{"type":"text","text":"b"}]})");
+    EXPECT_EQ(client.runWithMCP("x", {}), "ab");
+}

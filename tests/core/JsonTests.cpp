@@ -159,3 +159,17 @@ TEST(JsonReader, DeepNestingIsRejectedOrReadWithoutExhaustingTheStack) {
     const std::string deep = std::string(200000, '[') + std::string(200000, ']');
     EXPECT_NO_THROW(json::parse(deep));
 }
+
+TEST(JsonReader, ForeignJsonIsRefusedBeyondTheNestingLimit) {
+    auto nested = [](std::size_t depth) {
+        return std::string(depth, '[') + std::string(depth, ']');
+    };
+    EXPECT_NO_THROW(json::parseForeign(nested(json::maxForeignNesting)));
+    EXPECT_THROW(json::parseForeign(nested(json::maxForeignNesting + 1)), json::DecodingError);
+    EXPECT_THROW(json::parseForeign("{\"a\":" + nested(json::maxForeignNesting) + "}"),
+                 json::DecodingError);
+    // Brackets inside strings, escaped quotes included, are text.
+    const std::string text = R"({"s":"\"[[[[{{{{"})";
+    EXPECT_EQ(json::parseForeign(text, 1)["s"], "\"[[[[{{{{");
+    EXPECT_THROW(json::parseForeign("[1,", 4), json::DecodingError);
+}

@@ -111,6 +111,12 @@ TEST_F(MCPRegistryTest, UnreadableFileLeavesTheBuiltIns) {
     EXPECT_EQ(describe(MCPRegistry()), builtIns);
 }
 
+TEST_F(MCPRegistryTest, DeeplyNestedFileLeavesTheBuiltIns) {
+    const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+    writeOverrides(R"([{"name":"x","url":"u","bundleIDs":["a"],"extra":)" + deep + "}]");
+    EXPECT_EQ(describe(MCPRegistry()), builtIns);
+}
+
 TEST_F(MCPRegistryTest, ConnectedServers) {
     writeOverrides(R"([
         {"name":"linear","url":"u","bundleIDs":["com.linear"],"authToken":"t1"},

@@ -538,6 +538,14 @@ TEST_F(SynthesizerTest, AnswerDecoding) {
     EXPECT_EQ(camel.plan[0].target, (AXTarget{.appBundleID = "b", .appName = "N"}));
 }
 
+TEST_F(SynthesizerTest, DeeplyNestedAnswerIsADecodingError) {
+    const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+    answerText(R"({"name":"n","trigger":"t","summary":"s","mode":"agentic","app_scope":[],
+                   "parameters":[],"plan":[],"extra":)" +
+               deep + "}");
+    EXPECT_THROW(Synthesizer().synthesize(recording_, "k"), json::DecodingError);
+}
+
 TEST_F(SynthesizerTest, AssembliesGetFreshIdentifiers) {
     recording_.events = {{.type = ActionType::click}};
     const auto draft = json::parse(R"({"name":"n","trigger":"t","summary":"s","mode":"agentic",
