@@ -137,8 +137,15 @@ std::vector<ContentBlock> Synthesizer::frameBlocks(const Recording& recording) c
     std::atomic<std::size_t> next{0};
     auto work = [&] {
         for (std::size_t i; (i = next.fetch_add(1)) < chosen.size();) {
-            if (auto jpeg = downscaledJPEG(store_.frameURL(recording.id, chosen[i].relativePath))) {
-                images[i] = base64Encode(*jpeg);
+            // Nothing may escape a helper thread; a frame that fails on the way (out of memory
+            // for its text, say) is left out like one that cannot be read.
+            try {
+                if (auto jpeg =
+                        downscaledJPEG(store_.frameURL(recording.id, chosen[i].relativePath))) {
+                    images[i] = base64Encode(*jpeg);
+                }
+            } catch (const std::exception&) {
+                images[i].reset();
             }
         }
     };
