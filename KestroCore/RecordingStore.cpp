@@ -26,6 +26,10 @@ fs::path RecordingStore::framesDirectory(const Uuid& id) const {
 }
 
 fs::path RecordingStore::frameURL(const Uuid& id, std::string_view relativePath) const {
+    // Appended as it stands: a leading "/" must not turn it into a path outside the folder.
+    while (!relativePath.empty() && relativePath.front() == '/') {
+        relativePath.remove_prefix(1);
+    }
     return folder(id) / fs::path(relativePath);
 }
 

@@ -348,6 +348,7 @@ TEST_F(RecordingStoreTest, SaveCreatesEveryFolderAndLoadsBack) {
     EXPECT_EQ(back->startedAt, Date(std::chrono::seconds(36000)));
     EXPECT_EQ(store.frameURL(r.id, back->frames[0].relativePath), frames / "000001.png");
     EXPECT_EQ(store.frameURL(r.id, "frames/000099.png"), frames / "000099.png");
+    EXPECT_EQ(store.frameURL(r.id, "/etc/passwd"), Paths::recording(r.id) / "etc" / "passwd");
     EXPECT_FALSE(fs::exists(store.framesDirectory(Uuid::random())));
 }
 
