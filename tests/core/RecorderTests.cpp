@@ -521,6 +521,60 @@ TEST_F(RecorderTest, AStuckCaptureCannotHangTheStop) {
     EXPECT_TRUE(recorder_->lastRecording()->frames.empty());
 }
 
+TEST_F(RecorderTest, AStopUnderWayAnswersASecondStopAtOnceAndCompletesOnce) {
+    capture_.setHeld(true);
+    recorder_->start();
+    click(20, 20);
+    waitForScreenshots(1);
+    int firstCalls = 0;
+    std::optional<Recording> first;
+    recorder_->stop([&](std::optional<Recording> r) {
+        ++firstCalls;
+        first = std::move(r);
+    });
+    int secondCalls = 0;
+    bool secondGotOne = true;
+    recorder_->stop([&](std::optional<Recording> r) {
+        ++secondCalls;
+        secondGotOne = r.has_value();
+    });
+    queue_.drain();
+    EXPECT_EQ(secondCalls, 1);
+    EXPECT_FALSE(secondGotOne); // no recording had been completed before
+    EXPECT_EQ(firstCalls, 0);
+
+    capture_.setHeld(false);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (firstCalls == 0 && std::chrono::steady_clock::now() < deadline) {
+        queue_.drain();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(firstCalls, 1);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->frames.size(), 1u);
+    EXPECT_EQ(first->events[0].frameIndex, 0);
+    later(2 * Recorder::captureWaitLimit); // the wait's time limit passes: nothing more
+    EXPECT_EQ(firstCalls, 1);
+    EXPECT_EQ(secondCalls, 1);
+}
+
+TEST_F(RecorderTest, ACaptureThatEndsAfterTheRecorderIsGoneChangesNothing) {
+    capture_.setHeld(true);
+    recorder_->start();
+    click(20, 20);
+    waitForScreenshots(1);
+    int calls = 0;
+    recorder_->stop([&](std::optional<Recording>) { ++calls; });
+    queue_.drain();
+    // The capture comes back only once the recorder is gone; its answer and the stop's time
+    // limit are still queued.
+    capture_.setHeld(false);
+    recorder_.reset();
+    queue_.drain();
+    later(2 * Recorder::captureWaitLimit);
+    EXPECT_EQ(calls, 0);
+}
+
 TEST_F(RecorderTest, OffsetsFollowTheMonotonicClock) {
     recorder_->start();
     later(1);
