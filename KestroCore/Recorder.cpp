@@ -418,9 +418,14 @@ void Recorder::awaitCaptures(std::size_t from) {
         if (r.generation_ != generation || !r.stopping_ || r.stopping_->waitingFor != n) {
             return;
         }
-        // A screenshot that has not come back by now counts as failed.
-        r.pendingCaptures_.erase(n);
-        r.awaitCaptures(r.stopping_->waitingIndex + 1);
+        // A screenshot that has not come back by now counts as failed, and so does every one
+        // still out after it: the capturer takes them one at a time, so they are all held up
+        // behind it, and waiting for each in turn would keep the stop going for ten seconds
+        // per frame.
+        for (std::size_t i = r.stopping_->waitingIndex; i < r.captureTasks_.size(); ++i) {
+            r.pendingCaptures_.erase(r.captureTasks_[i]);
+        }
+        r.awaitCaptures(r.captureTasks_.size());
     });
 }
 

@@ -46,7 +46,8 @@ public:
     static constexpr double minFrameGap = 0.3;
     // Pointer travel in points beyond which a dragged press is a drag.
     static constexpr double dragThreshold = 6.0;
-    // How long stop() waits for any one screenshot before counting it as failed.
+    // How long stop() waits for any one screenshot before counting it, and every one still out
+    // after it, as failed.
     static constexpr double captureWaitLimit = 10.0;
 
     using StopCompletion = std::function<void(std::optional<Recording>)>;
