@@ -1,5 +1,7 @@
 #include "KestroCore/FileIO.h"
 
+#include "KestroCore/Uuid.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -40,6 +42,30 @@ private:
     int fd_;
 };
 
+// A fresh name beside `path` for its temporary file, created with the usual permissions: open
+// applies the process umask itself, so nothing here has to read or change it (that would be a
+// window in which files created by other threads escape the umask).
+int createTemporary(const fs::path& path, fs::path& temporary) {
+    static constexpr char alphabet[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    const std::string stem = std::string(temporaryFilePrefix) + path.filename().string() + ".";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const auto random = Uuid::random().bytes(); // the first six bytes are all random
+        std::string name = stem;
+        for (std::size_t i = 0; i < 6; ++i) {
+            name.push_back(alphabet[random[i] % (sizeof alphabet - 1)]);
+        }
+        temporary = folder / name;
+        int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    errno = EEXIST;
+    return -1;
+}
+
 } // namespace
 
 bool isTemporaryFile(const fs::path& path) {
@@ -47,26 +73,16 @@ bool isTemporaryFile(const fs::path& path) {
 }
 
 void writeFileAtomically(const fs::path& path, std::string_view bytes) {
-    fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
-    std::string pattern =
-        (folder / (std::string(temporaryFilePrefix) + path.filename().string() + ".XXXXXX"))
-            .string();
-    FileDescriptor fd(::mkstemp(pattern.data()));
+    fs::path temporary;
+    FileDescriptor fd(createTemporary(path, temporary));
     if (fd.get() < 0) {
         fail("cannot create a temporary file", path, errno);
     }
-    const fs::path temporary = pattern;
     auto abandon = [&](const char* what, int error) {
         ::close(fd.release());
         ::unlink(temporary.c_str());
         fail(what, path, error);
     };
-    // mkstemp makes the file private; stored files get the usual permissions.
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    if (::fchmod(fd.get(), 0666 & ~mask) != 0) {
-        abandon("cannot set permissions", errno);
-    }
     std::size_t written = 0;
     while (written < bytes.size()) {
         ssize_t n = ::write(fd.get(), bytes.data() + written, bytes.size() - written);

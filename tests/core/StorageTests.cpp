@@ -7,11 +7,15 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
+#include <cstring>
+#include <thread>
 
 using namespace kestro;
 using kestro::testing::DataFolderTest;
@@ -157,6 +161,43 @@ TEST(FileIO, AFailedRenameRemovesTheTemporaryFile) {
     for (const auto& name : entries(data.root())) {
         EXPECT_FALSE(isTemporaryFile(name)) << name;
     }
+}
+
+TEST(FileIO, AtomicWritesNeverLiftTheProcessUmask) {
+    // Frames are written from worker threads while other threads create files: no writer may
+    // open a window in which the process umask is lifted. The kernel shows the umask as it
+    // stands, so sample it while a writer runs.
+    const int status = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+    char buffer[4096];
+    auto umaskNow = [&]() -> std::string {
+        const ssize_t n = ::pread(status, buffer, sizeof buffer - 1, 0);
+        buffer[n > 0 ? n : 0] = 0;
+        const char* line = std::strstr(buffer, "Umask:\t");
+        return line ? std::string(line + 7, 4) : std::string();
+    };
+    if (status < 0 || umaskNow().empty()) {
+        GTEST_SKIP() << "this kernel does not show the umask";
+    }
+    kestro::testing::TempDataDir data;
+    const mode_t saved = ::umask(022);
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (int i = 0; i < 1000; ++i) {
+            writeFileAtomically(data.root() / "doc", "x");
+        }
+        done = true;
+    });
+    int unmasked = 0;
+    while (!done) {
+        unmasked += umaskNow() != "0022";
+    }
+    writer.join();
+    ::umask(saved);
+    ::close(status);
+    EXPECT_EQ(unmasked, 0);
+    struct stat info {};
+    ASSERT_EQ(::stat((data.root() / "doc").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0644u);
 }
 
 class SkillStoreTest : public DataFolderTest {
