@@ -163,6 +163,15 @@ TEST(Recording, DefaultsAndDuration) {
     EXPECT_DOUBLE_EQ(r.duration(), -2);
 }
 
+TEST(Recording, DurationOfDatesFarApartDoesNotOverflow) {
+    // Both dates read from a document; their distance exceeds what the clock's ticks can count.
+    Recording r{.startedAt = *parseIsoDate("1678-01-01T00:00:00Z"),
+                .endedAt = parseIsoDate("2261-12-31T23:59:59Z")};
+    EXPECT_DOUBLE_EQ(r.duration(), 18429206399.0);
+    std::swap(r.startedAt, *r.endedAt);
+    EXPECT_DOUBLE_EQ(r.duration(), -18429206399.0);
+}
+
 TEST(Recording, RoundTripKeepsEverythingButSubSecondDates) {
     using namespace std::chrono;
     Recording r;
