@@ -2,6 +2,8 @@
 
 #include "KestroCore/Text.h"
 
+#include <cstdint>
+
 namespace kestro::SkillMarkdown {
 
 namespace {
@@ -30,6 +32,14 @@ std::string singleLine(std::string_view value) {
 
 std::string yamlLine(std::string_view value) {
     return yaml(singleLine(value));
+}
+
+// The index plus one, also for the largest index a plan may hold (where the sum would overflow).
+std::string stepNumber(std::int64_t index) {
+    if (index < 0) {
+        return std::to_string(index + 1);
+    }
+    return std::to_string(static_cast<std::uint64_t>(index) + 1);
 }
 
 std::vector<std::string_view> splitLines(std::string_view text) {
@@ -107,7 +117,7 @@ std::string render(const Skill& skill) {
     out += skill.summary + "\n\n";
     out += "## Steps\n\n";
     for (const PlanStep& step : skill.plan) {
-        out += std::to_string(step.index + 1) + ". " + step.intent;
+        out += stepNumber(step.index) + ". " + step.intent;
         if (step.precondition) {
             out += " _(precondition: " + *step.precondition + ")_";
         }

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 using namespace kestro;
 
 namespace {
@@ -177,6 +179,24 @@ TEST(SkillMarkdown, RendersTheWorkedExampleExactly) {
     EXPECT_EQ(SkillMarkdown::render(empty), "---\nname: N\ntrigger: T\nmode: agentic\n"
                                             "created: 1970-01-01T00:00:00Z\napp_scope: []\n---\n\n"
                                             "# N\n\n\n\n## Steps\n\n");
+}
+
+TEST(SkillMarkdown, StepNumbersComeFromTheStoredIndexWhateverItHolds) {
+    // Any signed 64-bit index reads from "execution_plan.json"; the number shown is index + 1.
+    Skill s{.name = "N", .trigger = "T", .summary = "S", .createdAt = Date{}};
+    s.plan = {PlanStep{.index = 5, .intent = "a", .action = ActionType::click},
+              PlanStep{.index = -1, .intent = "b", .action = ActionType::click},
+              PlanStep{.index = std::numeric_limits<std::int64_t>::max(),
+                       .intent = "c",
+                       .action = ActionType::click},
+              PlanStep{.index = std::numeric_limits<std::int64_t>::min(),
+                       .intent = "d",
+                       .action = ActionType::click}};
+    const std::string text = SkillMarkdown::render(s);
+    EXPECT_NE(text.find("## Steps\n\n6. a\n0. b\n9223372036854775808. c\n"
+                        "-9223372036854775807. d\n"),
+              std::string::npos)
+        << text;
 }
 
 TEST(SkillMarkdown, Quoting) {
