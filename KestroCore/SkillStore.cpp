@@ -64,7 +64,9 @@ Skill SkillStore::load(const fs::path& dir) const {
                                    std::make_error_code(std::errc::illegal_byte_sequence));
     }
     Skill skill = SkillMarkdown::parse(markdown);
-    if (auto id = Uuid::parse(dir.filename().string())) {
+    // The last component of the folder's name, also when it is written with a trailing "/".
+    const fs::path name = dir.has_filename() ? dir.filename() : dir.parent_path().filename();
+    if (auto id = Uuid::parse(name.string())) {
         skill.id = *id;
     }
     if (auto bytes = readFileIfPresent(dir / planFileName)) {

@@ -234,6 +234,8 @@ TEST_F(SkillStoreTest, SaveAndLoadRoundTrip) {
     EXPECT_EQ(back.plan[2].keyCode, 36);
     EXPECT_TRUE(back.plan[2].isDestructive);
     EXPECT_EQ(store.markdownURL(s), dir / "SKILL.md");
+    // A folder location written with its trailing separator names the same folder.
+    EXPECT_EQ(store.load(dir / "").id, s.id);
 }
 
 TEST_F(SkillStoreTest, SavingWithoutSourceLeavesAnEarlierReference) {
