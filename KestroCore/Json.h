@@ -83,8 +83,12 @@ template <typename Int> Int integer(const Value& v, std::string_view what) {
             failValue(what, "typeMismatch: expected an integer");
         }
         const long double ld = d;
-        if (ld < static_cast<long double>(std::numeric_limits<Int>::min()) ||
-            ld > static_cast<long double>(std::numeric_limits<Int>::max())) {
+        const auto min = static_cast<long double>(std::numeric_limits<Int>::min());
+        // Integer texts outside the 64-bit ranges arrive as doubles, and those just below -2^63
+        // round onto -2^63 itself: for a double that end of the range counts as outside.
+        const bool belowRange =
+            ld < min || (sizeof(Int) == 8 && std::is_signed_v<Int> && ld == min);
+        if (belowRange || ld > static_cast<long double>(std::numeric_limits<Int>::max())) {
             failValue(what, "number out of range");
         }
         return static_cast<Int>(ld);

@@ -88,6 +88,16 @@ TEST(JsonReader, IntegersAreCheckedForKindAndRange) {
     EXPECT_THROW(r.requiredInt<std::int64_t>("u"), json::DecodingError);
     EXPECT_EQ(r.requiredInt<std::int64_t>("i"), std::numeric_limits<std::int64_t>::min());
     EXPECT_THROW(r.requiredInt<std::uint64_t>("i"), json::DecodingError);
+    // Numbers beyond both 64-bit ranges are read as doubles and round onto the range's ends.
+    for (const char* outside : {"-9223372036854775809", "-9223372036854776000", "-1e19"}) {
+        json::Value doc = json::parse(std::string("{\"i\":") + outside + "}");
+        EXPECT_THROW(json::ObjectReader(doc, "Test").requiredInt<std::int64_t>("i"),
+                     json::DecodingError)
+            << outside;
+    }
+    json::Value over = json::parse("{\"u\":18446744073709551616}");
+    EXPECT_THROW(json::ObjectReader(over, "Test").requiredInt<std::uint64_t>("u"),
+                 json::DecodingError);
 }
 
 TEST(JsonReader, NullIsAbsentForOptionalAndMissingForRequired) {
