@@ -126,6 +126,10 @@ std::string render(const Skill& skill) {
         }
         out += "\n";
     }
+    // The file must read back as UTF-8 text: a stray byte would drop the skill from the library.
+    if (!text::isValidUtf8(out)) {
+        return text::sanitizeUtf8(out);
+    }
     return out;
 }
 

@@ -10,7 +10,7 @@
 
 namespace kestro::SkillMarkdown {
 
-// The whole SKILL.md text of a skill.
+// The whole SKILL.md text of a skill, always UTF-8 (ill-formed bytes become U+FFFD).
 std::string render(const Skill& skill);
 
 // Reads back the front matter (name, trigger, mode, created, app_scope) and the summary; every

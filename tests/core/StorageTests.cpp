@@ -247,6 +247,21 @@ TEST_F(SkillStoreTest, SavingWithoutSourceLeavesAnEarlierReference) {
     EXPECT_EQ(store.load(Paths::skill(s.id)).sourceRecordingID, old);
 }
 
+TEST_F(SkillStoreTest, IllFormedUtf8IsReplacedNotLost) {
+    // SKILL.md must read back as UTF-8 text, or the skill drops out of the library.
+    Skill s = sampleSkill();
+    s.name = "Caf\xE9 run";
+    s.summary = "Ends \xFF here.";
+    s.plan[0].intent = "Open \xC3";
+    store.save(s);
+    auto all = store.loadAll();
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_EQ(all[0].id, s.id);
+    EXPECT_EQ(all[0].name, "Caf\uFFFD run");
+    EXPECT_EQ(all[0].summary, "Ends \uFFFD here.");
+    EXPECT_EQ(all[0].plan.size(), 3u);
+}
+
 TEST_F(SkillStoreTest, RecordingReferenceForms) {
     Skill s = sampleSkill();
     store.save(s);
