@@ -63,9 +63,9 @@ std::map<std::uint32_t, int> clientProcesses(const XConnection& x) {
     if (!res || !res->present) {
         return pids;
     }
-    xcb_res_client_id_spec_t spec{0, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+    xcb_res_client_id_spec_t wanted{0, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
     Reply<xcb_res_query_client_ids_reply_t> reply(xcb_res_query_client_ids_reply(
-        x.xcb(), xcb_res_query_client_ids(x.xcb(), 1, &spec), nullptr));
+        x.xcb(), xcb_res_query_client_ids(x.xcb(), 1, &wanted), nullptr));
     if (!reply) {
         return pids;
     }
