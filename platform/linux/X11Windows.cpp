@@ -71,9 +71,10 @@ std::map<std::uint32_t, int> clientProcesses(const XConnection& x) {
     }
     for (auto it = xcb_res_query_client_ids_ids_iterator(reply.get()); it.rem;
          xcb_res_client_id_value_next(&it)) {
-        if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) &&
+        [[maybe_unused]] const auto& [id, byteLength] = *it.data;
+        if ((id.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) &&
             xcb_res_client_id_value_value_length(it.data) >= 1) {
-            pids[x.clientBits(it.data->spec.client)] =
+            pids[x.clientBits(id.client)] =
                 static_cast<int>(*xcb_res_client_id_value_value(it.data));
         }
     }
