@@ -1,6 +1,6 @@
 #include "KestroCore/AXResolver.h"
 
-#include "KestroCore/Text.h"
+#include "KestroBase/Text.h"
 
 namespace kestro {
 

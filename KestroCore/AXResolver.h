@@ -1,7 +1,7 @@
 #pragma once
 
+#include "KestroBase/Geometry.h"
 #include "KestroCore/AXTarget.h"
-#include "KestroCore/Geometry.h"
 #include "platform/Accessibility.h"
 #include "platform/Applications.h"
 

@@ -1,5 +1,7 @@
 #include "KestroCore/AXTarget.h"
 
+#include "KestroCore/GeometryJson.h"
+
 namespace kestro {
 
 std::string AXTarget::humanLabel() const {

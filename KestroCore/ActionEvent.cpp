@@ -1,5 +1,7 @@
 #include "KestroCore/ActionEvent.h"
 
+#include "KestroCore/GeometryJson.h"
+
 namespace kestro {
 
 namespace {

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "KestroBase/Geometry.h"
+#include "KestroBase/Uuid.h"
 #include "KestroCore/AXTarget.h"
-#include "KestroCore/Geometry.h"
 #include "KestroCore/Json.h"
-#include "KestroCore/Uuid.h"
 
 #include <array>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "KestroCore/AnthropicClient.h"
 
-#include "KestroCore/Text.h"
+#include "KestroBase/Text.h"
 #include "platform/Cancellation.h"
 
 #include <algorithm>

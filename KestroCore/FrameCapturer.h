@@ -1,7 +1,7 @@
 #pragma once
 
-#include "KestroCore/Geometry.h"
-#include "KestroCore/Image.h"
+#include "KestroBase/Geometry.h"
+#include "KestroBase/Image.h"
 #include "platform/MainQueue.h"
 #include "platform/ScreenCapture.h"
 

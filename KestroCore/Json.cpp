@@ -1,6 +1,6 @@
 #include "KestroCore/Json.h"
 
-#include "KestroCore/Text.h"
+#include "KestroBase/Text.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "KestroCore/IsoDate.h"
-#include "KestroCore/Uuid.h"
+#include "KestroBase/IsoDate.h"
+#include "KestroBase/Uuid.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,6 +1,6 @@
 #include "KestroCore/MCPRegistry.h"
 
-#include "KestroCore/FileIO.h"
+#include "KestroBase/FileIO.h"
 #include "KestroCore/KeyConversion.h"
 #include "KestroCore/Paths.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "KestroCore/Uuid.h"
+#include "KestroBase/Uuid.h"
 
 #include <filesystem>
 #include <optional>

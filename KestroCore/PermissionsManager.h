@@ -1,6 +1,6 @@
 #pragma once
 
-#include "KestroCore/Permission.h"
+#include "KestroBase/Permission.h"
 #include "platform/PermissionChecks.h"
 #include "platform/URLOpener.h"
 

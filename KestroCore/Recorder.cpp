@@ -1,7 +1,7 @@
 #include "KestroCore/Recorder.h"
 
+#include "KestroBase/Text.h"
 #include "KestroCore/Displays.h"
-#include "KestroCore/Text.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,5 +1,7 @@
 #include "KestroCore/Recording.h"
 
+#include "KestroCore/GeometryJson.h"
+
 #include <chrono>
 
 namespace kestro {

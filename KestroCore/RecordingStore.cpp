@@ -1,6 +1,6 @@
 #include "KestroCore/RecordingStore.h"
 
-#include "KestroCore/FileIO.h"
+#include "KestroBase/FileIO.h"
 #include "KestroCore/Paths.h"
 
 #include <algorithm>

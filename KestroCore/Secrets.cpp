@@ -1,8 +1,8 @@
 #include "KestroCore/Secrets.h"
 
-#include "KestroCore/FileIO.h"
+#include "KestroBase/FileIO.h"
+#include "KestroBase/Text.h"
 #include "KestroCore/Paths.h"
-#include "KestroCore/Text.h"
 
 #include <cstdlib>
 

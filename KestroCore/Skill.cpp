@@ -1,5 +1,7 @@
 #include "KestroCore/Skill.h"
 
+#include "KestroCore/GeometryJson.h"
+
 namespace kestro {
 
 namespace {

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "KestroBase/Geometry.h"
+#include "KestroBase/IsoDate.h"
+#include "KestroBase/Uuid.h"
 #include "KestroCore/AXTarget.h"
 #include "KestroCore/ActionEvent.h"
-#include "KestroCore/Geometry.h"
-#include "KestroCore/IsoDate.h"
 #include "KestroCore/Json.h"
-#include "KestroCore/Uuid.h"
 
 #include <array>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // Skill::slashCommand, kept beside the record in a file of its own.
+#include "KestroBase/Text.h"
 #include "KestroCore/Skill.h"
-#include "KestroCore/Text.h"
 
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>

@@ -1,6 +1,6 @@
 #include "KestroCore/SkillMarkdown.h"
 
-#include "KestroCore/Text.h"
+#include "KestroBase/Text.h"
 
 #include <cstdint>
 

@@ -1,9 +1,9 @@
 #include "KestroCore/SkillStore.h"
 
-#include "KestroCore/FileIO.h"
+#include "KestroBase/FileIO.h"
+#include "KestroBase/Text.h"
 #include "KestroCore/Paths.h"
 #include "KestroCore/SkillMarkdown.h"
-#include "KestroCore/Text.h"
 
 #include <algorithm>
 #include <system_error>

@@ -1,8 +1,8 @@
 #include "KestroCore/Synthesizer.h"
 
+#include "KestroBase/Image.h"
+#include "KestroBase/Text.h"
 #include "KestroCore/Base64.h"
-#include "KestroCore/Image.h"
-#include "KestroCore/Text.h"
 
 #include <algorithm>
 #include <atomic>

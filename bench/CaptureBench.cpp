@@ -1,8 +1,8 @@
 // Key-frame screenshots of a 1920x1080 display under Xvfb, and PNG writing of a text-heavy
 // 1080p frame. Goals: a capture under 10 ms, the PNG under 30 ms.
 
+#include "KestroBase/Image.h"
 #include "KestroCore/FrameCapturer.h"
-#include "KestroCore/Image.h"
 #include "platform/linux/X11ScreenCapture.h"
 #include "platform/linux/XConnection.h"
 #include "tests/support/DesktopSession.h"

@@ -2,7 +2,7 @@
 // scale check, JPEG encode, base64 and the JSON body. The transport answers at once, so the
 // figure is the synthesizer's own work.
 
-#include "KestroCore/Image.h"
+#include "KestroBase/Image.h"
 #include "KestroCore/RecordingStore.h"
 #include "KestroCore/Synthesizer.h"
 #include "tests/support/TempDataDir.h"

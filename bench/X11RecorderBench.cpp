@@ -53,7 +53,7 @@ template <typename Ask> void measure(benchmark::State& state, Ask ask) {
         state.SkipWithError("no desktop with the fixture");
         return;
     }
-    AXResolver resolver(f.desk->accessibility, f.desk->applications);
+    AXResolver resolver(f.desk->accessibility, f.desk->services.applications);
     const Point inName{f.name->origin.x + 5, f.name->origin.y + 5};
     for (auto _ : state) {
         ask(resolver, inName);

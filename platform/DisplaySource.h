@@ -1,6 +1,6 @@
 #pragma once
 
-#include "KestroCore/Geometry.h"
+#include "KestroBase/Geometry.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "KestroCore/Geometry.h"
+#include "KestroBase/Geometry.h"
 #include "platform/MainQueue.h"
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "KestroCore/Image.h"
+#include "KestroBase/Image.h"
 
 #include <cstdint>
 #include <optional>

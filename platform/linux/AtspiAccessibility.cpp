@@ -1,6 +1,6 @@
 #include "platform/linux/AtspiAccessibility.h"
 
-#include "KestroCore/Text.h"
+#include "KestroBase/Text.h"
 #include "platform/linux/AtspiRoles.h"
 #include "platform/linux/X11Windows.h"
 

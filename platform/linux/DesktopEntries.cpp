@@ -1,7 +1,7 @@
 #include "platform/linux/DesktopEntries.h"
 
-#include "KestroCore/FileIO.h"
-#include "KestroCore/Text.h"
+#include "KestroBase/FileIO.h"
+#include "KestroBase/Text.h"
 
 #include <cstdlib>
 #include <system_error>

@@ -1,6 +1,6 @@
 #include "platform/linux/LinuxURLOpener.h"
 
-#include "KestroCore/Permission.h"
+#include "KestroBase/Permission.h"
 
 #include <glib.h>
 

@@ -1,7 +1,7 @@
 #include "platform/linux/X11Applications.h"
 
-#include "KestroCore/FileIO.h"
-#include "KestroCore/Text.h"
+#include "KestroBase/FileIO.h"
+#include "KestroBase/Text.h"
 #include "platform/linux/X11Windows.h"
 
 #include <filesystem>

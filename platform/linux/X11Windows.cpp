@@ -1,6 +1,6 @@
 #include "platform/linux/X11Windows.h"
 
-#include "KestroCore/Text.h"
+#include "KestroBase/Text.h"
 
 #include <xcb/res.h>
 

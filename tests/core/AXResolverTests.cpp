@@ -1,5 +1,5 @@
+#include "KestroBase/Text.h"
 #include "KestroCore/AXResolver.h"
-#include "KestroCore/Text.h"
 #include "platform/fake/FakeAccessibility.h"
 
 #include <gtest/gtest.h>

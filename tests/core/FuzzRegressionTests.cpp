@@ -1,4 +1,4 @@
-#include "KestroCore/FileIO.h"
+#include "KestroBase/FileIO.h"
 #include "fuzz/FuzzChecks.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "KestroCore/Image.h"
+#include "KestroBase/Image.h"
 #include "tests/support/TempDataDir.h"
 
 #include <gtest/gtest.h>

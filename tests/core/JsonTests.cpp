@@ -1,6 +1,6 @@
-#include "KestroCore/IsoDate.h"
+#include "KestroBase/IsoDate.h"
+#include "KestroBase/Uuid.h"
 #include "KestroCore/Json.h"
-#include "KestroCore/Uuid.h"
 
 #include <gtest/gtest.h>
 

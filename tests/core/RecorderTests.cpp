@@ -1,4 +1,4 @@
-#include "KestroCore/FileIO.h"
+#include "KestroBase/FileIO.h"
 #include "KestroCore/Paths.h"
 #include "KestroCore/Recorder.h"
 #include "platform/fake/FakeAccessibility.h"

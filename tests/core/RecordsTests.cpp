@@ -1,7 +1,8 @@
+#include "KestroBase/Geometry.h"
+#include "KestroBase/Permission.h"
 #include "KestroCore/AXTarget.h"
 #include "KestroCore/ActionEvent.h"
-#include "KestroCore/Geometry.h"
-#include "KestroCore/Permission.h"
+#include "KestroCore/GeometryJson.h"
 #include "KestroCore/Recording.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "KestroCore/FileIO.h"
+#include "KestroBase/FileIO.h"
 #include "KestroCore/Paths.h"
 #include "KestroCore/RecordingStore.h"
 #include "KestroCore/Secrets.h"

@@ -1,7 +1,7 @@
-#include "KestroCore/Image.h"
+#include "KestroBase/Image.h"
+#include "KestroBase/Text.h"
 #include "KestroCore/RecordingStore.h"
 #include "KestroCore/Synthesizer.h"
-#include "KestroCore/Text.h"
 #include "platform/fake/FakeHttpTransport.h"
 #include "tests/support/TempDataDir.h"
 

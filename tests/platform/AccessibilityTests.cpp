@@ -1,6 +1,6 @@
+#include "KestroBase/Text.h"
 #include "KestroCore/AXResolver.h"
 #include "KestroCore/FrameCapturer.h"
-#include "KestroCore/Text.h"
 #include "platform/fake/ManualClock.h"
 #include "platform/fake/ManualQueue.h"
 #include "platform/linux/AtspiAccessibility.h"

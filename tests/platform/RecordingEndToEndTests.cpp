@@ -1,7 +1,7 @@
 // A demonstration recorded on a private desktop through the real backends: XTest input into
 // the Qt fixture and zenity's password prompt, then the saved recording folder checked.
-#include "KestroCore/FileIO.h"
-#include "KestroCore/Image.h"
+#include "KestroBase/FileIO.h"
+#include "KestroBase/Image.h"
 #include "KestroCore/Paths.h"
 #include "KestroCore/RecordingStore.h"
 #include "platform/linux/X11Windows.h"

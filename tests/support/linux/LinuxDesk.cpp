@@ -7,16 +7,11 @@ namespace kestro::testing {
 namespace ax = platform::ax;
 
 LinuxDesk::LinuxDesk()
-    : taps(queue), recorder(Recorder::Platform{taps, queue, clock, displays, accessibility,
-                                               applications, capture}) {
-    applications.setToolkitNames([this](int pid) { return accessibility.applicationName(pid); });
-}
+    : recorder(Recorder::Platform{services.taps, services.queue, services.clock, services.displays,
+                                  services.accessibility, services.applications,
+                                  services.capture}) {}
 
 LinuxDesk::~LinuxDesk() = default;
-
-bool LinuxDesk::ok() const {
-    return accessibility.ok() && capture.ok();
-}
 
 std::optional<Recording> LinuxDesk::stopRecording(double timeoutSeconds) {
     bool done = false;

@@ -1,12 +1,7 @@
 #pragma once
 
 #include "KestroCore/Recorder.h"
-#include "platform/linux/AtspiAccessibility.h"
-#include "platform/linux/GLibMainQueue.h"
-#include "platform/linux/X11Applications.h"
-#include "platform/linux/X11DisplaySource.h"
-#include "platform/linux/X11EventTaps.h"
-#include "platform/linux/X11ScreenCapture.h"
+#include "platform/linux/LinuxServices.h"
 
 #include <functional>
 #include <optional>
@@ -14,14 +9,14 @@
 
 namespace kestro::testing {
 
-// The recorder on the Linux backends, as the application assembles it, for tests on a private
+// The recorder on the Linux services, as the application assembles it, for tests on a private
 // desktop (DISPLAY and the session bus must already point at it).
 class LinuxDesk {
 public:
     LinuxDesk();
     ~LinuxDesk();
 
-    bool ok() const;
+    bool ok() const { return services.ok(); }
 
     // Stops the recorder and runs the main loop until the recording comes back.
     std::optional<Recording> stopRecording(double timeoutSeconds = 30);
@@ -35,13 +30,11 @@ public:
     // Runs the main loop until the process has an accessibility tree.
     bool awaitApplication(int processID, double timeoutSeconds = 15);
 
-    platform::linux_x11::GLibMainQueue queue;
-    platform::SystemClock clock;
-    platform::linux_x11::X11EventTaps taps;
-    platform::linux_x11::X11DisplaySource displays;
-    platform::linux_x11::AtspiAccessibility accessibility;
-    platform::linux_x11::X11Applications applications;
-    platform::linux_x11::X11ScreenCapture capture;
+    platform::linux_x11::LinuxServices services;
+    platform::linux_x11::GLibMainQueue& queue = services.queue;
+    platform::linux_x11::AtspiAccessibility& accessibility = services.accessibility;
+    platform::linux_x11::X11EventTaps& taps = services.taps;
+    platform::linux_x11::X11ScreenCapture& capture = services.capture;
     Recorder recorder;
 };
 

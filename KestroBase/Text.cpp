@@ -1,4 +1,4 @@
-#include "KestroCore/Text.h"
+#include "KestroBase/Text.h"
 
 #include <charconv>
 #include <cmath>

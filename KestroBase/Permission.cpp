@@ -1,4 +1,4 @@
-#include "KestroCore/Permission.h"
+#include "KestroBase/Permission.h"
 
 namespace kestro {
 

@@ -1,4 +1,4 @@
-#include "KestroCore/IsoDate.h"
+#include "KestroBase/IsoDate.h"
 
 #include <cstdint>
 #include <cstdio>

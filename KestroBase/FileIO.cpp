@@ -1,6 +1,6 @@
-#include "KestroCore/FileIO.h"
+#include "KestroBase/FileIO.h"
 
-#include "KestroCore/Uuid.h"
+#include "KestroBase/Uuid.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "KestroCore/Uuid.h"
+#include "KestroBase/Uuid.h"
 
 #include <sys/random.h>
 

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "KestroCore/Json.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -41,16 +39,6 @@ struct DisplayInfo {
 
     friend bool operator==(const DisplayInfo&, const DisplayInfo&) = default;
 };
-
-json::Value toJson(const Point& point);
-json::Value toJson(const Size& size);
-json::Value toJson(const Rect& rect);
-json::Value toJson(const DisplayInfo& display);
-
-Point pointFromJson(const json::Value& value);
-Size sizeFromJson(const json::Value& value);
-Rect rectFromJson(const json::Value& value);
-DisplayInfo displayInfoFromJson(const json::Value& value);
 
 // Hash combining for records whose equality is field-wise; -0.0 and 0.0 hash alike.
 inline void hashCombine(std::size_t& seed, std::size_t value) {

@@ -1,6 +1,6 @@
-#include "KestroCore/Image.h"
+#include "KestroBase/Image.h"
 
-#include "KestroCore/FileIO.h"
+#include "KestroBase/FileIO.h"
 
 #include <jpeglib.h>
 #include <png.h>

@@ -1,0 +1,16 @@
+#include "platform/linux/LinuxServices.h"
+
+namespace kestro::platform::linux_x11 {
+
+LinuxServices::LinuxServices()
+    : taps(queue), transport(std::make_shared<linux_curl::CurlTransport>()) {
+    applications.setToolkitNames([this](int pid) { return accessibility.applicationName(pid); });
+}
+
+LinuxServices::~LinuxServices() = default;
+
+bool LinuxServices::ok() const {
+    return accessibility.ok() && capture.ok();
+}
+
+} // namespace kestro::platform::linux_x11
