@@ -1,0 +1,17 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace kestro {
+
+// One line to the system log, verbatim (never read as a format), and to standard error when it
+// is a terminal. Any thread.
+void systemLog(std::string_view line);
+
+// Tests see every line through this instead; an empty function restores the system log.
+using LogSink = std::function<void(const std::string& line)>;
+void setLogSink(LogSink sink);
+
+} // namespace kestro
