@@ -73,9 +73,20 @@ double Recorder::offset() const {
     return platform_.clock.monotonicSeconds() - startMonotonic_;
 }
 
-void Recorder::start() {
-    if (isRecording_ || stopping_) {
-        return;
+bool Recorder::start() {
+    if (isRecording_) {
+        return true;
+    }
+    if (stopping_) {
+        return false;
+    }
+    // The tap first: a recording that could never receive input must not begin (nor leave an
+    // empty folder behind). Signals arrive through later work items, so none is handled before
+    // the fields below are reset.
+    monitor_.onSignal = [this](const InputMonitor::Signal& signal) { handle(signal); };
+    if (!monitor_.start()) {
+        monitor_.onSignal = nullptr;
+        return false;
     }
     ++generation_;
     id_ = Uuid::random();
@@ -101,9 +112,8 @@ void Recorder::start() {
         // Captures whose files cannot be written simply leave their events without frames.
     }
     noteContext(resolver_.focusedTarget());
-    monitor_.onSignal = [this](const InputMonitor::Signal& signal) { handle(signal); };
-    monitor_.start();
     isRecording_ = true;
+    return true;
 }
 
 void Recorder::handle(const InputMonitor::Signal& signal) {

@@ -61,7 +61,9 @@ public:
     // The recording built by the last completed stop().
     const std::optional<Recording>& lastRecording() const { return lastRecording_; }
 
-    void start();
+    // Begins a recording. False when the input tap could not be installed (no permission, no
+    // session): then nothing changes and isRecording() stays false. True while recording.
+    bool start();
     // Ends the recording: flushes the open runs, waits for every screenshot in order of
     // reservation, renumbers the frames, saves the recording and hands it to `completion` in a
     // later main-queue work item. Never blocks. Without a recording under way the completion

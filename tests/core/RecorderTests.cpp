@@ -647,3 +647,22 @@ TEST_F(RecorderTest, LifecycleAndStorage) {
     EXPECT_NE(empty->id, first->id);
     EXPECT_TRUE(empty->events.empty());
 }
+
+TEST_F(RecorderTest, ARefusedTapStartsNoRecording) {
+    taps_.refuseTaps = true;
+    EXPECT_FALSE(recorder_->start());
+    EXPECT_FALSE(recorder_->isRecording());
+    EXPECT_FALSE(fs::exists(Paths::recordings()) && !fs::is_empty(Paths::recordings()))
+        << "a recording that never began left a folder behind";
+    click(20, 20);
+    EXPECT_FALSE(stop()); // nothing was ever recorded
+
+    taps_.refuseTaps = false;
+    EXPECT_TRUE(recorder_->start());
+    EXPECT_TRUE(recorder_->isRecording());
+    EXPECT_TRUE(recorder_->start()); // already recording: still true, nothing changes
+    click(20, 20);
+    auto r = stop();
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->events.size(), 1u);
+}

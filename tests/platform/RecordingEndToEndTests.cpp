@@ -153,7 +153,7 @@ TEST_F(RecordingEndToEnd, ADemonstrationIsRecordedAndSavedWithoutItsPasswords) {
     ASSERT_TRUE(name && password && notes && zenityField);
 
     focusWindow("Kestro Fixture");
-    desk_->recorder.start();
+    ASSERT_TRUE(desk_->recorder.start());
     settle(0.4);
     click(center(*name));
     typeText("world");
