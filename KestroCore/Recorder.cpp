@@ -463,10 +463,12 @@ void Recorder::finishStop() {
                         .events = events_,
                         .frames = std::move(frames),
                         .appContexts = appContexts_};
+    lastSaveError_.reset();
     try {
         store_.save(recording);
-    } catch (const std::exception&) {
-        // The recording is still handed on: synthesis works from memory.
+    } catch (const std::exception& e) {
+        // The recording is still handed on; the caller decides what an unsaved one means.
+        lastSaveError_ = std::string(e.what());
     }
     lastRecording_ = recording;
     if (stopping.completion) {

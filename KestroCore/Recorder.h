@@ -60,6 +60,8 @@ public:
     bool isRecording() const { return isRecording_; }
     // The recording built by the last completed stop().
     const std::optional<Recording>& lastRecording() const { return lastRecording_; }
+    // Why the recording of the last completed stop() could not be saved; empty when it was.
+    const std::optional<std::string>& lastSaveError() const { return lastSaveError_; }
 
     // Begins a recording. False when the input tap could not be installed (no permission, no
     // session): then nothing changes and isRecording() stays false. True while recording.
@@ -126,6 +128,7 @@ private:
 
     bool isRecording_ = false;
     std::optional<Recording> lastRecording_;
+    std::optional<std::string> lastSaveError_;
 
     Uuid id_ = Uuid::random();
     Date startDate_;

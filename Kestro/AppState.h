@@ -1,0 +1,200 @@
+#pragma once
+
+#include "Kestro/SkillCreationStatus.h"
+#include "Kestro/Surfaces.h"
+#include "Kestro/Workers.h"
+#include "KestroCore/AnthropicClient.h"
+#include "KestroCore/HotkeyEngine.h"
+#include "KestroCore/KestroState.h"
+#include "KestroCore/MCPRegistry.h"
+#include "KestroCore/PermissionsManager.h"
+#include "KestroCore/Recorder.h"
+#include "KestroCore/SkillStore.h"
+#include "KestroCore/Synthesizer.h"
+#include "platform/HttpTransport.h"
+
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+class QSettings;
+
+namespace kestro {
+
+// The one application object: it owns every service, holds the values the windows show and
+// drives the state machine through the recording road and the cast road. It lives on the main
+// thread and every operation is called there; long work runs on its own workers and comes back
+// through the main queue.
+class AppState final : public QObject {
+    Q_OBJECT
+
+public:
+    // The desktop services the application runs on; they must outlive it.
+    struct Platform {
+        platform::EventTaps& taps;
+        platform::MainQueue& queue;
+        platform::Clock& clock;
+        platform::DisplaySource& displays;
+        platform::Accessibility& accessibility;
+        platform::Applications& applications;
+        platform::ScreenCapture& capture;
+        platform::PermissionChecks& permissionChecks;
+        platform::URLOpener& urlOpener;
+    };
+    // Where model requests go.
+    struct ModelService {
+        std::shared_ptr<platform::HttpTransport> transport;
+        std::string endpoint = std::string(AnthropicClient::defaultEndpoint);
+    };
+
+    static constexpr double permissionPollInterval = 1.5;
+    static constexpr double creationResetDelay = 3.4;
+    static constexpr int castMaxTokens = 8000;
+    static constexpr int castMaxTurns = 8;
+    static constexpr int ranResultLength = 200;
+    static constexpr const char* tipsDismissedKey = "kestro.tipsDismissed";
+
+    // `settingsFile` is the INI file of the user settings; empty means the user's standard one.
+    AppState(Platform platform, ModelService model, Surfaces& surfaces, QString settingsFile = {},
+             QObject* parent = nullptr);
+    // Stops the long work still running (see shutdown()).
+    ~AppState() override;
+    AppState(const AppState&) = delete;
+    AppState& operator=(const AppState&) = delete;
+
+    // Published values; each has its change signal, and changed() follows every change.
+    const KestroState& state() const { return state_; }
+    const std::vector<Skill>& skills() const { return skills_; }
+    const SkillCreationStatus& creationStatus() const { return creationStatus_; }
+    bool showCallSkillTip() const { return showCallSkillTip_; }
+    bool tipsDismissed() const { return tipsDismissed_; }
+    bool paletteOpen() const { return paletteOpen_; }
+
+    PermissionsManager& permissions() { return *permissions_; }
+    const PermissionsManager& permissions() const { return *permissions_; }
+    bool hotkeysRunning() const { return hotkeys_->isRunning(); }
+    const MCPRegistry& mcp() const { return mcp_; }
+
+    // "Ready", "Recording…", "Synthesizing skill…" or "Running: " and the skill's name.
+    QString statusTitle() const;
+    // Whether the pill shows a tip now.
+    bool hasPillTip() const;
+
+    void reloadSkills();
+    // Refreshes the permissions and starts the hotkey tap when Input Monitoring or
+    // Accessibility is granted.
+    void activate();
+    // Once, when the program has started: main window, pill, onboarding when a permission is
+    // missing.
+    void bootUI();
+    void showMainWindow();
+    void dismissTips();
+
+    // Recording road.
+    void toggleRecording();
+
+    // Cast road.
+    void openPalette();
+    void cast(const Skill& skill, std::map<std::string, std::string> parameters = {});
+    void panic();
+
+    // Quitting: signals the cast and the synthesis still running and waits for them (a request
+    // in flight ends at once). Nothing is saved; a recording under way is dropped.
+    void shutdown();
+
+    // The pieces of the cast road, exposed for their tests.
+    static std::map<std::string, std::string>
+    filledParameters(const Skill& skill, std::map<std::string, std::string> parameters);
+    // appScope, then each step's target application, first-seen order, no duplicates.
+    static std::vector<std::string> bundleIDs(const Skill& skill);
+    // ["a", "b"], with quotes, backslashes and control characters escaped; [] when empty.
+    static std::string bundleArrayText(const std::vector<std::string>& ids);
+    static std::string mcpInstruction(const Skill& skill,
+                                      const std::map<std::string, std::string>& parameters);
+    // The first `count` user-perceived characters of UTF-8 text.
+    static std::string leadingCharacters(const std::string& text, int count);
+
+signals:
+    void stateChanged();
+    void skillsChanged();
+    void creationStatusChanged();
+    void showCallSkillTipChanged();
+    void tipsDismissedChanged();
+    void paletteOpenChanged();
+    // The permission statuses changed, whoever refreshed them.
+    void permissionsChanged();
+    void changed();
+
+private:
+    using Weak = std::weak_ptr<AppState*>;
+
+    void setState(KestroState state);
+    void setCreationStatus(SkillCreationStatus status);
+    void setShowCallSkillTip(bool on);
+    void setPaletteOpen(bool open);
+    void permissionsMayHaveChanged();
+    std::unique_ptr<QSettings> settings() const;
+
+    void startRecording();
+    void stopRecording();
+    void recordingStopped(std::optional<Recording> recording);
+    void synthesisEnded(const Recording& recording, std::optional<Skill> skill,
+                        const std::string& error);
+    void finishSynthesis(std::optional<std::string> name);
+    void scheduleCreationReset();
+
+    void castViaMCP(const Skill& skill, const std::map<std::string, std::string>& parameters,
+                    std::vector<MCPServer> servers, std::string apiKey);
+    void castEnded(std::uint64_t generation, const std::string& line);
+
+    Platform platform_;
+    ModelService model_;
+    Surfaces& surfaces_;
+    QString settingsFile_;
+
+    KestroState state_;
+    std::vector<Skill> skills_;
+    SkillCreationStatus creationStatus_;
+    bool showCallSkillTip_ = false;
+    bool tipsDismissed_ = false;
+    bool paletteOpen_ = false;
+
+    // The services, declared in the order they are made.
+    std::unique_ptr<PermissionsManager> permissions_;
+    std::unique_ptr<HotkeyEngine> hotkeys_;
+    SkillStore store_;
+    std::unique_ptr<Recorder> recorder_;
+    Synthesizer synthesizer_;
+    MCPRegistry mcp_;
+
+    // The running cast: cancelled through its stop source; its generation tells a late end of
+    // an older cast from the end of this one.
+    struct CastHandle {
+        std::stop_source stop;
+        std::uint64_t generation = 0;
+    };
+    std::optional<CastHandle> mcpTask_;
+    std::uint64_t castGeneration_ = 0;
+    // Counts palette openings; only the latest opening's close callback acts.
+    std::uint64_t paletteOpening_ = 0;
+    std::unique_ptr<platform::MainQueue::Token> pollTimer_;
+
+    PermissionsManager::Subscription permissionWatch_;
+    // The permission picture last seen here, to catch the change to all granted whoever made
+    // the refresh.
+    bool lastSeenAllGranted_ = false;
+    // A stop is waiting for its screenshots: no recording may start before it ends.
+    bool stopping_ = false;
+
+    Workers workers_;
+    std::shared_ptr<AppState*> self_;
+};
+
+} // namespace kestro

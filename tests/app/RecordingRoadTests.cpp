@@ -1,0 +1,334 @@
+#include "tests/app/AppTestSupport.h"
+
+#include "KestroCore/Secrets.h"
+#include "KestroCore/SkillStore.h"
+
+#include <type_traits>
+
+using namespace kestro;
+using namespace kestro::testing;
+namespace fs = std::filesystem;
+using Kind = KestroState::Kind;
+using StatusKind = SkillCreationStatus::Kind;
+
+namespace {
+
+constexpr bool recorderReportsTap = !std::is_void_v<decltype(std::declval<Recorder&>().start())>;
+
+class RecordingRoadTest : public AppFixture {
+public:
+    struct Case {
+        const char* what;
+        bool permissions = true;
+        bool tapRefused = false;
+        bool events = true;
+        bool key = true;
+        int serviceStatus = 200;
+        bool recordingSaveFails = false;
+        bool skillSaveFails = false;
+        int existingSkills = 0;
+    };
+    struct Outcome {
+        std::vector<Kind> states;
+        SkillCreationStatus status;
+        std::vector<std::string> log;
+        bool tip = false;
+        int onboarding = 0;
+        std::size_t skills = 0;
+        std::size_t synthesisRequests = 0;
+        std::string recordingID;
+    };
+
+    Outcome run(const Case& c) {
+        grant(c.permissions, c.permissions, c.permissions);
+        if (c.key) {
+            setKey();
+        }
+        if (c.serviceStatus == 200) {
+            synthesisTransport_->reply(200, modelReply(draftText()));
+        } else {
+            synthesisTransport_->reply(c.serviceStatus, "overloaded");
+        }
+        for (int i = 0; i < c.existingSkills; ++i) {
+            SkillStore().save(Skill{.name = "Existing " + std::to_string(i)});
+        }
+        taps_.refuseTaps = c.tapRefused;
+        AppState& app = make();
+        drain();
+        Outcome out;
+        const auto watch = QObject::connect(&app, &AppState::stateChanged,
+                                            [&] { out.states.push_back(app.state().kind); });
+
+        app.toggleRecording();
+        if (c.events) {
+            click();
+        }
+        if (c.recordingSaveFails) {
+            // A folder where the document goes makes its write fail.
+            for (const auto& entry : fs::directory_iterator(Paths::recordings())) {
+                fs::create_directory(entry.path() / "recording.json");
+            }
+        }
+        if (c.skillSaveFails) {
+            fs::remove_all(Paths::skills());
+            writeFile(Paths::skills(), "not a folder");
+        }
+        app.toggleRecording();
+        runUntil([&] {
+            return app.state() == KestroState::idle() &&
+                   app.creationStatus().kind != StatusKind::creating;
+        });
+        QObject::disconnect(watch);
+        out.status = app.creationStatus();
+        out.log = log();
+        out.tip = app.showCallSkillTip();
+        out.onboarding = surfaces_.count("onboarding");
+        out.skills = app.skills().size();
+        out.synthesisRequests = synthesisTransport_->requests().size();
+        if (fs::is_directory(Paths::recordings())) {
+            for (const auto& entry : fs::directory_iterator(Paths::recordings())) {
+                out.recordingID = entry.path().filename().string();
+            }
+        }
+        return out;
+    }
+};
+
+const std::string noKeyTail = "). Skipping synthesis; recording saved.";
+
+TEST_F(RecordingRoadTest, Outcomes) {
+    const std::vector<Kind> fullRoad = {Kind::recording, Kind::synthesizing, Kind::idle};
+    struct Expect {
+        Case c;
+        std::vector<Kind> states;
+        StatusKind status;
+        bool tip;
+        std::size_t skills;
+        // The one log line: "stored", "no key", "failed", "could not start" or none.
+        std::string line;
+    };
+    const Expect table[] = {
+        {{.what = "permissions missing", .permissions = false}, {}, StatusKind::idle, false, 0, ""},
+        {{.what = "input tap refused", .tapRefused = true},
+         {Kind::recording, Kind::idle},
+         StatusKind::idle,
+         false,
+         0,
+         "could not start"},
+        {{.what = "nothing recorded", .events = false}, fullRoad, StatusKind::idle, false, 0, ""},
+        {{.what = "no key", .key = false}, fullRoad, StatusKind::failure, false, 0, "no key"},
+        {{.what = "first skill"}, fullRoad, StatusKind::success, true, 1, "stored"},
+        {{.what = "another skill", .existingSkills = 2},
+         fullRoad,
+         StatusKind::success,
+         false,
+         3,
+         "stored"},
+        {{.what = "service fails", .serviceStatus = 529},
+         fullRoad,
+         StatusKind::failure,
+         false,
+         0,
+         "failed"},
+        {{.what = "recording not saved", .recordingSaveFails = true},
+         fullRoad,
+         StatusKind::failure,
+         false,
+         0,
+         "failed"},
+        {{.what = "recording not saved, no key", .key = false, .recordingSaveFails = true},
+         fullRoad,
+         StatusKind::failure,
+         false,
+         0,
+         "failed"},
+        {{.what = "skill not stored", .skillSaveFails = true},
+         fullRoad,
+         StatusKind::failure,
+         false,
+         0,
+         "failed"},
+    };
+    for (const auto& e : table) {
+        SCOPED_TRACE(e.c.what);
+        if (e.c.tapRefused && !recorderReportsTap) {
+            continue;
+        }
+        const Outcome out = run(e.c);
+        EXPECT_EQ(out.states, e.states);
+        EXPECT_EQ(out.status.kind, e.status);
+        EXPECT_EQ(out.tip, e.tip);
+        EXPECT_EQ(out.skills, e.skills);
+        // Each of the two toggles asks for the permissions.
+        EXPECT_EQ(out.onboarding, e.c.permissions ? 0 : 2);
+        const std::string failed =
+            "Kestro: synthesis failed for recording " + out.recordingID + ": ";
+        if (e.line.empty()) {
+            EXPECT_TRUE(out.log.empty()) << out.log.front();
+        } else {
+            ASSERT_EQ(out.log.size(), 1u);
+            const std::string& line = out.log.front();
+            if (e.line == "stored") {
+                EXPECT_EQ(out.status, SkillCreationStatus::success("File the weekly report"));
+                const Skill& made = app().skills().front().name == "File the weekly report"
+                                        ? app().skills().front()
+                                        : app().skills().back();
+                EXPECT_EQ(line, "Kestro: synthesized skill \"File the weekly report\" (2 steps, 1 "
+                                "parameters) \u2192 " +
+                                    made.id.uuidString());
+            } else if (e.line == "no key") {
+                EXPECT_EQ(line, "Kestro: recorded 1 events \u2192 " + out.recordingID +
+                                    ", but no Anthropic API key found (set ANTHROPIC_API_KEY or "
+                                    "write " +
+                                    Secrets::anthropicKeyFileURL().string() + noKeyTail);
+                EXPECT_TRUE(
+                    fs::exists(Paths::recording(*Uuid::parse(out.recordingID)) / "recording.json"));
+            } else if (e.line == "failed") {
+                EXPECT_EQ(line.rfind(failed, 0), 0u) << line;
+                EXPECT_GT(line.size(), failed.size());
+                if (e.c.serviceStatus != 200) {
+                    EXPECT_EQ(line, failed + "Anthropic API HTTP 529: overloaded");
+                }
+            } else {
+                EXPECT_EQ(line,
+                          "Kestro: recording could not start \u2014 the input tap was refused");
+            }
+        }
+        // An unsaved recording is not sent: a skill would point at nothing.
+        if (e.c.recordingSaveFails || !e.c.key || !e.c.events || !e.c.permissions) {
+            EXPECT_EQ(out.synthesisRequests, 0u);
+        }
+        // Reloads follow only a stored skill.
+        const int adapts = surfaces_.count("adapt empty") + surfaces_.count("adapt with skills");
+        EXPECT_EQ(adapts, e.status == StatusKind::success ? 2 : 1);
+
+        app_.reset();
+        surfaces_.clear();
+        clearLog();
+        ::unsetenv("ANTHROPIC_API_KEY");
+        fs::remove_all(Paths::support());
+        synthesisTransport_ = std::make_shared<platform::fake::FakeHttpTransport>();
+        platform::HttpTransport::setShared(synthesisTransport_);
+    }
+}
+
+// A skill whose plan cannot be written leaves no half-written folder behind its failure.
+TEST_F(RecordingRoadTest, HalfStoredSkillIsRemoved) {
+    grantAll();
+    setKey();
+    // A coordinate too large for a double is read as infinity, which no stored document holds:
+    // SKILL.md is written, the plan file is not.
+    std::string draft = draftText();
+    draft.replace(draft.find("\"is_destructive\":false}"), 0,
+                  "\"location\":{\"x\":1e999,\"y\":1},");
+    synthesisTransport_->reply(200, modelReply(draft));
+    AppState& app = make();
+    drain();
+    app.toggleRecording();
+    click();
+    app.toggleRecording();
+    runUntil([&] { return app.creationStatus().kind == StatusKind::failure; });
+    ASSERT_EQ(log().size(), 1u);
+    EXPECT_NE(log().front().find("synthesis failed"), std::string::npos) << log().front();
+    EXPECT_EQ(skillFolders(), 0u);
+    EXPECT_TRUE(app.skills().empty());
+}
+
+TEST_F(RecordingRoadTest, TogglesAndCastsAreIgnoredWhileSynthesizing) {
+    grantAll();
+    setKey();
+    connectEditorServer();
+    AppState& app = make();
+    drain();
+    app.toggleRecording();
+    click();
+    // The stop waits for its screenshot.
+    capture_.setHeld(true);
+    clock_.advance(1);
+    click(30, 30);
+    app.toggleRecording();
+    ASSERT_EQ(app.state(), KestroState::synthesizing());
+    app.toggleRecording();
+    app.toggleRecording();
+    app.cast(Skill{.name = "s", .appScope = {"org.example.Editor"}});
+    drain();
+    EXPECT_EQ(app.state(), KestroState::synthesizing());
+    EXPECT_EQ(castTransport_->requests().size(), 0u);
+    capture_.setHeld(false);
+    synthesisTransport_->reply(200, modelReply(draftText()));
+    EXPECT_TRUE(runUntil([&] { return app.state() == KestroState::idle(); }));
+    EXPECT_EQ(synthesisTransport_->requests().size(), 1u);
+}
+
+TEST_F(RecordingRoadTest, ToggleIsIgnoredWhileCasting) {
+    grantAll();
+    setKey();
+    connectEditorServer();
+    AppState& app = make();
+    app.cast(Skill{.name = "s", .appScope = {"org.example.Editor"}});
+    app.toggleRecording();
+    EXPECT_EQ(app.state(), KestroState::casting("s"));
+}
+
+// Each reset looks only at the kind of status: an earlier one clears a later outcome.
+TEST_F(RecordingRoadTest, CreationStatusResets) {
+    grantAll();
+    setKey();
+    AppState& app = make();
+    drain();
+    auto recordOnce = [&] {
+        synthesisTransport_->reply(200, modelReply(draftText()));
+        app.toggleRecording();
+        click();
+        app.toggleRecording();
+        ASSERT_TRUE(runUntil([&] { return app.creationStatus().kind == StatusKind::success; }));
+    };
+    recordOnce(); // success at 0 s
+    queue_.advance(1.0);
+    recordOnce(); // success at 1 s
+    queue_.advance(2.0);
+    EXPECT_EQ(app.creationStatus().kind, StatusKind::success);
+    queue_.advance(0.4); // the first reset, at 3.4 s
+    EXPECT_EQ(app.creationStatus(), SkillCreationStatus::idle());
+
+    // A reset leaves "creating" alone.
+    recordOnce(); // at 3.4 s
+    queue_.advance(1.0);
+    app.toggleRecording();
+    click();
+    capture_.setHeld(true);
+    clock_.advance(1);
+    click(40, 40);
+    app.toggleRecording();
+    EXPECT_EQ(app.creationStatus(), SkillCreationStatus::creating());
+    queue_.advance(3.0);
+    EXPECT_EQ(app.creationStatus(), SkillCreationStatus::creating());
+    capture_.setHeld(false);
+}
+
+TEST_F(RecordingRoadTest, CallSkillTipComesBackAfterAllSkillsWereDeleted) {
+    grantAll();
+    setKey();
+    AppState& app = make();
+    drain();
+    auto recordOnce = [&] {
+        synthesisTransport_->reply(200, modelReply(draftText()));
+        app.toggleRecording();
+        click();
+        app.toggleRecording();
+        runUntil([&] { return app.creationStatus().kind == StatusKind::success; });
+    };
+    recordOnce();
+    EXPECT_TRUE(app.showCallSkillTip());
+    EXPECT_TRUE(app.hasPillTip() == false); // status still shows the success
+    queue_.advance(AppState::creationResetDelay);
+    EXPECT_TRUE(app.hasPillTip());
+    app.openPalette();
+    EXPECT_FALSE(app.showCallSkillTip());
+    fs::remove_all(Paths::skills());
+    app.reloadSkills();
+    recordOnce();
+    EXPECT_TRUE(app.showCallSkillTip());
+}
+
+} // namespace
