@@ -1,0 +1,109 @@
+#include "Kestro/PaletteModel.h"
+
+#include "Kestro/FuzzyMatch.h"
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+
+namespace kestro {
+
+void PaletteModel::setSkills(std::vector<Skill> skills) {
+    skills_ = std::move(skills);
+    // The slash command is derived with Unicode tables; derive it once per list, not per key.
+    slashCommands_.clear();
+    slashCommands_.reserve(skills_.size());
+    for (const Skill& s : skills_) {
+        slashCommands_.push_back(s.slashCommand());
+    }
+    rerank();
+}
+
+void PaletteModel::setQuery(std::string query) {
+    if (query == query_) {
+        return;
+    }
+    query_ = std::move(query);
+    selection_ = 0;
+    rerank();
+}
+
+void PaletteModel::rerank() {
+    auto order = FuzzyMatch::rankIndices(skills_.size(), query_, [this](std::size_t i) {
+        return std::array<std::string_view, 3>{slashCommands_[i], skills_[i].name,
+                                               skills_[i].trigger};
+    });
+    if (order.size() > maxRows) {
+        order.resize(maxRows);
+    }
+    shown_ = std::move(order);
+}
+
+std::vector<const Skill*> PaletteModel::shown() const {
+    std::vector<const Skill*> result;
+    result.reserve(shown_.size());
+    for (std::size_t i : shown_) {
+        result.push_back(&skills_[i]);
+    }
+    return result;
+}
+
+std::size_t PaletteModel::selection() const {
+    return std::min(selection_, shown_.size());
+}
+
+void PaletteModel::move(int delta) {
+    if (exiting_) {
+        return;
+    }
+    const long next = static_cast<long>(selection()) + delta;
+    const long last = static_cast<long>(itemCount()) - 1;
+    selection_ = static_cast<std::size_t>(std::max(0L, std::min(next, last)));
+}
+
+PaletteModel::Action PaletteModel::activate() {
+    return click(selection());
+}
+
+PaletteModel::Action PaletteModel::click(std::size_t row) {
+    if (exiting_) {
+        return {};
+    }
+    if (row < shown_.size()) {
+        return run(row);
+    }
+    return createNew();
+}
+
+PaletteModel::Action PaletteModel::run(std::size_t index) {
+    Action action;
+    action.kind = Action::Kind::run;
+    action.skill = skills_[shown_[index]];
+    action.parameters = exampleValues(action.skill);
+    exiting_ = true;
+    return action;
+}
+
+PaletteModel::Action PaletteModel::createNew() {
+    Action action;
+    action.kind = Action::Kind::createNew;
+    exiting_ = true;
+    return action;
+}
+
+std::string PaletteModel::createTitle() const {
+    if (query_.empty()) {
+        return "Create a skill";
+    }
+    return "Create \u201C" + query_ + "\u201D";
+}
+
+std::map<std::string, std::string> PaletteModel::exampleValues(const Skill& skill) {
+    std::map<std::string, std::string> values;
+    for (const Parameter& p : skill.parameters) {
+        values[p.name] = p.exampleValue;
+    }
+    return values;
+}
+
+} // namespace kestro

@@ -1,0 +1,140 @@
+#include "platform/linux/X11WindowSupport.h"
+
+#include "platform/linux/XConnection.h"
+
+#include <cstring>
+#include <string>
+
+namespace kestro::platform::linux_x11 {
+
+namespace {
+
+xcb_atom_t intern(xcb_connection_t* c, const std::string& name) {
+    Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(name.size()), name.c_str()), nullptr));
+    return reply ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
+}
+
+} // namespace
+
+X11WindowSupport::X11WindowSupport() : x_(std::make_unique<XConnection>()) {
+    if (!x_->ok()) {
+        return;
+    }
+    xcb_connection_t* c = x_->xcb();
+    int screenNumber = 0;
+    if (const char* display = std::getenv("DISPLAY")) {
+        if (const char* dot = std::strrchr(display, '.')) {
+            screenNumber = std::atoi(dot + 1);
+        }
+    }
+    cmSelection_ = intern(c, "_NET_WM_CM_S" + std::to_string(screenNumber));
+    userTime_ = intern(c, "_NET_WM_USER_TIME");
+    userTimeWindow_ = intern(c, "_NET_WM_USER_TIME_WINDOW");
+    wmDesktop_ = intern(c, "_NET_WM_DESKTOP");
+    activeWindow_ = x_->atoms().netActiveWindow;
+    cardinal_ = XCB_ATOM_CARDINAL;
+
+    // An unmapped window whose property changes report the server time.
+    timeWindow_ = xcb_generate_id(c);
+    const std::uint32_t values[] = {XCB_EVENT_MASK_PROPERTY_CHANGE};
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, timeWindow_, x_->root(), -1, -1, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, values);
+    xcb_flush(c);
+}
+
+X11WindowSupport::~X11WindowSupport() {
+    if (x_->ok() && timeWindow_ != 0) {
+        xcb_destroy_window(x_->xcb(), timeWindow_);
+        xcb_flush(x_->xcb());
+    }
+}
+
+bool X11WindowSupport::ok() const {
+    return x_->ok();
+}
+
+bool X11WindowSupport::compositingManagerRunning() const {
+    if (!ok() || cmSelection_ == XCB_ATOM_NONE) {
+        return false;
+    }
+    xcb_connection_t* c = x_->xcb();
+    Reply<xcb_get_selection_owner_reply_t> reply(
+        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, cmSelection_), nullptr));
+    return reply && reply->owner != XCB_WINDOW_NONE;
+}
+
+std::uint32_t X11WindowSupport::serverTime() const {
+    if (!ok()) {
+        return 0;
+    }
+    xcb_connection_t* c = x_->xcb();
+    x_->discardEvents();
+    xcb_change_property(c, XCB_PROP_MODE_APPEND, timeWindow_, userTime_, cardinal_, 32, 0, nullptr);
+    xcb_flush(c);
+    while (xcb_generic_event_t* event = xcb_wait_for_event(c)) {
+        const bool found = (event->response_type & 0x7F) == XCB_PROPERTY_NOTIFY;
+        std::uint32_t time = 0;
+        if (found) {
+            time = reinterpret_cast<xcb_property_notify_event_t*>(event)->time;
+        }
+        std::free(event);
+        if (found) {
+            return time;
+        }
+    }
+    return 0;
+}
+
+void X11WindowSupport::activate(std::uint32_t window, std::uint32_t time) const {
+    if (!ok() || window == 0) {
+        return;
+    }
+    if (time == 0) {
+        time = serverTime();
+    }
+    xcb_connection_t* c = x_->xcb();
+    // The window manager reads the user time from the window the client names for it, if any.
+    xcb_window_t target = window;
+    if (auto named = x_->propertyCardinal(window, userTimeWindow_, XCB_ATOM_WINDOW)) {
+        if (*named != 0) {
+            target = *named;
+        }
+    }
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, target, userTime_, cardinal_, 32, 1, &time);
+
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = window;
+    message.type = activeWindow_;
+    message.data.data32[0] = 1; // a request from an application
+    message.data.data32[1] = time;
+    message.data.data32[2] = 0;
+    xcb_send_event(c, 0, x_->root(),
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&message));
+    xcb_flush(c);
+}
+
+void X11WindowSupport::setOnAllDesktops(std::uint32_t window) const {
+    if (!ok() || window == 0) {
+        return;
+    }
+    xcb_connection_t* c = x_->xcb();
+    const std::uint32_t all = 0xFFFFFFFF;
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, wmDesktop_, cardinal_, 32, 1, &all);
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = window;
+    message.type = wmDesktop_;
+    message.data.data32[0] = all;
+    message.data.data32[1] = 1;
+    xcb_send_event(c, 0, x_->root(),
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&message));
+    xcb_flush(c);
+}
+
+} // namespace kestro::platform::linux_x11
