@@ -11,22 +11,11 @@
 #include <algorithm>
 #include <set>
 #include <system_error>
-#include <type_traits>
 #include <utility>
 
 namespace kestro {
 
 namespace {
-
-// The recorder reports whether its input tap came up; an older one only whether it records.
-template <typename R> bool startRecorder(R& recorder) {
-    if constexpr (std::is_void_v<decltype(recorder.start())>) {
-        recorder.start();
-        return recorder.isRecording();
-    } else {
-        return recorder.start();
-    }
-}
 
 std::string inQuotes(const std::string& name) {
     return "\"" + name + "\"";
@@ -261,7 +250,7 @@ void AppState::startRecording() {
         return;
     }
     setState(KestroState::recording());
-    if (!startRecorder(*recorder_)) {
+    if (!recorder_->start()) {
         setState(KestroState::idle());
         systemLog("Kestro: recording could not start \u2014 the input tap was refused");
     }

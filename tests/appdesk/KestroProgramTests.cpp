@@ -97,8 +97,11 @@ private:
 
 class KestroProgramTest : public ::testing::Test {
 public:
+    virtual DesktopSession::Options options() const { return {.dbus = true}; }
+
     void SetUp() override {
-        ASSERT_TRUE(session_.ok()) << session_.error();
+        session_ = std::make_unique<DesktopSession>(options());
+        ASSERT_TRUE(session_->ok()) << session_->error();
         runtime_ = data_.root() / "runtime";
         fs::create_directories(runtime_);
         fs::permissions(runtime_, fs::perms::owner_all);
@@ -106,13 +109,43 @@ public:
         ::setenv("XDG_CONFIG_HOME", (data_.root() / "config").c_str(), 1);
         ::unsetenv("QT_QPA_PLATFORM");
         ::unsetenv("ANTHROPIC_API_KEY");
-        display_ = XOpenDisplay(session_.display().c_str());
+        display_ = XOpenDisplay(session_->display().c_str());
         ASSERT_NE(display_, nullptr);
     }
     void TearDown() override {
         if (display_) {
             XCloseDisplay(display_);
         }
+    }
+
+    void tapKey(const char* keysym) {
+        const KeyCode code = XKeysymToKeycode(display_, XStringToKeysym(keysym));
+        XTestFakeKeyEvent(display_, code, True, CurrentTime);
+        XTestFakeKeyEvent(display_, code, False, CurrentTime);
+        XSync(display_, False);
+    }
+    void doubleTapControl() {
+        tapKey("Control_L");
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        tapKey("Control_L");
+    }
+    void clickAt(int x, int y) {
+        XTestFakeMotionEvent(display_, 0, x, y, CurrentTime);
+        XSync(display_, False);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        XTestFakeButtonEvent(display_, 1, True, CurrentTime);
+        XTestFakeButtonEvent(display_, 1, False, CurrentTime);
+        XSync(display_, False);
+    }
+    // The recording folders made so far.
+    std::vector<fs::path> recordings() const {
+        std::vector<fs::path> out;
+        std::error_code ec;
+        for (auto it = fs::directory_iterator(data_.dataHome() / "Kestro" / "recordings", ec);
+             !ec && it != fs::directory_iterator(); ++it) {
+            out.push_back(it->path());
+        }
+        return out;
     }
 
     std::unique_ptr<Program> start(const std::string& name = "kestro") {
@@ -207,8 +240,8 @@ public:
         XFlush(display_);
     }
 
-    DesktopSession session_{DesktopSession::Options{.dbus = true}};
     TempDataDir data_;
+    std::unique_ptr<DesktopSession> session_;
     fs::path runtime_;
     Display* display_ = nullptr;
 };
@@ -290,11 +323,39 @@ TEST_F(KestroProgramTest, WithATrayHostTheIconDocks) {
     XDestroyWindow(display_, host);
 }
 
+// The whole program on a desktop with accessibility: every permission holds, the queued
+// activation starts the hotkeys on the main loop, and a double tap of Control records.
+class KestroRecordingTest : public KestroProgramTest {
+public:
+    DesktopSession::Options options() const override { return {.accessibility = true}; }
+};
+
+TEST_F(KestroRecordingTest, DoubleTapOfControlRecordsAndASecondOneStops) {
+    auto kestro = start();
+    Window window = 0;
+    ASSERT_TRUE(waitFor([&] { return (window = mainWindow(kestro->pid())) != 0; }, 30)) << errors();
+    // The activation is queued behind the first windows.
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    doubleTapControl();
+    ASSERT_TRUE(waitFor([&] { return recordings().size() == 1; }, 15)) << "no recording started\n"
+                                                                       << errors();
+    screenshot("kestro-recording");
+    XWindowAttributes attributes;
+    XGetWindowAttributes(display_, window, &attributes);
+    clickAt(attributes.x + 60, attributes.y + 120);
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    doubleTapControl();
+    // Without a key the recording is stored and no skill is made.
+    EXPECT_TRUE(waitFor([&] { return fs::exists(recordings().front() / "recording.json"); }, 20))
+        << errors();
+    EXPECT_FALSE(kestro->wait(0.2)) << errors();
+}
+
 TEST_F(KestroProgramTest, WithoutADisplayTheRunCommandSaysWhatItNeeds) {
     for (const std::string& program :
          {std::string(KESTRO_RUN_SCRIPT), std::string(KESTRO_PROGRAM_PATH)}) {
         SCOPED_TRACE(program);
-        const std::string saved = std::getenv("DISPLAY");
+        const std::string saved = session_->display();
         ::unsetenv("DISPLAY");
         auto run = std::make_unique<Program>(
             std::vector<std::string>{"/bin/bash", "-c", "exec \"$0\"", program},
