@@ -1,11 +1,12 @@
 #include "Kestro/TrayIcon.h"
 
 #include "Kestro/AppState.h"
+#include "Kestro/Brand.h"
+#include "Kestro/Symbols.h"
 
 #include <QApplication>
 #include <QCursor>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPixmap>
 
 namespace kestro {
@@ -18,42 +19,37 @@ QString menuText(const QString& s) {
     return out.replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
-void star(QPainter& p, QPointF c, double r) {
-    QPainterPath path;
-    path.moveTo(c.x(), c.y() - r);
-    path.quadTo(c, QPointF(c.x() + r, c.y()));
-    path.quadTo(c, QPointF(c.x(), c.y() + r));
-    path.quadTo(c, QPointF(c.x() - r, c.y()));
-    path.quadTo(c, QPointF(c.x(), c.y() - r));
-    p.fillPath(path, p.pen().color());
-}
-
 } // namespace
 
-QIcon wandAndStarsIcon(const QColor& color, int size) {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    const double s = size / 22.0;
-    p.setPen(QPen(color, 2.2 * s, Qt::SolidLine, Qt::RoundCap));
-    p.drawLine(QPointF(4 * s, 18 * s), QPointF(14 * s, 8 * s));
-    star(p, QPointF(16.5 * s, 5 * s), 3.5 * s);
-    star(p, QPointF(8 * s, 5 * s), 2.2 * s);
-    star(p, QPointF(18 * s, 14 * s), 2.2 * s);
-    p.end();
-    QIcon icon(pixmap);
+QIcon TrayIcon::trayImage(const QColor& color) {
+    if (const auto& mark = Brand::menuBarImage()) {
+        // Tray hosts do not tint template images as a menu bar does: tint it here.
+        QImage tinted = mark->convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        QPainter p(&tinted);
+        p.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        p.fillRect(tinted.rect(), color);
+        p.end();
+        QIcon icon(QPixmap::fromImage(tinted));
+        icon.setIsMask(true);
+        return icon;
+    }
+    QIcon icon = Symbols::icon(QStringLiteral("wand.and.stars"), color);
     icon.setIsMask(true);
     return icon;
 }
 
-QIcon TrayIcon::trayImage() {
-    // Hosts do not tint mask images: draw in the desktop's own text colour.
-    return wandAndStarsIcon(QApplication::palette().color(QPalette::WindowText));
+QIcon TrayIcon::applicationIcon() {
+    if (const auto& image = Brand::appIcon()) {
+        return QIcon(QPixmap::fromImage(*image));
+    }
+    if (const auto& image = Brand::iconOpaque()) {
+        return QIcon(QPixmap::fromImage(*image));
+    }
+    return {};
 }
 
 TrayIcon::TrayIcon(AppState& app, QObject* parent) : QObject(parent), app_(app) {
-    icon_.setIcon(trayImage());
+    icon_.setIcon(trayImage(QApplication::palette().color(QPalette::WindowText)));
     icon_.setToolTip(QStringLiteral("Kestro"));
     icon_.setContextMenu(&menu_);
     rebuildMenu();

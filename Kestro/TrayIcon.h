@@ -20,8 +20,11 @@ public:
     QSystemTrayIcon& icon() { return icon_; }
     QMenu& menu() { return menu_; }
 
-    // The tray image: the brand mark when there is one, else the "wand.and.stars" symbol.
-    static QIcon trayImage();
+    // The tray image in `color`: the brand mark when there is one, else the "wand.and.stars"
+    // symbol.
+    static QIcon trayImage(const QColor& color);
+    // The application's icon: the app icon, else the opaque icon; null when neither exists.
+    static QIcon applicationIcon();
 
 private:
     void rebuildMenu();
@@ -30,8 +33,5 @@ private:
     QMenu menu_;
     QSystemTrayIcon icon_;
 };
-
-// The "wand.and.stars" symbol drawn at `size` pixels in `color`.
-QIcon wandAndStarsIcon(const QColor& color, int size = 22);
 
 } // namespace kestro

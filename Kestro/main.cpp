@@ -70,10 +70,13 @@ int main(int argc, char** argv) {
     }
 
     // The tray image follows the desktop's own colours, read before the light look is forced.
-    const QIcon trayImage = kestro::TrayIcon::trayImage();
+    const QIcon trayImage =
+        kestro::TrayIcon::trayImage(QApplication::palette().color(QPalette::WindowText));
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QApplication::setPalette(lightPalette());
-    QApplication::setWindowIcon(kestro::wandAndStarsIcon(QColor(0x1d, 0x1d, 0x1f), 64));
+    if (const QIcon icon = kestro::TrayIcon::applicationIcon(); !icon.isNull()) {
+        QApplication::setWindowIcon(icon);
+    }
 
     kestro::platform::linux_x11::LinuxServices services;
     kestro::platform::HttpTransport::setShared(services.transport);
