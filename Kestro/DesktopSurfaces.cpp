@@ -1,15 +1,13 @@
 #include "Kestro/DesktopSurfaces.h"
 
 #include "Kestro/AppState.h"
+#include "Kestro/PaletteWindow.h"
 
 #include <QApplication>
 #include <QDialog>
-#include <QKeyEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
-#include <QScreen>
 #include <QVBoxLayout>
 
 namespace kestro {
@@ -26,84 +24,6 @@ QLabel* plainLabel(const QString& s, QWidget* parent) {
     label->setTextFormat(Qt::PlainText);
     return label;
 }
-
-// A plain palette: a filter field over the skill list; Return casts the selected skill with
-// each parameter at its example value, Escape closes.
-class PlainPalette final : public QWidget {
-public:
-    PlainPalette(AppState& app, std::function<void()> onClosed)
-        : QWidget(nullptr, Qt::Tool | Qt::WindowStaysOnTopHint), app_(app),
-          onClosed_(std::move(onClosed)) {
-        setAttribute(Qt::WA_DeleteOnClose);
-        setWindowTitle(QStringLiteral("Run a skill"));
-        auto* layout = new QVBoxLayout(this);
-        query_ = new QLineEdit(this);
-        list_ = new QListWidget(this);
-        layout->addWidget(query_);
-        layout->addWidget(list_);
-        for (const Skill& skill : app.skills()) {
-            auto* item = new QListWidgetItem(text(skill.slashCommand()) + "  " + text(skill.name));
-            item->setData(Qt::UserRole, text(skill.id.uuidString()));
-            list_->addItem(item);
-        }
-        list_->setCurrentRow(0);
-        connect(query_, &QLineEdit::textChanged, this, [this](const QString& q) {
-            for (int i = 0; i < list_->count(); ++i) {
-                list_->item(i)->setHidden(!list_->item(i)->text().contains(q, Qt::CaseInsensitive));
-            }
-        });
-        connect(query_, &QLineEdit::returnPressed, this, &PlainPalette::runSelected);
-        connect(list_, &QListWidget::itemActivated, this, &PlainPalette::runSelected);
-        resize(540, 460);
-    }
-
-    ~PlainPalette() override {
-        if (onClosed_) {
-            onClosed_();
-        }
-    }
-
-    void closeNow() { close(); }
-
-protected:
-    void keyPressEvent(QKeyEvent* event) override {
-        if (event->key() == Qt::Key_Escape) {
-            close();
-            return;
-        }
-        QWidget::keyPressEvent(event);
-    }
-
-private:
-    void runSelected() {
-        QListWidgetItem* item = list_->currentItem();
-        if (!item || item->isHidden() || ran_) {
-            return;
-        }
-        ran_ = true;
-        const std::string id = item->data(Qt::UserRole).toString().toStdString();
-        std::optional<Skill> chosen;
-        for (const Skill& skill : app_.skills()) {
-            if (skill.id.uuidString() == id) {
-                chosen = skill;
-            }
-        }
-        close();
-        if (chosen) {
-            std::map<std::string, std::string> values;
-            for (const Parameter& p : chosen->parameters) {
-                values[p.name] = p.exampleValue;
-            }
-            app_.cast(*chosen, values);
-        }
-    }
-
-    AppState& app_;
-    std::function<void()> onClosed_;
-    QLineEdit* query_;
-    QListWidget* list_;
-    bool ran_ = false;
-};
 
 // A plain onboarding: each permission with its status and a button that asks for it.
 class PlainOnboarding final : public QWidget {
@@ -184,9 +104,6 @@ void PlainMainWindow::refresh() {
 }
 
 DesktopSurfaces::~DesktopSurfaces() {
-    // A palette's close callback holds the application object weakly, so closing it here is
-    // safe whichever goes first.
-    delete palette_;
     delete onboarding_;
     delete mainWindow_;
 }
@@ -197,16 +114,21 @@ void DesktopSurfaces::showPill(AppState&) {}
 void DesktopSurfaces::setPillHidden(bool) {}
 
 void DesktopSurfaces::showPalette(AppState& app, std::function<void()> onClosed) {
-    if (palette_) {
-        palette_->close();
+    if (!paletteFollowsSkills_) {
+        // An open palette shows the list as it changes.
+        QObject::connect(&app, &AppState::skillsChanged, &app,
+                         [] { PaletteWindow::reloadSkills(); });
+        paletteFollowsSkills_ = true;
     }
-    auto* palette = new PlainPalette(app, std::move(onClosed));
-    palette_ = palette;
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        palette->move(area.right() - palette->width(), area.center().y() - 44);
-    }
-    bringForward(palette);
+    PaletteWindow::show(
+        PaletteWindow::Host{
+            .skills = [&app] { return app.skills(); },
+            .toggleRecording = [&app] { app.toggleRecording(); },
+            .cast =
+                [&app](const Skill& skill, const std::map<std::string, std::string>& values) {
+                    app.cast(skill, values);
+                }},
+        std::move(onClosed));
 }
 
 void DesktopSurfaces::showMainWindow(AppState& app) {

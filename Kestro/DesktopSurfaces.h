@@ -13,8 +13,8 @@ class QPushButton;
 
 namespace kestro {
 
-// The surfaces on the desktop. The screen frame and the pill draw nothing yet; the palette, the
-// main window and the onboarding are plain windows.
+// The surfaces on the desktop. The screen frame and the pill draw nothing yet; the main window
+// and the onboarding are plain windows.
 class DesktopSurfaces final : public Surfaces {
 public:
     DesktopSurfaces() = default;
@@ -34,7 +34,7 @@ public:
 
 private:
     QPointer<QWidget> mainWindow_;
-    QPointer<QWidget> palette_;
+    bool paletteFollowsSkills_ = false;
     QPointer<QWidget> onboarding_;
     bool hasSkills_ = false;
 };

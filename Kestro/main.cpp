@@ -1,9 +1,11 @@
 #include "Kestro/AppState.h"
 #include "Kestro/DesktopSurfaces.h"
+#include "Kestro/PaletteWindow.h"
 #include "Kestro/QuitShortcut.h"
 #include "Kestro/SingleInstance.h"
 #include "Kestro/TrayIcon.h"
 #include "platform/linux/LinuxServices.h"
+#include "platform/linux/X11WindowSupport.h"
 
 #include <QApplication>
 #include <QPalette>
@@ -80,6 +82,17 @@ int main(int argc, char** argv) {
 
     kestro::platform::linux_x11::LinuxServices services;
     kestro::platform::HttpTransport::setShared(services.transport);
+    kestro::platform::linux_x11::X11WindowSupport windowSupport;
+    kestro::PaletteWindow::setDesktop(kestro::PaletteWindow::Desktop{
+        .compositing = [&windowSupport] { return windowSupport.compositingManagerRunning(); },
+        .activate =
+            [&windowSupport](WId window, std::uint32_t time) {
+                windowSupport.activate(static_cast<std::uint32_t>(window), time);
+            },
+        .showOnAllDesktops =
+            [&windowSupport](WId window) {
+                windowSupport.setOnAllDesktops(static_cast<std::uint32_t>(window));
+            }});
     kestro::DesktopSurfaces surfaces;
     kestro::AppState state(
         kestro::AppState::Platform{services.taps, services.queue, services.clock, services.displays,

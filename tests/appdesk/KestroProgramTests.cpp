@@ -355,6 +355,16 @@ TEST_F(KestroRecordingTest, DoubleTapOfControlRecordsAndASecondOneStops) {
     }
     EXPECT_TRUE(stopped) << errors();
     EXPECT_EQ(recordings().size(), 1u);
+
+    // Control-/ opens the palette; Escape closes it.
+    const KeyCode control = XKeysymToKeycode(display_, XStringToKeysym("Control_L"));
+    XTestFakeKeyEvent(display_, control, True, CurrentTime);
+    tapKey("slash");
+    XTestFakeKeyEvent(display_, control, False, CurrentTime);
+    XSync(display_, False);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    screenshot("kestro-palette");
+    tapKey("Escape");
     EXPECT_FALSE(kestro->wait(0.2)) << errors();
 }
 
