@@ -595,7 +595,11 @@ void AppState::panic() {
         mcpTask_.reset();
     }
     // The replay runner's current run is aborted here once the runner is part of the app.
-    setState(KestroState::idle());
+    // Escape reaches here through the main queue: by then the cast may have ended and a
+    // recording begun, which an abort must not end.
+    if (state_.isCasting()) {
+        setState(KestroState::idle());
+    }
 }
 
 } // namespace kestro

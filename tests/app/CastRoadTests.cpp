@@ -266,12 +266,14 @@ TEST_F(CastRoadTest, PanicAndTheLateEndOfTheAbortedCast) {
     ASSERT_TRUE(runUntil([&] { return log().size() == 2; }));
     EXPECT_EQ(log().back(), "Kestro: run \"Second\" aborted");
 
-    // A recording started after a panic is not ended by the aborted cast's late end.
+    // A recording started after a panic is not ended by the aborted cast's late end, nor by a
+    // second Escape that was still queued.
     app.cast(editorSkill("Third"));
     ASSERT_TRUE(castTransport_->awaitRequests(3));
     app.panic();
     app.toggleRecording();
     ASSERT_EQ(app.state(), KestroState::recording());
+    app.panic();
     ASSERT_TRUE(runUntil([&] { return log().size() == 3; }));
     EXPECT_EQ(app.state(), KestroState::recording());
 }

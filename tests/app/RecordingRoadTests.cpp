@@ -246,7 +246,11 @@ TEST_F(RecordingRoadTest, TogglesAndCastsAreIgnoredWhileSynthesizing) {
     app.toggleRecording();
     app.toggleRecording();
     app.cast(Skill{.name = "s", .appScope = {"org.example.Editor"}});
+    // An Escape that arrives late, after its cast, leaves the synthesis alone.
+    app.panic();
     drain();
+    EXPECT_EQ(app.state(), KestroState::synthesizing());
+    app.toggleRecording();
     EXPECT_EQ(app.state(), KestroState::synthesizing());
     EXPECT_EQ(castTransport_->requests().size(), 0u);
     capture_.setHeld(false);
