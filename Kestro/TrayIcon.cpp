@@ -53,7 +53,13 @@ TrayIcon::TrayIcon(AppState& app, QObject* parent) : QObject(parent), app_(app) 
     icon_.setToolTip(QStringLiteral("Kestro"));
     icon_.setContextMenu(&menu_);
     rebuildMenu();
-    connect(&app_, &AppState::changed, this, &TrayIcon::rebuildMenu);
+    // A menu on screen is not rebuilt under the pointer; it is brought up to date as it opens.
+    connect(&app_, &AppState::changed, this, [this] {
+        if (!menu_.isVisible()) {
+            rebuildMenu();
+        }
+    });
+    connect(&menu_, &QMenu::aboutToShow, this, &TrayIcon::rebuildMenu);
     connect(&icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
         // The menu opens on a plain click too, as a menu-style item does.
         if (r == QSystemTrayIcon::Trigger) {
