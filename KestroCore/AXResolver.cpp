@@ -34,26 +34,47 @@ std::optional<AXTarget> AXResolver::focusedTarget() const {
     return makeTarget(element);
 }
 
-std::vector<Rect> AXResolver::secureFieldRects() const {
-    std::vector<Rect> rects;
+AXResolver::ElementRef AXResolver::frontWindow() const {
     const std::optional<platform::RunningApplication> front = applications_.frontmostApplication();
     if (!front) {
-        return rects;
+        return nullptr;
     }
     const ElementRef app = accessibility_.application(front->processIdentifier);
     if (!app) {
-        return rects;
+        return nullptr;
     }
     ElementRef window = copyElement(app, ax::focusedWindow);
     if (!window) {
         window = copyElement(app, ax::mainWindow);
     }
+    return window;
+}
+
+std::vector<Rect> AXResolver::secureFieldRects() const {
+    std::vector<Rect> rects;
+    const ElementRef window = frontWindow();
     if (!window) {
         return rects;
     }
     int visited = 0;
     collectSecureRects(window, rects, visited, 0);
     return rects;
+}
+
+AXResolver::SecureFieldReader AXResolver::secureFieldReader() const {
+    const ElementRef window = frontWindow();
+    if (!window) {
+        return [] { return std::optional<std::vector<Rect>>(std::vector<Rect>{}); };
+    }
+    std::shared_ptr<platform::AXSecureFieldSearch> search =
+        accessibility_.secureFieldSearch(window, maxVisitedElements, maxDepth);
+    if (search) {
+        return [search] { return search->run(); };
+    }
+    std::vector<Rect> rects;
+    int visited = 0;
+    collectSecureRects(window, rects, visited, 0);
+    return [rects = std::move(rects)] { return std::optional<std::vector<Rect>>(rects); };
 }
 
 std::optional<platform::AXValue> AXResolver::copyValue(const ElementRef& element,

@@ -6,6 +6,7 @@
 #include "platform/Applications.h"
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,8 +35,16 @@ public:
     // The element with the keyboard focus.
     std::optional<AXTarget> focusedTarget() const;
     // Global frames of the secure text fields in the front application's focused window (else
-    // its main window), in the order a depth-first walk finds them.
+    // its main window), in the order a depth-first walk finds them, read attribute by attribute
+    // on this thread.
     std::vector<Rect> secureFieldRects() const;
+
+    // The same frames, read when the reader is called, on any thread; nothing when they could
+    // not be read. The window is chosen now. Where the platform can search a window off the
+    // main thread the fields are read only then, so they are as recent as the call; otherwise
+    // they are walked now and the reader hands them over.
+    using SecureFieldReader = std::function<std::optional<std::vector<Rect>>()>;
+    SecureFieldReader secureFieldReader() const;
 
 private:
     using ElementRef = platform::AXElementRef;
@@ -50,6 +59,7 @@ private:
     std::optional<Rect> globalFrame(const ElementRef& element) const;
     std::vector<ElementRef> children(const ElementRef& element) const;
     AXTarget makeTarget(const ElementRef& element) const;
+    ElementRef frontWindow() const;
     void collectSecureRects(const ElementRef& element, std::vector<Rect>& into, int& visited,
                             int depth) const;
 

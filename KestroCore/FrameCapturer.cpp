@@ -22,9 +22,23 @@ FrameCapturer::~FrameCapturer() {
 void FrameCapturer::captureAndSave(std::uint32_t displayID, int pixelWidth, int pixelHeight,
                                    std::vector<Rect> redact, std::filesystem::path to,
                                    Completion completion) {
+    captureAndSave(
+        displayID, pixelWidth, pixelHeight,
+        [redact = std::move(redact)] { return std::optional<std::vector<Rect>>(redact); },
+        std::move(to),
+        [completion = std::move(completion)](std::optional<Saved> saved) {
+            if (completion) {
+                completion(saved ? std::optional<Size>(saved->pixelSize) : std::nullopt);
+            }
+        });
+}
+
+void FrameCapturer::captureAndSave(std::uint32_t displayID, int pixelWidth, int pixelHeight,
+                                   Redaction redaction, std::filesystem::path to,
+                                   SavedCompletion completion) {
     {
         std::lock_guard lock(mutex_);
-        jobs_.push_back(Job{displayID, pixelWidth, pixelHeight, std::move(redact), std::move(to),
+        jobs_.push_back(Job{displayID, pixelWidth, pixelHeight, std::move(redaction), std::move(to),
                             std::move(completion)});
     }
     wake_.notify_one();
@@ -42,18 +56,18 @@ void FrameCapturer::run(std::stop_token stop) {
             job = std::move(jobs_.front());
             jobs_.pop_front();
         }
-        std::optional<Size> result;
+        std::optional<Saved> result;
         try {
             result = captureNow(job);
         } catch (...) {
             // Every failure, the backend's included, is a missing frame.
             result.reset();
         }
-        answer(std::move(job.completion), result);
+        answer(std::move(job.completion), std::move(result));
     }
 }
 
-std::optional<Size> FrameCapturer::captureNow(const Job& job) {
+std::optional<FrameCapturer::Saved> FrameCapturer::captureNow(const Job& job) {
     if (job.pixelWidth <= 0 || job.pixelHeight <= 0) {
         return std::nullopt;
     }
@@ -77,6 +91,11 @@ std::optional<Size> FrameCapturer::captureNow(const Job& job) {
             own.push_back(w);
         }
     }
+    // Read as late as possible, so that no field shown in the image is missing from them.
+    std::optional<std::vector<Rect>> redact = job.redaction ? job.redaction() : std::nullopt;
+    if (!redact) {
+        return std::nullopt;
+    }
     platform::ScreenshotConfiguration configuration;
     configuration.width = job.pixelWidth;
     configuration.height = job.pixelHeight;
@@ -86,15 +105,17 @@ std::optional<Size> FrameCapturer::captureNow(const Job& job) {
         return std::nullopt;
     }
     const Size size{static_cast<double>(image->width), static_cast<double>(image->height)};
-    writePNG(std::move(*image), job.redact, job.to);
-    return size;
+    writePNG(std::move(*image), *redact, job.to);
+    return Saved{size, std::move(*redact)};
 }
 
-void FrameCapturer::answer(Completion completion, std::optional<Size> result) {
+void FrameCapturer::answer(SavedCompletion completion, std::optional<Saved> result) {
     if (!completion) {
         return;
     }
-    mainQueue_.post([completion = std::move(completion), result] { completion(result); });
+    mainQueue_.post([completion = std::move(completion), result = std::move(result)]() mutable {
+        completion(std::move(result));
+    });
 }
 
 void FrameCapturer::writePNG(Image image, const std::vector<Rect>& redacting,

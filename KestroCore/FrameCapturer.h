@@ -26,6 +26,15 @@ class FrameCapturer {
 public:
     // Receives the written image's size in pixels, or nothing when any step failed.
     using Completion = std::function<void(std::optional<Size>)>;
+    // Gives the redaction rectangles, in pixels of the image, on the worker thread just before
+    // the screenshot; nothing when they could not be read.
+    using Redaction = std::function<std::optional<std::vector<Rect>>()>;
+    // What was written: the image's size in pixels and the rectangles blacked out.
+    struct Saved {
+        Size pixelSize;
+        std::vector<Rect> redacted;
+    };
+    using SavedCompletion = std::function<void(std::optional<Saved>)>;
 
     FrameCapturer(platform::ScreenCapture& capture, platform::MainQueue& mainQueue);
     // Finishes the capture under way; captures not yet begun are answered with nothing.
@@ -41,6 +50,11 @@ public:
     // requested) or with nothing. Thread-safe.
     void captureAndSave(std::uint32_t displayID, int pixelWidth, int pixelHeight,
                         std::vector<Rect> redact, std::filesystem::path to, Completion completion);
+    // The same, with the rectangles read by `redaction` on the worker thread right before the
+    // screenshot, so they are no older than it. When they cannot be read nothing is captured or
+    // written: the frame fails.
+    void captureAndSave(std::uint32_t displayID, int pixelWidth, int pixelHeight,
+                        Redaction redaction, std::filesystem::path to, SavedCompletion completion);
 
     // Writes the image as a PNG (8-bit RGBA) with every redaction rectangle filled opaque
     // black. Throws ImageError or std::filesystem::filesystem_error.
@@ -52,14 +66,14 @@ private:
         std::uint32_t displayID = 0;
         int pixelWidth = 0;
         int pixelHeight = 0;
-        std::vector<Rect> redact;
+        Redaction redaction;
         std::filesystem::path to;
-        Completion completion;
+        SavedCompletion completion;
     };
 
     void run(std::stop_token stop);
-    std::optional<Size> captureNow(const Job& job);
-    void answer(Completion completion, std::optional<Size> result);
+    std::optional<Saved> captureNow(const Job& job);
+    void answer(SavedCompletion completion, std::optional<Saved> result);
 
     platform::ScreenCapture& capture_;
     platform::MainQueue& mainQueue_;

@@ -292,12 +292,13 @@ Point Recorder::mainCenter() const {
                  chosen->frame.origin.y + chosen->frame.size.height / 2};
 }
 
-std::vector<Rect> Recorder::secureRegionsInPixels(const DisplayInfo& display) const {
+std::vector<Rect> Recorder::secureRegionsInPixels(const std::vector<Rect>& fields,
+                                                  const DisplayInfo& display) {
     const double s = display.scaleFactor;
     const double width = display.frame.size.width * s;
     const double height = display.frame.size.height * s;
     std::vector<Rect> regions;
-    for (const Rect& r : resolver_.secureFieldRects()) {
+    for (const Rect& r : fields) {
         const double minX = std::min(r.origin.x, r.origin.x + r.size.width);
         const double minY = std::min(r.origin.y, r.origin.y + r.size.height);
         const double x = (minX - display.frame.origin.x) * s;
@@ -338,27 +339,39 @@ std::optional<std::int64_t> Recorder::requestFrame(std::optional<Point> at) {
     const std::int64_t n = ++framesRequested_;
     const std::string relativePath = relativeFramePath(n);
     const std::filesystem::path url = store_.frameURL(id_, relativePath);
-    std::vector<Rect> regions = secureRegionsInPixels(*display);
+    // The front window is chosen now; its secure fields are read on the capturer's thread just
+    // before the screenshot (where the platform can search there), so that a large window never
+    // holds up the input handling and the fields are no older than the image.
+    FrameCapturer::Redaction redaction = [fields = resolver_.secureFieldReader(),
+                                          display =
+                                              *display]() -> std::optional<std::vector<Rect>> {
+        std::optional<std::vector<Rect>> rects = fields();
+        if (!rects) {
+            return std::nullopt; // unknown fields: the frame fails rather than show them
+        }
+        return secureRegionsInPixels(*rects, display);
+    };
 
     captureTasks_.push_back(n);
     pendingCaptures_.insert(n);
     std::weak_ptr<Recorder*> weak = self_;
     const std::uint64_t generation = generation_;
     const std::uint32_t displayID = display->id;
-    capturer_.captureAndSave(displayID, *pixelWidth, *pixelHeight, regions, url,
-                             [weak, generation, n, now, relativePath, displayID,
-                              regions](std::optional<Size> size) mutable {
+    capturer_.captureAndSave(displayID, *pixelWidth, *pixelHeight, std::move(redaction), url,
+                             [weak, generation, n, now, relativePath,
+                              displayID](std::optional<FrameCapturer::Saved> saved) mutable {
                                  auto self = weak.lock();
                                  if (!self || (*self)->generation_ != generation) {
                                      return; // the recorder, or its recording, is gone
                                  }
                                  std::optional<FrameRef> frame;
-                                 if (size) {
-                                     frame = FrameRef{.timeOffset = now,
-                                                      .relativePath = relativePath,
-                                                      .displayID = displayID,
-                                                      .pixelSize = *size,
-                                                      .redactedRegions = std::move(regions)};
+                                 if (saved) {
+                                     frame =
+                                         FrameRef{.timeOffset = now,
+                                                  .relativePath = relativePath,
+                                                  .displayID = displayID,
+                                                  .pixelSize = saved->pixelSize,
+                                                  .redactedRegions = std::move(saved->redacted)};
                                  }
                                  (*self)->captureFinished(n, std::move(frame));
                              });

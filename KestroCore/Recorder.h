@@ -113,7 +113,9 @@ private:
     // Key frames.
     std::optional<std::int64_t> requestFrame(std::optional<Point> at);
     Point mainCenter() const;
-    std::vector<Rect> secureRegionsInPixels(const DisplayInfo& display) const;
+    // The secure fields' frames in the display's image pixels, clipped to it.
+    static std::vector<Rect> secureRegionsInPixels(const std::vector<Rect>& fields,
+                                                   const DisplayInfo& display);
     void captureFinished(std::int64_t reservation, std::optional<FrameRef> frame);
 
     // Stopping.

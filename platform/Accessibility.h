@@ -49,6 +49,19 @@ inline constexpr std::string_view mainWindow = "AXMainWindow";             // ap
 inline constexpr std::string_view secureTextField = "AXSecureTextField";
 } // namespace ax
 
+// A search of one window for its secure text fields, made on the main thread and run once, later,
+// on any one thread (the backend's own connections, none of the main thread's).
+class AXSecureFieldSearch {
+public:
+    virtual ~AXSecureFieldSearch() = default;
+    // Global frames of the secure text fields (role or subrole "AXSecureTextField"), in the
+    // order a depth-first walk from the window finds them, with the limits it was made with;
+    // a field without a readable frame adds nothing. Nothing when the tree could not be read
+    // (the application stopped answering, the bus went away): the caller cannot tell what to
+    // hide. Waits a bounded time.
+    virtual std::optional<std::vector<Rect>> run() = 0;
+};
+
 // The accessibility interface: elements read by attribute name. Positions are global points
 // (origin at the top-left of the main display, y downwards). Every call may block while the
 // owning application answers; backends bound that wait. Main thread only.
@@ -70,6 +83,18 @@ public:
     virtual AXElementRef elementAtPosition(const AXElementRef& root, float x, float y) = 0;
     // The process that owns the element; 0 when it cannot be read.
     virtual int processID(const AXElementRef& element) = 0;
+
+    // A search of `window` for secure text fields, run later off the main thread: depth first,
+    // children in order, the window at depth 0, at most `maxVisited` elements visited and none
+    // at `maxDepth` or deeper, a secure field's children never searched. Null when the backend
+    // has no such search (the caller then walks the attributes itself, on the main thread).
+    virtual std::unique_ptr<AXSecureFieldSearch> secureFieldSearch(const AXElementRef& window,
+                                                                   int maxVisited, int maxDepth) {
+        (void)window;
+        (void)maxVisited;
+        (void)maxDepth;
+        return nullptr;
+    }
 };
 
 } // namespace kestro::platform

@@ -8,7 +8,7 @@ packages=(
     libpng-dev libjpeg62-turbo-dev
     libx11-dev libx11-xcb-dev libxi-dev libxtst-dev libxext-dev libxfixes-dev libxcomposite-dev
     libxrandr-dev libxrender-dev libxkbcommon-dev libxkbcommon-x11-dev libatspi2.0-dev
-    libxcb1-dev libglib2.0-dev xkb-data
+    libxcb1-dev libglib2.0-dev libdbus-1-dev xkb-data
     libxcb-composite0-dev libxcb-render0-dev libxcb-shm0-dev libxcb-xfixes0-dev
     libxcb-shape0-dev libxcb-res0-dev
     qt6-base-dev qt6-qpa-plugins qt6-svg-dev openbox

@@ -74,6 +74,29 @@ AXElementRef FakeAccessibility::elementAtPosition(const AXElementRef&, float fx,
     return nullptr;
 }
 
+namespace {
+class FakeSearch final : public AXSecureFieldSearch {
+public:
+    FakeSearch(std::function<std::optional<std::vector<Rect>>(const std::string&)> search,
+               std::string window)
+        : search_(std::move(search)), window_(std::move(window)) {}
+    std::optional<std::vector<Rect>> run() override { return search_(window_); }
+
+private:
+    std::function<std::optional<std::vector<Rect>>(const std::string&)> search_;
+    std::string window_;
+};
+} // namespace
+
+std::unique_ptr<AXSecureFieldSearch>
+FakeAccessibility::secureFieldSearch(const AXElementRef& window, int, int) {
+    const auto* fake = dynamic_cast<const FakeElement*>(window.get());
+    if (!search || !fake) {
+        return nullptr;
+    }
+    return std::make_unique<FakeSearch>(search, fake->name);
+}
+
 int FakeAccessibility::processID(const AXElementRef& element) {
     const auto* fake = dynamic_cast<const FakeElement*>(element.get());
     return fake && trusted ? fake->processID : 0;

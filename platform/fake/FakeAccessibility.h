@@ -3,6 +3,7 @@
 #include "platform/Accessibility.h"
 #include "platform/Applications.h"
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -51,12 +52,19 @@ public:
     std::vector<std::string> reads;
     std::vector<std::pair<float, float>> positionsAsked;
 
+    // When set, windows are searched for secure fields through this, called with the window's
+    // name on the thread that runs the search (the test keeps it safe there), in place of the
+    // caller's own walk through attribute reads.
+    std::function<std::optional<std::vector<Rect>>(const std::string& window)> search;
+
     AXElementRef systemWide() override;
     AXElementRef application(int processID) override;
     std::optional<AXValue> copyAttributeValue(const AXElementRef& element,
                                               std::string_view attribute) override;
     AXElementRef elementAtPosition(const AXElementRef& root, float x, float y) override;
     int processID(const AXElementRef& element) override;
+    std::unique_ptr<AXSecureFieldSearch> secureFieldSearch(const AXElementRef& window,
+                                                           int maxVisited, int maxDepth) override;
 };
 
 // Running applications by process id, and which one is in front.

@@ -2,6 +2,7 @@
 
 #include "KestroBase/Text.h"
 #include "platform/linux/AtspiRoles.h"
+#include "platform/linux/AtspiSecureFieldSearch.h"
 #include "platform/linux/X11Windows.h"
 
 #include <atspi/atspi.h>
@@ -148,6 +149,10 @@ AtspiAccessibility::AtspiAccessibility(Options options, const char* displayName)
         }
     }
     ok_ = listening && !error.failed() && desktop;
+    if (ok_) {
+        searchLink_ = std::make_shared<AtspiSearchLink>(accessibilityBusAddress(x_),
+                                                        options_.searchCallMilliseconds);
+    }
 }
 
 AtspiAccessibility::~AtspiAccessibility() {
@@ -481,6 +486,41 @@ std::optional<std::string> AtspiAccessibility::applicationName(int pid) {
 int AtspiAccessibility::processID(const AXElementRef& ref) {
     const Element* e = element(ref);
     return e ? e->processID : 0;
+}
+
+namespace {
+// A search whose answer is known before it runs.
+class KnownSearch final : public AXSecureFieldSearch {
+public:
+    explicit KnownSearch(std::optional<std::vector<Rect>> answer) : answer_(std::move(answer)) {}
+    std::optional<std::vector<Rect>> run() override { return answer_; }
+
+private:
+    std::optional<std::vector<Rect>> answer_;
+};
+} // namespace
+
+std::unique_ptr<AXSecureFieldSearch>
+AtspiAccessibility::secureFieldSearch(const AXElementRef& window, int maxVisited, int maxDepth) {
+    const Element* e = element(window);
+    if (!ok_ || !e || !searchLink_) {
+        return nullptr;
+    }
+    // A window known only from X, or one of this process: no tree to search.
+    if (e->kind != Element::Kind::accessible || e->own || !e->accessible) {
+        return std::make_unique<KnownSearch>(std::vector<Rect>{});
+    }
+    const char* bus = busName(e->accessible);
+    const char* path = ATSPI_OBJECT(e->accessible)->path;
+    if (!bus || !path || !mayAsk(e->accessible)) {
+        return std::make_unique<KnownSearch>(std::nullopt); // left alone for not answering
+    }
+    // Frames in global points, as the attribute reads give them.
+    return std::make_unique<AtspiSecureFieldSearch>(
+        searchLink_,
+        AtspiSecureFieldSearch::Start{
+            .bus = bus, .path = path, .originX = origin_.x, .originY = origin_.y},
+        maxVisited, maxDepth, std::chrono::milliseconds(options_.searchMilliseconds));
 }
 
 // ---- Derived answers ----

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +18,7 @@ typedef struct _AtspiEventListener AtspiEventListener;
 namespace kestro::platform::linux_x11 {
 
 struct TopLevel;
+class AtspiSearchLink;
 
 // The accessibility interface on AT-SPI2 (libatspi), with X11 for what AT-SPI cannot say: which
 // window lies on top at a point (the stacking order) and which window has the keyboard.
@@ -35,15 +37,23 @@ struct TopLevel;
 //   not one per attribute. This process's own tree is never asked (it could not answer while
 //   its main thread waits): its elements carry only their process.
 //
-// Main thread only: libatspi is not thread-safe, and the focus events arrive through the GLib
-// main context, which the main loop must run. libatspi is set up once per process, on the
-// accessibility bus of the session it first finds, and stays so.
+// - Secure-field searches run off the main thread on a bus connection of their own, each level
+//   of the window's tree asked at once (AtspiSecureFieldSearch.h).
+//
+// Main thread only (the searches it makes excepted): libatspi is not thread-safe, and the focus
+// events arrive through the GLib main context, which the main loop must run. libatspi is set up
+// once per process, on the accessibility bus of the session it first finds, and stays so.
 class AtspiAccessibility final : public Accessibility {
 public:
     struct Options {
         int ownProcessID = 0; // 0: this process
         int timeoutMilliseconds = 200;
         double unresponsiveSeconds = 2.0;
+        // The most one secure-field search may take, all its calls together, and one of its
+        // calls (off the main thread, so longer than a look-up's: a Qt window lists thousands
+        // of children slowly).
+        int searchMilliseconds = 5000;
+        int searchCallMilliseconds = 2000;
     };
 
     AtspiAccessibility();
@@ -64,6 +74,8 @@ public:
                                               std::string_view attribute) override;
     AXElementRef elementAtPosition(const AXElementRef& root, float x, float y) override;
     int processID(const AXElementRef& element) override;
+    std::unique_ptr<AXSecureFieldSearch> secureFieldSearch(const AXElementRef& window,
+                                                           int maxVisited, int maxDepth) override;
 
     // The most children one element reports, and the most characters of a text value read.
     static constexpr int maxChildren = 4000;
@@ -114,6 +126,7 @@ private:
     AtspiAccessible* focus_ = nullptr;
     std::map<std::string, int, std::less<>> busProcesses_;
     std::map<std::string, Clock::time_point, std::less<>> unresponsiveUntil_;
+    std::shared_ptr<AtspiSearchLink> searchLink_;
 };
 
 } // namespace kestro::platform::linux_x11

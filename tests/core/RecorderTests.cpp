@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
+#include <mutex>
 #include <thread>
 
 using namespace kestro;
@@ -459,6 +461,57 @@ TEST_F(RecorderTest, KeyFramesAreWrittenWithTheSecureFieldBlackedOut) {
         EXPECT_EQ(p[0] + p[1] + p[2], 0) << x << "," << y;
     }
     EXPECT_NE(image->pixel(9, 39)[0] + image->pixel(9, 39)[1] + image->pixel(9, 39)[2], 0);
+}
+
+TEST_F(RecorderTest, SecureFieldsAreSearchedOffTheMainThreadWhenTheFrameIsTaken) {
+    // The first frame's search waits until the test lets it go; the second cannot read the tree.
+    std::promise<void> letGo;
+    std::shared_future<void> released = letGo.get_future().share();
+    std::mutex mutex;
+    std::vector<std::string> windows;
+    std::vector<std::thread::id> threads;
+    access_.search = [&, released](const std::string& window) {
+        std::size_t call = 0;
+        {
+            std::lock_guard lock(mutex);
+            call = windows.size();
+            windows.push_back(window);
+            threads.push_back(std::this_thread::get_id());
+        }
+        released.wait_for(std::chrono::seconds(10));
+        return call == 0 ? std::optional(std::vector<Rect>{Rect::make(10.5, 40.25, 100, 20)})
+                         : std::nullopt;
+    };
+    recorder_->start();
+    const auto start = std::chrono::steady_clock::now();
+    click(20, 20);
+    later(0.4);
+    click(20, 85);
+    // The input handling never waited for the search.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    letGo.set_value();
+    auto r = stop();
+    ASSERT_TRUE(r);
+    ASSERT_EQ(r->frames.size(), 1u);
+    EXPECT_EQ(r->frames[0].redactedRegions, (std::vector<Rect>{Rect::make(10.5, 40.25, 100, 20)}));
+    auto image = ImageCodec::readPNG(RecordingStore().frameURL(r->id, r->frames[0].relativePath));
+    ASSERT_TRUE(image);
+    const std::uint8_t* p = image->pixel(60, 50);
+    EXPECT_EQ(p[0] + p[1] + p[2], 0);
+    // A frame whose secure fields could not be read is not written.
+    ASSERT_EQ(r->events.size(), 2u);
+    EXPECT_EQ(r->events[0].frameIndex, 0);
+    EXPECT_FALSE(r->events[1].frameIndex);
+    EXPECT_FALSE(fs::exists(Paths::recording(r->id) / "frames" / "000002.png"));
+
+    EXPECT_EQ(windows, (std::vector<std::string>{"window", "window"}));
+    for (std::thread::id t : threads) {
+        EXPECT_NE(t, std::this_thread::get_id());
+    }
+    // The window was searched as a whole, not walked attribute by attribute.
+    for (const std::string& read : access_.reads) {
+        EXPECT_NE(read, "window.AXChildren");
+    }
 }
 
 TEST_F(RecorderTest, AFailedCaptureLeavesAGapAndRenumbers) {

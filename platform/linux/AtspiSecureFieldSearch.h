@@ -1,0 +1,89 @@
+#pragma once
+
+#include "platform/Accessibility.h"
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+typedef struct DBusConnection DBusConnection;
+
+namespace kestro::platform::linux_x11 {
+
+class XConnection;
+
+// Where the accessibility bus listens: $AT_SPI_BUS_ADDRESS, else the root window's "AT_SPI_BUS"
+// property, else what the session bus's launcher says. Empty when none is found.
+std::string accessibilityBusAddress(const XConnection& x);
+
+// A connection of its own to the accessibility bus, for searches off the main thread (libatspi's
+// connection belongs to the main thread's GLib context). Opened at first use and again after
+// it was lost; one search at a time uses it.
+class AtspiSearchLink {
+public:
+    AtspiSearchLink(std::string address, int timeoutMilliseconds);
+    ~AtspiSearchLink();
+    AtspiSearchLink(const AtspiSearchLink&) = delete;
+    AtspiSearchLink& operator=(const AtspiSearchLink&) = delete;
+
+private:
+    friend class AtspiSecureFieldSearch;
+    DBusConnection* connection(); // with mutex held; null when the bus cannot be reached
+
+    const std::string address_;
+    const int timeoutMilliseconds_;
+    std::mutex mutex_;
+    DBusConnection* connection_ = nullptr;
+    // Whether the application with that bus name answers a search for roles in one call.
+    std::map<std::string, bool, std::less<>> collections_;
+};
+
+// The secure text fields below one window, read over the accessibility bus in a few round trips
+// instead of one per attribute:
+// - an application that answers the Collection interface is asked once for its password fields
+//   (it searches the whole window, past the walk's limits: it hides more, never less);
+// - others are walked a level at a time, every call of a level sent at once (role and
+//   children of each element), keeping only the elements the depth-first walk with its limits
+//   would reach;
+// then the extents of the fields found, all at once. Only D-Bus answers that say the element
+// or interface is missing count as absent values; a time-out, a lost bus or an application
+// gone count as a tree that could not be read.
+class AtspiSecureFieldSearch final : public AXSecureFieldSearch {
+public:
+    struct Start {
+        std::string bus;  // the application's unique name on the bus
+        std::string path; // the window's object path
+        int originX = 0;  // root pixels of the global origin
+        int originY = 0;
+    };
+
+    AtspiSecureFieldSearch(std::shared_ptr<AtspiSearchLink> link, Start start, int maxVisited,
+                           int maxDepth, std::chrono::milliseconds limit);
+
+    std::optional<std::vector<Rect>> run() override;
+
+    // Children of one element beyond this many are not searched.
+    static constexpr int maxChildren = 4000;
+
+private:
+    struct Node;
+    using Clock = std::chrono::steady_clock;
+
+    std::optional<std::vector<Rect>> walk(DBusConnection* c, Clock::time_point deadline);
+    std::optional<std::vector<Rect>> matches(DBusConnection* c, Clock::time_point deadline);
+    std::optional<bool> answersCollection(DBusConnection* c, Clock::time_point deadline);
+    std::optional<std::vector<Rect>> frames(DBusConnection* c, const std::vector<Node>& fields,
+                                            Clock::time_point deadline);
+
+    std::shared_ptr<AtspiSearchLink> link_;
+    Start start_;
+    int maxVisited_;
+    int maxDepth_;
+    std::chrono::milliseconds limit_;
+};
+
+} // namespace kestro::platform::linux_x11
