@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Kestro/SkillCreationStatus.h"
+#include "Kestro/SkillFiles.h"
 #include "Kestro/Surfaces.h"
 #include "Kestro/Workers.h"
 #include "KestroCore/AnthropicClient.h"
@@ -88,6 +89,18 @@ public:
     bool hasPillTip() const;
 
     void reloadSkills();
+
+    // The skill's files, for the main window's rows and editor. Outcomes go to the log.
+    SkillFiles::MarkdownText skillMarkdown(const Skill& skill) const;
+    void saveSkillMarkdown(const Skill& skill, const std::string& text);
+    void deleteSkill(const Skill& skill);
+    // Into the Downloads folder, then shown in the file manager.
+    void exportSkill(const Skill& skill);
+    // Where exports go and how they are shown; tests point these elsewhere.
+    void setExportFolder(std::function<std::filesystem::path()> folder);
+    void setRevealFile(std::function<void(const std::filesystem::path&)> reveal);
+
+    platform::MainQueue& mainQueue() { return platform_.queue; }
     // Refreshes the permissions and starts the hotkey tap when Input Monitoring or
     // Accessibility is granted.
     void activate();
@@ -192,6 +205,9 @@ private:
     bool lastSeenAllGranted_ = false;
     // A stop is waiting for its screenshots: no recording may start before it ends.
     bool stopping_ = false;
+
+    std::function<std::filesystem::path()> exportFolder_;
+    std::function<void(const std::filesystem::path&)> revealFile_;
 
     Workers workers_;
     std::shared_ptr<AppState*> self_;

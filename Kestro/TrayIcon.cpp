@@ -2,24 +2,15 @@
 
 #include "Kestro/AppState.h"
 #include "Kestro/Brand.h"
+#include "Kestro/MainViewModel.h"
+#include "Kestro/OnboardingWindow.h"
 #include "Kestro/Symbols.h"
 
 #include <QApplication>
-#include <QCursor>
 #include <QPainter>
 #include <QPixmap>
 
 namespace kestro {
-
-namespace {
-
-// Menu titles read "&" as a mnemonic marker; names from data must show as written.
-QString menuText(const QString& s) {
-    QString out = s;
-    return out.replace(QLatin1Char('&'), QStringLiteral("&&"));
-}
-
-} // namespace
 
 QIcon TrayIcon::trayImage(const QColor& color) {
     if (const auto& mark = Brand::menuBarImage()) {
@@ -53,46 +44,77 @@ TrayIcon::TrayIcon(AppState& app, QObject* parent) : QObject(parent), app_(app) 
     icon_.setToolTip(QStringLiteral("Kestro"));
     icon_.setContextMenu(&menu_);
     rebuildMenu();
+    // Queued: a change often comes from one of the menu's own actions, which a rebuild deletes.
     // A menu on screen is not rebuilt under the pointer; it is brought up to date as it opens.
-    connect(&app_, &AppState::changed, this, [this] {
+    auto refresh = [this] {
         if (!menu_.isVisible()) {
             rebuildMenu();
         }
-    });
+    };
+    connect(&app_, &AppState::changed, this, refresh, Qt::QueuedConnection);
+    connect(&app_, &AppState::permissionsChanged, this, refresh, Qt::QueuedConnection);
     connect(&menu_, &QMenu::aboutToShow, this, &TrayIcon::rebuildMenu);
     connect(&icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
-        // The menu opens on a plain click too, as a menu-style item does.
+        // A click brings the main window back, as a desktop's tray items do; the menu opens
+        // from the context click.
         if (r == QSystemTrayIcon::Trigger) {
-            menu_.popup(QCursor::pos());
+            app_.showMainWindow();
         }
     });
     icon_.show();
 }
 
 void TrayIcon::rebuildMenu() {
+    using Model = TrayMenuModel::Entry;
+    using Action = TrayMenuModel::Action;
     menu_.clear();
-    menu_.addAction(menuText(app_.statusTitle()))->setEnabled(false);
-    menu_.addSeparator();
-    switch (app_.state().kind) {
-    case KestroState::Kind::idle:
-        connect(menu_.addAction(QString::fromUtf8("Start recording  (\u2303\u2303)")),
-                &QAction::triggered, &app_, [this] { app_.toggleRecording(); });
-        break;
-    case KestroState::Kind::recording:
-        connect(menu_.addAction(QString::fromUtf8("Stop recording  (\u2303\u2303)")),
-                &QAction::triggered, &app_, [this] { app_.toggleRecording(); });
-        break;
-    default:
-        menu_.addAction(QString::fromUtf8("Recording\u2026"))->setEnabled(false);
+    const auto entries = TrayMenuModel::entries(app_.statusTitle().toStdString(), app_.state(),
+                                                app_.permissions().allGranted(), app_.skills());
+    for (const auto& entry : entries) {
+        if (entry.kind == Model::Kind::separator) {
+            menu_.addSeparator();
+            continue;
+        }
+        QAction* action =
+            menu_.addAction(QString::fromStdString(TrayMenuModel::escapedTitle(entry.title)));
+        action->setEnabled(entry.kind == Model::Kind::item && entry.enabled);
+        if (entry.headline) {
+            QFont bold = action->font();
+            bold.setBold(true);
+            action->setFont(bold);
+        }
+        if (entry.quitShortcut) {
+            action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+        }
+        switch (entry.action) {
+        case Action::none:
+            break;
+        case Action::showOnboarding:
+            connect(action, &QAction::triggered, &app_,
+                    [this] { OnboardingWindow::show(app_.permissions()); });
+            break;
+        case Action::toggleRecording:
+            connect(action, &QAction::triggered, &app_, [this] { app_.toggleRecording(); });
+            break;
+        case Action::openPalette:
+            connect(action, &QAction::triggered, &app_, [this] { app_.openPalette(); });
+            break;
+        case Action::castSkill:
+            connect(action, &QAction::triggered, &app_, [this, id = *entry.skill] {
+                for (const Skill& skill : app_.skills()) {
+                    if (skill.id == id) {
+                        app_.cast(skill);
+                        return;
+                    }
+                }
+            });
+            break;
+        case Action::quit:
+            connect(action, &QAction::triggered, qApp, &QCoreApplication::quit,
+                    Qt::QueuedConnection);
+            break;
+        }
     }
-    connect(menu_.addAction(QString::fromUtf8("Run a skill\u2026  (\u2303/)")), &QAction::triggered,
-            &app_, [this] { app_.openPalette(); });
-    menu_.addSeparator();
-    connect(menu_.addAction(QStringLiteral("Show Kestro")), &QAction::triggered, &app_,
-            [this] { app_.showMainWindow(); });
-    QAction* quit = menu_.addAction(QStringLiteral("Quit Kestro"));
-    quit->setShortcut(QKeySequence::Quit);
-    connect(quit, &QAction::triggered, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 }
 
 } // namespace kestro
