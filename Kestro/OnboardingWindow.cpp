@@ -172,7 +172,7 @@ namespace {
 class OnboardingFrame final : public QWidget {
 public:
     explicit OnboardingFrame(PermissionsManager& permissions) {
-        setWindowTitle("Kestro");
+        setWindowTitle("Kestro setup");
         auto* layout = new QVBoxLayout(this);
         layout->setContentsMargins(0, 0, 0, 0);
         view = new OnboardingView(
