@@ -23,8 +23,9 @@ QApplication& qtApp() {
     static int argc = 1;
     static char name[] = "kestro-tests";
     static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
+    // Never destroyed: widgets and cached images of this process may outlive any static order.
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
 }
 
 // Runs `act` on the modal window that opens next, once it is up.
