@@ -1,0 +1,159 @@
+#include "Kestro/MainWindow.h"
+#include "Kestro/OnboardingWindow.h"
+#include "Kestro/TrayIcon.h"
+#include "tests/app/AppTestSupport.h"
+#include "tests/support/DesktopSession.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+
+#include <cstdlib>
+#include <thread>
+
+using namespace kestro;
+using namespace kestro::testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The windows on a private X display with a window manager, as a person sees them; each state is
+// saved as a screenshot under the build folder.
+class MainWindowDeskTest : public AppFixture {
+protected:
+    static void SetUpTestSuite() {
+        session_ = new DesktopSession(DesktopSession::Options{.width = 1280, .height = 800});
+        if (!session_->ok()) {
+            return;
+        }
+        session_->spawn({"openbox"});
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+        static int argc = 1;
+        static char name[] = "kestro-desk-tests";
+        static char* argv[] = {name, nullptr};
+        // Kept to the end of the process: windows of the tests may outlive any static order.
+        app_ = new QApplication(argc, argv);
+    }
+
+    void SetUp() override {
+        if (!session_ || !session_->ok()) {
+            GTEST_SKIP() << "no private X display: " << (session_ ? session_->error() : "");
+        }
+        grantAll();
+        make();
+    }
+
+    Skill addSkill(const std::string& name) {
+        Skill s;
+        s.name = name;
+        s.appScope = {"org.example.Editor"};
+        SkillStore().save(s);
+        app().reloadSkills();
+        return s;
+    }
+
+    static void settle(int ms = 400) { QTest::qWait(ms); }
+
+    static void screenshot(const std::string& name) {
+        settle();
+        fs::create_directories("screenshots");
+        QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0);
+        EXPECT_TRUE(shot.save(QString::fromStdString("screenshots/" + name + ".png")));
+    }
+
+    static inline DesktopSession* session_ = nullptr;
+    static inline QApplication* app_ = nullptr;
+};
+
+TEST_F(MainWindowDeskTest, TheMainWindowFollowsTheSkillsAndShowsEachState) {
+    MainWindow::show(app());
+    QWidget* w = MainWindow::window();
+    ASSERT_NE(w, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w, 10000));
+    settle();
+    EXPECT_EQ(w->size(), QSize(720, 520));
+    screenshot("main-window-empty");
+
+    const QPoint topLeft = w->geometry().topLeft();
+    const Skill first = addSkill("Send the weekly report");
+    addSkill("Open <b>mail</b> & file");
+    // The recorded surfaces of the fixture stand where the desktop's would call this.
+    ASSERT_EQ(surfaces_.calls.back(), "adapt with skills");
+    MainWindow::adapt(true);
+    settle();
+    EXPECT_EQ(w->size(), QSize(820, 600));
+    EXPECT_EQ(w->geometry().topLeft(), topLeft);
+    screenshot("main-window-skills");
+
+    auto* view = w->findChild<MainView*>();
+    ASSERT_NE(view, nullptr);
+    SkillRow* row = view->row(first.id);
+    ASSERT_NE(row, nullptr);
+
+    QTimer::singleShot(600, [] {
+        screenshot("skill-editor");
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (auto* editor = qobject_cast<SkillEditor*>(top); editor && editor->isVisible()) {
+                editor->reject();
+            }
+        }
+    });
+    row->edit();
+
+    QTimer::singleShot(600, [] {
+        screenshot("delete-confirmation");
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<QMessageBox*>(top); box && box->isVisible()) {
+                box->reject();
+            }
+        }
+    });
+    row->confirmDelete();
+    EXPECT_EQ(app().skills().size(), 2u);
+
+    // Closing hides it; showing again brings the same window back.
+    w->close();
+    settle();
+    EXPECT_FALSE(w->isVisible());
+    MainWindow::show(app());
+    EXPECT_EQ(MainWindow::window(), w);
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(w, 10000));
+
+    TrayIcon tray(app());
+    tray.menu().popup(w->geometry().topLeft() + QPoint(40, 40));
+    screenshot("tray-menu");
+    EXPECT_TRUE(tray.menu().isVisible());
+    tray.menu().close();
+}
+
+TEST_F(MainWindowDeskTest, OnboardingShowsTheMissingStepThenSuccess) {
+    grant(true, false, true);
+    app().permissions().refresh();
+    OnboardingWindow::show(app().permissions());
+    QWidget* w = OnboardingWindow::window();
+    ASSERT_NE(w, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w, 10000));
+    auto* view = w->findChild<OnboardingView*>();
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(view->counter().text(), "Step 2 of 3");
+    EXPECT_EQ(view->heading().text(), "Kestro needs to control your screen.");
+    screenshot("onboarding-accessibility");
+
+    grant(true, true, true);
+    app().permissions().refresh();
+    settle();
+    EXPECT_TRUE(view->showsSuccess());
+    screenshot("onboarding-success");
+
+    view->doneButton().click();
+    settle();
+    EXPECT_EQ(OnboardingWindow::window(), nullptr);
+}
+
+} // namespace
