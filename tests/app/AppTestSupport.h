@@ -154,6 +154,27 @@ inline std::string draftText(const std::string& name = "File the weekly report")
 
 class AppFixture : public DataFolderTest {
 public:
+    // The application's model transport: cast requests (they carry the MCP beta header) to
+    // castTransport_, synthesis requests to synthesisTransport_.
+    class RoutingTransport final : public platform::HttpTransport {
+    public:
+        explicit RoutingTransport(AppFixture& fixture) : fixture_(fixture) {}
+
+    protected:
+        platform::HttpResponse perform(const platform::HttpRequest& request,
+                                       std::stop_token stop) override {
+            for (const auto& [name, value] : request.headers) {
+                if (name == "anthropic-beta") {
+                    return fixture_.castTransport_->post(request, std::move(stop));
+                }
+            }
+            return fixture_.synthesisTransport_->post(request, std::move(stop));
+        }
+
+    private:
+        AppFixture& fixture_;
+    };
+
     AppFixture() {
         ::unsetenv("ANTHROPIC_API_KEY");
         setLogSink([this](const std::string& line) {
@@ -196,7 +217,7 @@ public:
 
     AppState& make(std::shared_ptr<platform::HttpTransport> model = nullptr) {
         if (!model) {
-            model = castTransport_;
+            model = std::make_shared<RoutingTransport>(*this);
         }
         app_ = std::make_unique<AppState>(
             AppState::Platform{taps_, queue_, clock_, displays_, access_, apps_, capture_, checks_,
