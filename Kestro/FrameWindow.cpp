@@ -1,0 +1,66 @@
+#include "Kestro/FrameWindow.h"
+
+namespace kestro {
+
+FrameWindow::FrameWindow(QRect screenGeometry, platform::SurfaceWindows* surfaces)
+    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                           Qt::X11BypassWindowManagerHint | Qt::WindowDoesNotAcceptFocus),
+      surfaces_(surfaces), frameView_(new WobbleFrameView(this)) {
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    setFocusPolicy(Qt::NoFocus);
+    setWindowTitle(QStringLiteral("Kestro frame"));
+    setGeometry(screenGeometry);
+    frameView_->setGeometry(QRect(QPoint(0, 0), screenGeometry.size()));
+    frameView_->setFrameObserver([this](const QPainterPath& path) {
+        if (masked_) {
+            setMask(shapeFor(path));
+        }
+    });
+    if (surfaces_) {
+        // The native window exists from here on, so its input region can be emptied before it
+        // is ever mapped.
+        surfaces_->setAcceptsInput(static_cast<platform::SurfaceWindows::WindowID>(winId()), false);
+        setMasked(!surfaces_->compositing());
+    }
+}
+
+QRegion FrameWindow::shapeFor(const QPainterPath& path) const {
+    QRegion shape = WobbleFrameView::strokeRegion(path, frameView_->mode());
+    // An empty mask would show the whole window; one pixel in a corner shows nothing much.
+    return shape.isEmpty() ? QRegion(0, 0, 1, 1) : shape;
+}
+
+void FrameWindow::setMode(WobbleFrameView::Mode mode) {
+    frameView_->setMode(mode);
+    frameView_->startAnimating();
+}
+
+void FrameWindow::orderFront() {
+    show();
+    raise();
+}
+
+void FrameWindow::orderOut() {
+    frameView_->stopAnimating();
+    hide();
+}
+
+void FrameWindow::setMasked(bool masked) {
+    masked_ = masked;
+    if (masked) {
+        setMask(shapeFor(frameView_->path()));
+    } else {
+        clearMask();
+    }
+}
+
+void FrameWindow::hideEvent(QHideEvent* event) {
+    // However it went off screen, a hidden frame costs nothing.
+    frameView_->stopAnimating();
+    QWidget::hideEvent(event);
+}
+
+} // namespace kestro

@@ -1,0 +1,212 @@
+// The frame's cost per animation frame on the main thread, the X server's CPU while frames
+// animate, and the pill's hover poll per tick; on a private Xvfb.
+#include "Kestro/CastingSurfaces.h"
+#include "Kestro/WobbleFrameView.h"
+#include "platform/linux/GLibMainQueue.h"
+#include "platform/linux/X11SurfaceWindows.h"
+#include "tests/support/DesktopSession.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QPainter>
+#include <QThread>
+
+#include <benchmark/benchmark.h>
+
+#include <dirent.h>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+
+using namespace kestro;
+
+namespace {
+
+struct Bench {
+    std::unique_ptr<kestro::testing::DesktopSession> session;
+    std::unique_ptr<QApplication> app;
+    std::unique_ptr<platform::linux_x11::GLibMainQueue> queue;
+    std::unique_ptr<platform::linux_x11::X11SurfaceWindows> surfaces;
+};
+
+Bench& bench() {
+    static Bench* b = [] {
+        auto* s = new Bench;
+        kestro::testing::DesktopSession::Options options;
+        options.width = 3840;
+        options.height = 2160;
+        s->session = std::make_unique<kestro::testing::DesktopSession>(options);
+        setenv("QT_QPA_PLATFORM", s->session->ok() ? "xcb" : "offscreen", 1);
+        static int argc = 1;
+        static char arg0[] = "WobbleBench";
+        static char* argv[] = {arg0, nullptr};
+        s->app = std::make_unique<QApplication>(argc, argv);
+        s->queue = std::make_unique<platform::linux_x11::GLibMainQueue>();
+        if (auto* x = s->app->nativeInterface<QNativeInterface::QX11Application>()) {
+            s->surfaces = std::make_unique<platform::linux_x11::X11SurfaceWindows>(
+                *s->queue, static_cast<void*>(x->connection()));
+        }
+        return s;
+    }();
+    return *b;
+}
+
+// One frame as the view makes it: the outline, then the ring repainted into an ARGB backing
+// store of the screen's size (cleared and stroked).
+void BM_WobbleFrame(benchmark::State& state) {
+    bench();
+    const QSize size(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    QImage backing(size, QImage::Format_ARGB32_Premultiplied);
+    backing.fill(Qt::transparent);
+    const QRegion ring = WobbleFrameView::ringRegion(size, WobbleMode::casting);
+    double t = 0;
+    for (auto _ : state) {
+        const QPainterPath path = WobbleFrameView::pathFor(QSizeF(size), WobbleMode::casting, t);
+        QPainter p(&backing);
+        p.setClipRegion(ring);
+        p.setCompositionMode(QPainter::CompositionMode_Source);
+        for (const QRect& r : ring) {
+            p.fillRect(r, Qt::transparent);
+        }
+        p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(Qt::black, 6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.drawPath(path);
+        p.end();
+        t += 1.0 / 60;
+    }
+}
+BENCHMARK(BM_WobbleFrame)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMillisecond);
+
+// The outline alone, and the window shape made from it at every frame without a compositor.
+void BM_WobblePathOnly(benchmark::State& state) {
+    bench();
+    double t = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(WobbleFrameView::pathFor(QSizeF(state.range(0), state.range(1)),
+                                                          WobbleMode::casting, t));
+        t += 1.0 / 60;
+    }
+}
+BENCHMARK(BM_WobblePathOnly)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMicrosecond);
+
+void BM_WobbleShapeWithoutCompositor(benchmark::State& state) {
+    bench();
+    double t = 0;
+    const QSizeF size(state.range(0), state.range(1));
+    for (auto _ : state) {
+        const QPainterPath path = WobbleFrameView::pathFor(size, WobbleMode::casting, t);
+        benchmark::DoNotOptimize(WobbleFrameView::strokeRegion(path, WobbleMode::casting));
+        t += 1.0 / 60;
+    }
+}
+BENCHMARK(BM_WobbleShapeWithoutCompositor)
+    ->Args({1920, 1080})
+    ->Args({3840, 2160})
+    ->Unit(benchmark::kMillisecond);
+
+double processSeconds(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(in, line);
+    const auto close = line.rfind(')');
+    if (close == std::string::npos) {
+        return 0;
+    }
+    std::istringstream fields(line.substr(close + 2));
+    std::string f;
+    unsigned long long utime = 0;
+    unsigned long long stime = 0;
+    for (int i = 3; i <= 15 && fields >> f; ++i) {
+        if (i == 14) {
+            utime = std::stoull(f);
+        } else if (i == 15) {
+            stime = std::stoull(f);
+        }
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// The private X server this process started.
+pid_t xvfbPid() {
+    DIR* dir = opendir("/proc");
+    pid_t found = -1;
+    while (dirent* e = dir ? readdir(dir) : nullptr) {
+        const pid_t pid = static_cast<pid_t>(std::atoi(e->d_name));
+        if (pid <= 0) {
+            continue;
+        }
+        std::ifstream in("/proc/" + std::string(e->d_name) + "/stat");
+        std::string line;
+        std::getline(in, line);
+        const auto open = line.find('(');
+        const auto close = line.rfind(')');
+        if (open == std::string::npos || close == std::string::npos) {
+            continue;
+        }
+        std::istringstream rest(line.substr(close + 2));
+        std::string stateField;
+        pid_t parent = 0;
+        rest >> stateField >> parent;
+        if (line.substr(open + 1, close - open - 1) == "Xvfb" && parent == getpid()) {
+            found = pid;
+        }
+    }
+    if (dir) {
+        closedir(dir);
+    }
+    return found;
+}
+
+// Real frame windows animating on the 3840x2160 Xvfb for two seconds: the share of one core
+// the X server and this process spend, with the window shaped (no compositor) and not.
+void BM_FramesOnServer(benchmark::State& state) {
+    Bench& b = bench();
+    if (!b.session || !b.session->ok() || !b.surfaces) {
+        state.SkipWithError("no private X server");
+        return;
+    }
+    const pid_t server = xvfbPid();
+    const bool masked = state.range(0) != 0;
+    for (auto _ : state) {
+        FrameWindow w(QRect(0, 0, 3840, 2160), b.surfaces.get());
+        w.setMasked(masked);
+        w.setMode(WobbleMode::casting);
+        w.orderFront();
+        QElapsedTimer warm;
+        warm.start();
+        while (warm.elapsed() < 300) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+        const double server0 = processSeconds(server);
+        const double self0 = processSeconds(getpid());
+        QElapsedTimer run;
+        run.start();
+        while (run.elapsed() < 2000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            QThread::usleep(500);
+        }
+        const double wall = static_cast<double>(run.elapsed()) / 1000;
+        state.counters["xserver_cpu_pct"] = 100 * (processSeconds(server) - server0) / wall;
+        state.counters["process_cpu_pct"] = 100 * (processSeconds(getpid()) - self0) / wall;
+        w.orderOut();
+    }
+}
+BENCHMARK(BM_FramesOnServer)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// One hover poll of the pill: the pointer query and the decision (no change to apply).
+void BM_PillPoll(benchmark::State& state) {
+    Bench& b = bench();
+    CastingSurfaces surfaces(b.surfaces.get());
+    PillController& pill = surfaces.pill([] { return true; }, {});
+    pill.show();
+    for (auto _ : state) {
+        pill.poll();
+    }
+}
+BENCHMARK(BM_PillPoll)->Unit(benchmark::kMicrosecond);
+
+} // namespace

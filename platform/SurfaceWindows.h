@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+namespace kestro::platform {
+
+// What the always-on-top surfaces (the frames round the screens, the pill) need of the window
+// system beyond what the toolkit offers: letting clicks pass through a window, knowing whether
+// translucent windows blend with what lies beneath, and hearing when another window comes up
+// above them. Windows are named by the toolkit's native id. Main thread only.
+class SurfaceWindows {
+public:
+    using WindowID = std::uint64_t;
+
+    virtual ~SurfaceWindows() = default;
+
+    // Clicks, scrolls and hovers reach the window (true) or pass through to whatever lies
+    // beneath it (false). The window must exist.
+    virtual void setAcceptsInput(WindowID window, bool accepts) = 0;
+
+    // Whether a compositing manager runs, so the clear parts of a translucent window show what
+    // lies beneath; without one they show black and the window must be shaped to what it draws.
+    virtual bool compositing() = 0;
+
+    // Called on the main thread when a compositing manager starts or stops.
+    virtual void setCompositingObserver(std::function<void()> changed) = 0;
+
+    // Called on the main thread when a window of another client was mapped or restacked, so
+    // that windows meant to stay on top can raise themselves again.
+    virtual void setRestackObserver(std::function<void()> restacked) = 0;
+};
+
+} // namespace kestro::platform

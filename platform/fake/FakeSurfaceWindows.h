@@ -1,0 +1,48 @@
+#pragma once
+
+#include "platform/SurfaceWindows.h"
+
+#include <map>
+#include <utility>
+#include <vector>
+
+namespace kestro::platform::fake {
+
+// Records what the surfaces asked for; the test switches the compositor and restacks.
+class FakeSurfaceWindows final : public SurfaceWindows {
+public:
+    std::map<WindowID, bool> acceptsInput;
+    // Every setAcceptsInput call, in order.
+    std::vector<std::pair<WindowID, bool>> inputChanges;
+    bool compositingNow = true;
+
+    void setAcceptsInput(WindowID window, bool accepts) override {
+        acceptsInput[window] = accepts;
+        inputChanges.emplace_back(window, accepts);
+    }
+    bool compositing() override { return compositingNow; }
+    void setCompositingObserver(std::function<void()> changed) override {
+        compositingChanged_ = std::move(changed);
+    }
+    void setRestackObserver(std::function<void()> restacked) override {
+        restacked_ = std::move(restacked);
+    }
+
+    void setCompositing(bool on) {
+        compositingNow = on;
+        if (compositingChanged_) {
+            compositingChanged_();
+        }
+    }
+    void restack() {
+        if (restacked_) {
+            restacked_();
+        }
+    }
+
+private:
+    std::function<void()> compositingChanged_;
+    std::function<void()> restacked_;
+};
+
+} // namespace kestro::platform::fake

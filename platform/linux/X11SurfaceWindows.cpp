@@ -1,0 +1,139 @@
+#include "platform/linux/X11SurfaceWindows.h"
+
+#include <X11/Xlib.h>
+#include <xcb/shape.h>
+#include <xcb/xfixes.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace kestro::platform::linux_x11 {
+
+X11SurfaceWindows::X11SurfaceWindows(MainQueue& queue, void* toolkitConnection)
+    : toolkit_(static_cast<xcb_connection_t*>(toolkitConnection)) {
+    if (toolkit_ && !xcb_connection_has_error(toolkit_)) {
+        const xcb_setup_t* setup = xcb_get_setup(toolkit_);
+        toolkitBase_ = setup->resource_id_base;
+        toolkitMask_ = setup->resource_id_mask;
+        const xcb_query_extension_reply_t* shape = xcb_get_extension_data(toolkit_, &xcb_shape_id);
+        shape_ = shape && shape->present;
+    } else {
+        toolkit_ = nullptr;
+    }
+    if (!x_.ok()) {
+        return;
+    }
+    xcb_connection_t* c = x_.xcb();
+    const std::string name = "_NET_WM_CM_S" + std::to_string(DefaultScreen(x_.xlib()));
+    Reply<xcb_intern_atom_reply_t> atom(xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(name.size()), name.c_str()), nullptr));
+    cmSelection_ = atom ? atom->atom : xcb_atom_t{XCB_ATOM_NONE};
+
+    // Told when the selection changes hands, so a compositor started or stopped later is seen.
+    const xcb_query_extension_reply_t* fixes = xcb_get_extension_data(c, &xcb_xfixes_id);
+    if (fixes && fixes->present && cmSelection_ != XCB_ATOM_NONE) {
+        Reply<xcb_xfixes_query_version_reply_t> v(
+            xcb_xfixes_query_version_reply(c, xcb_xfixes_query_version(c, 5, 0), nullptr));
+        if (v) {
+            xcb_xfixes_select_selection_input(
+                c, x_.root(), cmSelection_,
+                XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
+                    XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
+                    XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
+        }
+    }
+    // Any client may listen to the root's children being mapped and restacked.
+    const std::uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    xcb_change_window_attributes(c, x_.root(), XCB_CW_EVENT_MASK, &mask);
+    xcb_flush(c);
+    compositing_ = queryCompositing();
+    watch_ =
+        queue.watch(xcb_get_file_descriptor(c), MainQueue::FdEvents::readable, [this] { drain(); });
+}
+
+X11SurfaceWindows::~X11SurfaceWindows() = default;
+
+bool X11SurfaceWindows::ok() const {
+    return toolkit_ != nullptr && x_.ok();
+}
+
+void X11SurfaceWindows::setAcceptsInput(WindowID window, bool accepts) {
+    if (!toolkit_ || !shape_) {
+        return;
+    }
+    const auto w = static_cast<xcb_window_t>(window);
+    xcb_void_cookie_t cookie;
+    if (accepts) {
+        // No input shape of its own: input follows the window's bounding shape again.
+        cookie = xcb_shape_mask_checked(toolkit_, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_INPUT, w, 0, 0,
+                                        XCB_NONE);
+    } else {
+        cookie = xcb_shape_rectangles_checked(toolkit_, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_INPUT,
+                                              XCB_CLIP_ORDERING_UNSORTED, w, 0, 0, 0, nullptr);
+    }
+    // Checked, so that a window gone meanwhile does not reach the toolkit's error handling.
+    std::free(xcb_request_check(toolkit_, cookie));
+}
+
+bool X11SurfaceWindows::compositing() {
+    return compositing_;
+}
+
+void X11SurfaceWindows::setCompositingObserver(std::function<void()> changed) {
+    compositingChanged_ = std::move(changed);
+}
+
+void X11SurfaceWindows::setRestackObserver(std::function<void()> restacked) {
+    restacked_ = std::move(restacked);
+}
+
+bool X11SurfaceWindows::queryCompositing() {
+    if (!x_.ok() || cmSelection_ == XCB_ATOM_NONE) {
+        return false;
+    }
+    xcb_connection_t* c = x_.xcb();
+    Reply<xcb_get_selection_owner_reply_t> owner(
+        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, cmSelection_), nullptr));
+    return owner && owner->owner != XCB_NONE;
+}
+
+bool X11SurfaceWindows::toolkitOwns(xcb_window_t window) const {
+    return toolkit_ != nullptr && (window & ~toolkitMask_) == toolkitBase_;
+}
+
+void X11SurfaceWindows::drain() {
+    xcb_connection_t* c = x_.xcb();
+    const xcb_query_extension_reply_t* fixes = xcb_get_extension_data(c, &xcb_xfixes_id);
+    bool selectionChanged = false;
+    bool restacked = false;
+    while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
+        const std::uint8_t type = event->response_type & 0x7f;
+        if (fixes && fixes->present && type == fixes->first_event + XCB_XFIXES_SELECTION_NOTIFY) {
+            selectionChanged = true;
+        } else if (type == XCB_CONFIGURE_NOTIFY) {
+            const auto* e = reinterpret_cast<xcb_configure_notify_event_t*>(event);
+            restacked = restacked || !toolkitOwns(e->window);
+        } else if (type == XCB_MAP_NOTIFY) {
+            const auto* e = reinterpret_cast<xcb_map_notify_event_t*>(event);
+            restacked = restacked || !toolkitOwns(e->window);
+        } else if (type == XCB_CIRCULATE_NOTIFY) {
+            const auto* e = reinterpret_cast<xcb_circulate_notify_event_t*>(event);
+            restacked = restacked || !toolkitOwns(e->window);
+        }
+        std::free(event);
+    }
+    if (selectionChanged) {
+        const bool now = queryCompositing();
+        if (now != compositing_) {
+            compositing_ = now;
+            if (compositingChanged_) {
+                compositingChanged_();
+            }
+        }
+    }
+    if (restacked && restacked_) {
+        restacked_();
+    }
+}
+
+} // namespace kestro::platform::linux_x11

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "platform/MainQueue.h"
+#include "platform/SurfaceWindows.h"
+#include "platform/linux/XConnection.h"
+
+#include <xcb/xcb.h>
+
+#include <memory>
+
+namespace kestro::platform::linux_x11 {
+
+// The surfaces' window-system needs on X11. Requests about a window go through the toolkit's
+// own XCB connection, so they reach the server after the toolkit created that window; a
+// private connection listens for the compositing manager's selection (_NET_WM_CM_S<n>) and for
+// restacks of the root's children. Main thread.
+class X11SurfaceWindows final : public SurfaceWindows {
+public:
+    // `toolkitConnection` is the toolkit's xcb_connection_t, which must outlive this object.
+    X11SurfaceWindows(MainQueue& queue, void* toolkitConnection);
+    ~X11SurfaceWindows() override;
+    X11SurfaceWindows(const X11SurfaceWindows&) = delete;
+    X11SurfaceWindows& operator=(const X11SurfaceWindows&) = delete;
+
+    bool ok() const;
+
+    void setAcceptsInput(WindowID window, bool accepts) override;
+    bool compositing() override;
+    void setCompositingObserver(std::function<void()> changed) override;
+    void setRestackObserver(std::function<void()> restacked) override;
+
+private:
+    void drain();
+    bool queryCompositing();
+    bool toolkitOwns(xcb_window_t window) const;
+
+    xcb_connection_t* toolkit_ = nullptr;
+    std::uint32_t toolkitBase_ = 0;
+    std::uint32_t toolkitMask_ = 0;
+    XConnection x_;
+    xcb_atom_t cmSelection_ = XCB_ATOM_NONE;
+    bool shape_ = false;
+    bool compositing_ = false;
+    std::function<void()> compositingChanged_;
+    std::function<void()> restacked_;
+    std::unique_ptr<MainQueue::Token> watch_;
+};
+
+} // namespace kestro::platform::linux_x11

@@ -1,0 +1,138 @@
+#include "Kestro/FrameWindow.h"
+#include "Kestro/OverlayController.h"
+#include "platform/fake/FakeSurfaceWindows.h"
+
+#include <QApplication>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace kestro;
+
+namespace {
+
+class Overlay : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        static int argc = 1;
+        static char arg0[] = "tests";
+        static char* argv[] = {arg0, nullptr};
+        if (!QApplication::instance()) {
+            new QApplication(argc, argv);
+        }
+    }
+
+    platform::fake::FakeSurfaceWindows surfaces;
+    std::vector<QRect> screens{QRect(0, 0, 1440, 900), QRect(1440, 0, 1920, 1080)};
+    OverlayController overlay{&surfaces, [this] { return screens; }};
+};
+
+TEST_F(Overlay, OneAnimatingFramePerScreenInTheAskedStyle) {
+    overlay.show(false);
+    ASSERT_EQ(overlay.windows().size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i) {
+        FrameWindow& w = *overlay.windows()[i];
+        EXPECT_EQ(w.geometry(), screens[i]);
+        EXPECT_TRUE(w.isVisible());
+        EXPECT_EQ(w.frameView()->mode(), WobbleMode::recording);
+        EXPECT_TRUE(w.frameView()->isAnimating());
+        EXPECT_EQ(w.frameView()->geometry(), QRect(QPoint(0, 0), screens[i].size()));
+        EXPECT_FALSE(surfaces.acceptsInput.at(static_cast<std::uint64_t>(w.winId())));
+        EXPECT_TRUE(w.windowFlags().testFlag(Qt::X11BypassWindowManagerHint));
+        EXPECT_TRUE(w.windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus));
+    }
+    overlay.show(true);
+    ASSERT_EQ(overlay.windows().size(), 2u);
+    EXPECT_EQ(overlay.windows()[0]->frameView()->mode(), WobbleMode::casting);
+
+    overlay.hide();
+    EXPECT_TRUE(overlay.windows().empty());
+    EXPECT_FALSE(overlay.visible());
+    EXPECT_TRUE(overlay.casting()) << "hiding keeps the style";
+    overlay.show(false);
+    EXPECT_EQ(overlay.windows()[1]->frameView()->mode(), WobbleMode::recording);
+}
+
+TEST_F(Overlay, ScreenChangesRebuildOncePerBurstAndOnlyWhileShown) {
+    QSignalSpy rebuilt(&overlay, &OverlayController::rebuilt);
+    overlay.screensChanged();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(overlay.windows().empty());
+    EXPECT_EQ(rebuilt.count(), 0);
+
+    overlay.show(false);
+    const FrameWindow* before = overlay.windows()[0].get();
+    screens.push_back(QRect(0, 900, 800, 600));
+    overlay.screensChanged();
+    overlay.screensChanged();
+    overlay.screensChanged();
+    EXPECT_EQ(overlay.windows().size(), 2u) << "the rebuild waits for the burst to end";
+    QCoreApplication::processEvents();
+    EXPECT_EQ(rebuilt.count(), 2); // the show and one rebuild
+    ASSERT_EQ(overlay.windows().size(), 3u);
+    EXPECT_EQ(overlay.windows()[2]->geometry(), QRect(0, 900, 800, 600));
+    EXPECT_NE(overlay.windows()[0].get(), before);
+
+    overlay.hide();
+    overlay.screensChanged();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(overlay.windows().empty());
+}
+
+TEST_F(Overlay, WithoutScreensTheNextChangeBringsTheFrames) {
+    screens.clear();
+    overlay.show(true);
+    EXPECT_TRUE(overlay.visible());
+    EXPECT_TRUE(overlay.windows().empty());
+    screens.push_back(QRect(0, 0, 1024, 768));
+    overlay.screensChanged();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(overlay.windows().size(), 1u);
+    EXPECT_EQ(overlay.windows()[0]->frameView()->mode(), WobbleMode::casting);
+}
+
+TEST_F(Overlay, ShapedToTheLineWithoutACompositor) {
+    surfaces.compositingNow = false;
+    overlay.show(false);
+    FrameWindow& w = *overlay.windows()[0];
+    ASSERT_TRUE(w.isMasked());
+    const QPainterPath& path = w.frameView()->path();
+    ASSERT_FALSE(path.isEmpty());
+    for (double at : {0.0, 0.13, 0.26, 0.5, 0.81}) {
+        EXPECT_TRUE(w.mask().contains(path.pointAtPercent(at).toPoint())) << at;
+    }
+    EXPECT_FALSE(w.mask().contains(QPoint(0, 450))) << "clear outside the line";
+    EXPECT_FALSE(w.mask().contains(QPoint(30, 450))) << "clear inside the line";
+    EXPECT_FALSE(w.mask().contains(QPoint(720, 450)));
+    // The shape follows the line as it moves.
+    const QRegion before = w.mask();
+    w.frameView()->tick();
+    QTest::qWait(60);
+    w.frameView()->tick();
+    EXPECT_NE(w.mask(), before);
+
+    surfaces.setCompositing(true);
+    overlay.compositingChanged();
+    EXPECT_FALSE(w.isMasked());
+    EXPECT_TRUE(w.mask().isEmpty());
+    surfaces.setCompositing(false);
+    overlay.compositingChanged();
+    EXPECT_TRUE(w.isMasked());
+}
+
+TEST_F(Overlay, OrderedOutFramesStopAnimating) {
+    FrameWindow w(QRect(0, 0, 640, 480), &surfaces);
+    w.setMode(WobbleMode::casting);
+    w.orderFront();
+    EXPECT_TRUE(w.frameView()->isAnimating());
+    w.orderOut();
+    EXPECT_FALSE(w.frameView()->isAnimating());
+    EXPECT_FALSE(w.isVisible());
+    w.setMode(WobbleMode::recording);
+    w.orderFront();
+    w.hide(); // however it goes off screen
+    EXPECT_FALSE(w.frameView()->isAnimating());
+}
+
+} // namespace
