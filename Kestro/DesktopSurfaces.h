@@ -1,19 +1,24 @@
 #pragma once
 
+#include "Kestro/CastingSurfaces.h"
 #include "Kestro/Surfaces.h"
+#include "platform/SurfaceWindows.h"
 
 #include <QPointer>
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 namespace kestro {
 
-// The surfaces on the desktop. The screen frame and the pill draw nothing yet; the main window
-// and the onboarding are plain windows.
+// The surfaces on the desktop: the frame round every screen and the pill; the main window and
+// the onboarding are plain windows.
 class DesktopSurfaces final : public Surfaces {
 public:
-    DesktopSurfaces() = default;
+    // `windows` (may be null) lets the frames and the pill pass clicks through and follow the
+    // compositing manager; it must outlive this object.
+    explicit DesktopSurfaces(platform::SurfaceWindows* windows = nullptr);
     ~DesktopSurfaces() override;
 
     void showOverlay(OverlayStyle style) override;
@@ -25,8 +30,11 @@ public:
     void adaptMainWindow(bool hasSkills) override;
     void showOnboarding(PermissionsManager& permissions) override;
 
+    CastingSurfaces& casting() { return *casting_; }
+
 private:
     bool paletteFollowsSkills_ = false;
+    std::unique_ptr<CastingSurfaces> casting_;
 };
 
 } // namespace kestro

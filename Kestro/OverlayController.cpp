@@ -86,7 +86,7 @@ void OverlayController::rebuild() {
             windows_.push_back(std::move(window));
         }
     }
-    emit rebuilt();
+    Q_EMIT rebuilt();
 }
 
 void OverlayController::raise() {

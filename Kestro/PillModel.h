@@ -17,7 +17,7 @@ public:
             return;
         }
         expanded_ = value;
-        emit expandedChanged(value);
+        Q_EMIT expandedChanged(value);
     }
 
 signals:

@@ -93,7 +93,13 @@ int main(int argc, char** argv) {
             [&windowSupport](WId window) {
                 windowSupport.setOnAllDesktops(static_cast<std::uint32_t>(window));
             }});
-    kestro::DesktopSurfaces surfaces;
+    // Frames and pill let clicks through and follow the compositing manager through the
+    // toolkit's own X connection.
+    std::unique_ptr<kestro::platform::linux_x11::X11SurfaceWindows> windows;
+    if (auto* x11 = app.nativeInterface<QNativeInterface::QX11Application>()) {
+        windows = services.makeSurfaceWindows(static_cast<void*>(x11->connection()));
+    }
+    kestro::DesktopSurfaces surfaces(windows.get());
     kestro::AppState state(
         kestro::AppState::Platform{services.taps, services.queue, services.clock, services.displays,
                                    services.accessibility, services.applications, services.capture,

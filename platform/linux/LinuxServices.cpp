@@ -13,4 +13,8 @@ bool LinuxServices::ok() const {
     return accessibility.ok() && capture.ok();
 }
 
+std::unique_ptr<X11SurfaceWindows> LinuxServices::makeSurfaceWindows(void* toolkitConnection) {
+    return std::make_unique<X11SurfaceWindows>(queue, toolkitConnection);
+}
+
 } // namespace kestro::platform::linux_x11

@@ -10,6 +10,7 @@
 #include "platform/linux/X11DisplaySource.h"
 #include "platform/linux/X11EventTaps.h"
 #include "platform/linux/X11ScreenCapture.h"
+#include "platform/linux/X11SurfaceWindows.h"
 
 #include <memory>
 
@@ -27,6 +28,10 @@ public:
 
     // Whether the accessibility bus and the screen capture came up.
     bool ok() const;
+
+    // The window-system side of the frames and the pill, on the toolkit's XCB connection
+    // (which must outlive it).
+    std::unique_ptr<X11SurfaceWindows> makeSurfaceWindows(void* toolkitConnection);
 
     GLibMainQueue queue;
     platform::SystemClock clock;
