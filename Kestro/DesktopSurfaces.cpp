@@ -1,6 +1,7 @@
 #include "Kestro/DesktopSurfaces.h"
 
 #include "Kestro/AppState.h"
+#include "Kestro/Brand.h"
 #include "Kestro/MainWindow.h"
 #include "Kestro/OnboardingWindow.h"
 #include "Kestro/PaletteWindow.h"
@@ -85,6 +86,9 @@ void DesktopSurfaces::showPill(AppState& app) {
                                    }
                                },
                            });
+                           if (const std::optional<QImage>& mark = Brand::mark()) {
+                               view.setMark(*mark);
+                           }
                            view.setInputs(pillInputs(app));
                            // Both ends are context objects: the connection goes with either of
                            // them.
