@@ -91,7 +91,11 @@ void OverlayController::rebuild() {
 
 void OverlayController::raise() {
     for (const auto& w : windows_) {
-        w->raise();
+        if (surfaces_) {
+            surfaces_->raise(static_cast<platform::SurfaceWindows::WindowID>(w->winId()));
+        } else {
+            w->raise();
+        }
     }
 }
 

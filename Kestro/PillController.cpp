@@ -95,7 +95,12 @@ void PillController::setAcceptsMouse(bool accepts) {
 }
 
 void PillController::raise() {
-    if (view_ && view_->isVisible()) {
+    if (!view_ || !view_->isVisible()) {
+        return;
+    }
+    if (surfaces_) {
+        surfaces_->raise(static_cast<platform::SurfaceWindows::WindowID>(view_->winId()));
+    } else {
         view_->raise();
     }
 }

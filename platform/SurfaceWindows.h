@@ -19,6 +19,10 @@ public:
     // beneath it (false). The window must exist.
     virtual void setAcceptsInput(WindowID window, bool accepts) = 0;
 
+    // Puts the window on top of the stack at once (the request is sent now, not with the
+    // toolkit's next batch).
+    virtual void raise(WindowID window) = 0;
+
     // Whether a compositing manager runs, so the clear parts of a translucent window show what
     // lies beneath; without one they show black and the window must be shaped to what it draws.
     virtual bool compositing() = 0;

@@ -20,6 +20,9 @@ public:
         acceptsInput[window] = accepts;
         inputChanges.emplace_back(window, accepts);
     }
+    // Every raise, in order.
+    std::vector<WindowID> raised;
+    void raise(WindowID window) override { raised.push_back(window); }
     bool compositing() override { return compositingNow; }
     void setCompositingObserver(std::function<void()> changed) override {
         compositingChanged_ = std::move(changed);

@@ -75,6 +75,17 @@ void X11SurfaceWindows::setAcceptsInput(WindowID window, bool accepts) {
     std::free(xcb_request_check(toolkit_, cookie));
 }
 
+void X11SurfaceWindows::raise(WindowID window) {
+    if (!toolkit_) {
+        return;
+    }
+    const std::uint32_t above = XCB_STACK_MODE_ABOVE;
+    const xcb_void_cookie_t cookie = xcb_configure_window_checked(
+        toolkit_, static_cast<xcb_window_t>(window), XCB_CONFIG_WINDOW_STACK_MODE, &above);
+    // Checked: sent at once, and a window gone meanwhile stays out of the toolkit's errors.
+    std::free(xcb_request_check(toolkit_, cookie));
+}
+
 bool X11SurfaceWindows::compositing() {
     return compositing_;
 }
@@ -106,23 +117,30 @@ void X11SurfaceWindows::drain() {
     const xcb_query_extension_reply_t* fixes = xcb_get_extension_data(c, &xcb_xfixes_id);
     bool selectionChanged = false;
     bool restacked = false;
-    while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
-        const std::uint8_t type = event->response_type & 0x7f;
-        if (fixes && fixes->present && type == fixes->first_event + XCB_XFIXES_SELECTION_NOTIFY) {
-            selectionChanged = true;
-        } else if (type == XCB_CONFIGURE_NOTIFY) {
-            const auto* e = reinterpret_cast<xcb_configure_notify_event_t*>(event);
-            restacked = restacked || !toolkitOwns(e->window);
-        } else if (type == XCB_MAP_NOTIFY) {
-            const auto* e = reinterpret_cast<xcb_map_notify_event_t*>(event);
-            restacked = restacked || !toolkitOwns(e->window);
-        } else if (type == XCB_CIRCULATE_NOTIFY) {
-            const auto* e = reinterpret_cast<xcb_circulate_notify_event_t*>(event);
-            restacked = restacked || !toolkitOwns(e->window);
+    // Reading a reply can pull events off the socket into XCB's queue, where the socket watch
+    // no longer sees them: go on until that queue is empty too.
+    while (true) {
+        while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
+            const std::uint8_t type = event->response_type & 0x7f;
+            if (fixes && fixes->present &&
+                type == fixes->first_event + XCB_XFIXES_SELECTION_NOTIFY) {
+                selectionChanged = true;
+            } else if (type == XCB_CONFIGURE_NOTIFY) {
+                const auto* e = reinterpret_cast<xcb_configure_notify_event_t*>(event);
+                restacked = restacked || !toolkitOwns(e->window);
+            } else if (type == XCB_MAP_NOTIFY) {
+                const auto* e = reinterpret_cast<xcb_map_notify_event_t*>(event);
+                restacked = restacked || !toolkitOwns(e->window);
+            } else if (type == XCB_CIRCULATE_NOTIFY) {
+                const auto* e = reinterpret_cast<xcb_circulate_notify_event_t*>(event);
+                restacked = restacked || !toolkitOwns(e->window);
+            }
+            std::free(event);
         }
-        std::free(event);
-    }
-    if (selectionChanged) {
+        if (!selectionChanged) {
+            break;
+        }
+        selectionChanged = false;
         const bool now = queryCompositing();
         if (now != compositing_) {
             compositing_ = now;

@@ -25,6 +25,7 @@ public:
     bool ok() const;
 
     void setAcceptsInput(WindowID window, bool accepts) override;
+    void raise(WindowID window) override;
     bool compositing() override;
     void setCompositingObserver(std::function<void()> changed) override;
     void setRestackObserver(std::function<void()> restacked) override;
@@ -44,6 +45,7 @@ private:
     std::function<void()> compositingChanged_;
     std::function<void()> restacked_;
     std::unique_ptr<MainQueue::Token> watch_;
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
 } // namespace kestro::platform::linux_x11
