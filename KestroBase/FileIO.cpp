@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
+#include <new>
 #include <string>
 #include <system_error>
 
@@ -42,9 +44,9 @@ private:
     int fd_;
 };
 
-// A fresh name beside `path` for its temporary file, created with the usual permissions: open
-// applies the process umask itself, so nothing here has to read or change it (that would be a
-// window in which files created by other threads escape the umask).
+// A fresh name beside `path` for its temporary file, open to its owner alone. Open applies the
+// process umask itself, so nothing here has to read or change it (that would be a window in
+// which files created by other threads escape the umask).
 int createTemporary(const fs::path& path, fs::path& temporary) {
     static constexpr char alphabet[] =
         "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
@@ -57,7 +59,7 @@ int createTemporary(const fs::path& path, fs::path& temporary) {
             name.push_back(alphabet[random[i] % (sizeof alphabet - 1)]);
         }
         temporary = folder / name;
-        int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0 || errno != EEXIST) {
             return fd;
         }
@@ -109,22 +111,42 @@ void writeFileAtomically(const fs::path& path, std::string_view bytes) {
     }
 }
 
-std::string readFile(const fs::path& path) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) {
-        fail("cannot open", path, errno);
-    }
-    struct stat info {};
-    if (::fstat(fd.get(), &info) != 0) {
-        fail("cannot read", path, errno);
-    }
+namespace {
+
+// Only regular files are read: opening a FIFO would wait for a writer, and a device such as
+// /dev/zero never ends.
+void checkReadable(const struct stat& info, const fs::path& path, std::size_t maxBytes) {
     if (S_ISDIR(info.st_mode)) {
         fail("cannot read", path, EISDIR);
     }
-    std::string out;
-    if (info.st_size > 0) {
-        out.reserve(static_cast<std::size_t>(info.st_size));
+    if (!S_ISREG(info.st_mode)) {
+        fail("not a regular file", path, EINVAL);
     }
+    if (info.st_size < 0 || static_cast<std::uintmax_t>(info.st_size) > maxBytes) {
+        fail("the file is too large", path, EFBIG);
+    }
+}
+
+} // namespace
+
+std::string readFile(const fs::path& path, std::size_t maxBytes) {
+    struct stat info {};
+    // Looked at before opening, so that nothing but a regular file is ever opened.
+    if (::stat(path.c_str(), &info) != 0) {
+        fail("cannot open", path, errno);
+    }
+    checkReadable(info, path, maxBytes);
+    // Non-blocking in case the name was swapped for a FIFO in between; the check below refuses it.
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (fd.get() < 0) {
+        fail("cannot open", path, errno);
+    }
+    if (::fstat(fd.get(), &info) != 0) {
+        fail("cannot read", path, errno);
+    }
+    checkReadable(info, path, maxBytes);
+    std::string out;
+    out.reserve(static_cast<std::size_t>(info.st_size));
     char buffer[65536];
     for (;;) {
         ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
@@ -137,16 +159,86 @@ std::string readFile(const fs::path& path) {
         if (n == 0) {
             break;
         }
+        // Files whose size is not known up front (those of /proc) or that grow while read.
+        if (static_cast<std::size_t>(n) > maxBytes - out.size()) {
+            fail("the file is too large", path, EFBIG);
+        }
         out.append(buffer, static_cast<std::size_t>(n));
     }
     return out;
 }
 
-std::optional<std::string> readFileIfPresent(const fs::path& path) {
+std::optional<std::string> readFileIfPresent(const fs::path& path, std::size_t maxBytes) {
     try {
-        return readFile(path);
+        return readFile(path, maxBytes);
     } catch (const fs::filesystem_error&) {
         return std::nullopt;
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    }
+}
+
+namespace {
+
+// Existing folders above a private folder are left as they are; missing ones are made private.
+void createMissingParents(const fs::path& path) {
+    const fs::path parent = path.parent_path();
+    if (parent.empty() || parent == path) {
+        return;
+    }
+    struct stat info {};
+    if (::stat(parent.c_str(), &info) == 0) {
+        if (!S_ISDIR(info.st_mode)) {
+            fail("cannot create a folder", parent, ENOTDIR);
+        }
+        return;
+    }
+    if (errno != ENOENT) {
+        fail("cannot create a folder", parent, errno);
+    }
+    createMissingParents(parent);
+    if (::mkdir(parent.c_str(), 0700) != 0 && errno != EEXIST) {
+        fail("cannot create a folder", parent, errno);
+    }
+}
+
+} // namespace
+
+bool createPrivateDirectories(const fs::path& given, bool refuseLink) {
+    // "a/b/" names the folder "a/b".
+    const fs::path path = given.has_filename() ? given : given.parent_path();
+    for (int attempt = 0;; ++attempt) {
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) == 0) {
+            if (S_ISLNK(info.st_mode)) {
+                if (refuseLink) {
+                    fail("refusing to write through a symbolic link", path, ELOOP);
+                }
+                if (::stat(path.c_str(), &info) != 0) {
+                    fail("cannot create a folder", path, errno);
+                }
+            }
+            if (!S_ISDIR(info.st_mode)) {
+                fail("cannot create a folder", path, EEXIST);
+            }
+            if (info.st_uid == ::geteuid() && (info.st_mode & 077) != 0) {
+                // Best effort: a folder that cannot be changed (a read-only mount) still serves.
+                // Owner bits are kept, so a folder made read-only stays read-only.
+                (void)::chmod(path.c_str(), info.st_mode & 0700);
+            }
+            return false;
+        }
+        if (errno != ENOENT) {
+            fail("cannot create a folder", path, errno);
+        }
+        createMissingParents(path);
+        if (::mkdir(path.c_str(), 0700) == 0) {
+            return true;
+        }
+        if (errno != EEXIST || attempt > 0) {
+            fail("cannot create a folder", path, errno);
+        }
+        // Made by someone else in between: look at what is there now.
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -7,18 +8,36 @@
 
 namespace kestro {
 
+// The largest file the readers below take unless told otherwise: every stored document, frame
+// and settings file is far smaller.
+inline constexpr std::size_t maxStoredFileBytes = std::size_t{64} << 20;
+
 // Writes through a temporary file in the same folder and renames it into place, so readers see
-// the old file or the new one, never a torn one. On failure the temporary file is removed, the
-// previous file is left as it was, and std::filesystem::filesystem_error is thrown.
+// the old file or the new one, never a torn one. The file is readable and writable by its owner
+// alone: stored files hold typed text, window titles and screenshots. On failure the temporary
+// file is removed, the previous file is left as it was, and std::filesystem::filesystem_error is
+// thrown.
 void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);
 
 // Temporary files of writeFileAtomically carry this prefix; loaders pass over them.
 inline constexpr std::string_view temporaryFilePrefix = ".kestro-tmp-";
 bool isTemporaryFile(const std::filesystem::path& path);
 
-// The whole file; throws std::filesystem::filesystem_error when it cannot be read.
-std::string readFile(const std::filesystem::path& path);
-// The whole file, or nothing when it cannot be read for any reason.
-std::optional<std::string> readFileIfPresent(const std::filesystem::path& path);
+// The whole of a regular file (a symbolic link to one is followed). Anything else (a folder, a
+// FIFO, a device, a socket) is refused without waiting on it, and so is a file of more than
+// `maxBytes` bytes, also one that grows past it while it is read. Throws
+// std::filesystem::filesystem_error when the file cannot be read or is refused.
+std::string readFile(const std::filesystem::path& path, std::size_t maxBytes = maxStoredFileBytes);
+// The whole file, or nothing when it cannot be read or is refused for any reason.
+std::optional<std::string> readFileIfPresent(const std::filesystem::path& path,
+                                             std::size_t maxBytes = maxStoredFileBytes);
+
+// Makes `path` a folder that only its owner may enter (mode 0700), creating it and every missing
+// folder above it with that mode. An existing folder at `path` that is ours and open to group or
+// others is tightened to 0700; folders above it that already exist are left alone. With
+// `refuseLink`, a symbolic link at `path` is refused instead of followed, so nothing is written
+// through it. Returns whether `path` was created by this call. Throws
+// std::filesystem::filesystem_error.
+bool createPrivateDirectories(const std::filesystem::path& path, bool refuseLink = false);
 
 } // namespace kestro

@@ -1,5 +1,7 @@
 #include "KestroCore/Paths.h"
 
+#include "KestroBase/FileIO.h"
+
 #include <pwd.h>
 #include <unistd.h>
 
@@ -59,7 +61,7 @@ fs::path skill(const Uuid& id) {
 
 void ensureDirectories() {
     for (const fs::path& folder : {support(), recordings(), skills(), logs()}) {
-        fs::create_directories(folder);
+        createPrivateDirectories(folder);
     }
 }
 

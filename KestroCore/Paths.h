@@ -21,7 +21,8 @@ std::filesystem::path logs();
 std::filesystem::path recording(const Uuid& id);
 std::filesystem::path skill(const Uuid& id);
 
-// Creates support, recordings, skills and logs in that order; throws the first failure.
+// Creates support, recordings, skills and logs in that order, each open to its owner alone (an
+// existing one open to others is tightened); throws the first failure.
 void ensureDirectories();
 
 // The folder for `id` inside `parent`: the upper-case one when it exists, otherwise the single

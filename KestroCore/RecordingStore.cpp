@@ -11,13 +11,21 @@ namespace kestro {
 
 namespace fs = std::filesystem;
 
+RecordingStore::RecordingStore(fs::path root) : root_(std::move(root)) {}
+
+fs::path RecordingStore::root() const {
+    return root_ ? *root_ : Paths::recordings();
+}
+
 fs::path RecordingStore::folder(const Uuid& id) const {
-    return Paths::existingFolder(Paths::recordings(), id);
+    return Paths::existingFolder(root(), id);
 }
 
 fs::path RecordingStore::prepareFramesDirectory(const Uuid& id) const {
+    createPrivateDirectories(root());
+    createPrivateDirectories(folder(id), true);
     fs::path frames = framesDirectory(id);
-    fs::create_directories(frames);
+    createPrivateDirectories(frames, true);
     return frames;
 }
 
@@ -26,17 +34,28 @@ fs::path RecordingStore::framesDirectory(const Uuid& id) const {
 }
 
 fs::path RecordingStore::frameURL(const Uuid& id, std::string_view relativePath) const {
-    // Appended as it stands: a leading "/" must not turn it into a path outside the folder.
-    while (!relativePath.empty() && relativePath.front() == '/') {
-        relativePath.remove_prefix(1);
+    // The path comes from a stored document, which anyone may have written.
+    const fs::path relative(relativePath);
+    const fs::path normal = relative.lexically_normal();
+    bool inside =
+        relative.is_relative() && !relative.has_root_path() && !normal.empty() && normal != ".";
+    for (const fs::path& part : relative) {
+        inside = inside && part != "..";
     }
-    return folder(id) / fs::path(relativePath);
+    if (!inside) {
+        throw fs::filesystem_error("a frame path must stay inside its recording folder",
+                                   fs::path(relativePath),
+                                   std::make_error_code(std::errc::invalid_argument));
+    }
+    return folder(id) / relative;
 }
 
 void RecordingStore::save(const Recording& recording) const {
-    const fs::path dir = folder(recording.id);
-    fs::create_directories(dir);
+    // Encoded first, so that a recording JSON cannot hold leaves no folder behind.
     const std::string bytes = encodeRecording(recording);
+    createPrivateDirectories(root());
+    const fs::path dir = folder(recording.id);
+    createPrivateDirectories(dir, true);
     writeFileAtomically(dir / documentFileName, bytes);
 }
 
@@ -55,7 +74,7 @@ std::optional<Recording> RecordingStore::load(const Uuid& id) const {
 std::vector<Recording> RecordingStore::loadAll() const {
     std::vector<Recording> recordings;
     std::error_code ec;
-    fs::directory_iterator it(Paths::recordings(), ec);
+    fs::directory_iterator it(root(), ec);
     if (ec) {
         return recordings;
     }

@@ -19,7 +19,8 @@ std::optional<std::string> anthropicAPIKey() {
             return key;
         }
     }
-    auto bytes = readFileIfPresent(anthropicKeyFileURL());
+    // Its permissions are the user's business: a key file others may read still serves.
+    auto bytes = readFileIfPresent(anthropicKeyFileURL(), maxKeyFileBytes);
     if (!bytes || !text::isValidUtf8(*bytes)) {
         return std::nullopt;
     }

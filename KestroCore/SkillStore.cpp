@@ -38,21 +38,40 @@ ExecutionPlanDocument decodeExecutionPlan(std::string_view bytes) {
     return executionPlanDocumentFromJson(json::parse(bytes));
 }
 
+SkillStore::SkillStore(fs::path root) : root_(std::move(root)) {}
+
+fs::path SkillStore::root() const {
+    return root_ ? *root_ : Paths::skills();
+}
+
 fs::path SkillStore::folder(const Skill& skill) const {
-    return Paths::existingFolder(Paths::skills(), skill.id);
+    return Paths::existingFolder(root(), skill.id);
 }
 
 void SkillStore::save(const Skill& skill) const {
-    Paths::ensureDirectories();
-    const fs::path dir = folder(skill);
-    fs::create_directories(dir);
+    if (root_) {
+        createPrivateDirectories(*root_);
+    } else {
+        Paths::ensureDirectories();
+    }
     // Encode everything first so that a value JSON cannot hold leaves the folder untouched.
     const std::string markdown = SkillMarkdown::render(skill);
     const std::string plan = encodeExecutionPlan({skill.parameters, skill.plan});
-    writeFileAtomically(dir / markdownFileName, markdown);
-    writeFileAtomically(dir / planFileName, plan);
-    if (skill.sourceRecordingID) {
-        writeFileAtomically(dir / recordingRefFileName, skill.sourceRecordingID->uuidString());
+    const fs::path dir = folder(skill);
+    const bool created = createPrivateDirectories(dir, true);
+    try {
+        writeFileAtomically(dir / markdownFileName, markdown);
+        writeFileAtomically(dir / planFileName, plan);
+        if (skill.sourceRecordingID) {
+            writeFileAtomically(dir / recordingRefFileName, skill.sourceRecordingID->uuidString());
+        }
+    } catch (...) {
+        if (created) {
+            // Nobody else knows of the folder yet: what is in it is this save's alone.
+            std::error_code ignored;
+            fs::remove_all(dir, ignored);
+        }
+        throw;
     }
 }
 
@@ -88,7 +107,7 @@ Skill SkillStore::load(const fs::path& dir) const {
 std::vector<Skill> SkillStore::loadAll() const {
     std::vector<Skill> skills;
     std::error_code ec;
-    fs::directory_iterator it(Paths::skills(), ec);
+    fs::directory_iterator it(root(), ec);
     if (ec) {
         return skills;
     }
