@@ -4,6 +4,7 @@
 #include "platform/Cancellation.h"
 
 #include <algorithm>
+#include <string>
 
 namespace kestro {
 
@@ -12,6 +13,19 @@ namespace {
 using ContentBlock = AnthropicClient::ContentBlock;
 using ClientError = AnthropicClient::ClientError;
 
+// At most `limit` bytes of valid UTF-8 text, cut before a character that would not fit whole.
+std::string leadingBytes(std::string text, std::size_t limit) {
+    if (text.size() > limit) {
+        std::size_t cut = limit;
+        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
+            --cut;
+        }
+        text.resize(cut);
+        text.shrink_to_fit();
+    }
+    return text;
+}
+
 void checkStatus(const platform::HttpResponse& response) {
     if (!response.isHttp) {
         throw ClientError::http(-1, "no HTTP response");
@@ -19,6 +33,14 @@ void checkStatus(const platform::HttpResponse& response) {
     if (response.status < 200 || response.status >= 300) {
         throw ClientError::http(response.status,
                                 text::isValidUtf8(response.body) ? response.body : std::string());
+    }
+}
+
+void checkConversationSize(std::size_t bytes) {
+    if (bytes > AnthropicClient::maxConversationBytes) {
+        throw platform::TransportError("The conversation with the model service grew past " +
+                                       std::to_string(AnthropicClient::maxConversationBytes >> 20) +
+                                       " MiB; the run was stopped.");
     }
 }
 
@@ -100,6 +122,8 @@ json::Value ContentBlock::json() const {
 }
 
 ClientError ClientError::http(int status, std::string body) {
+    // An error page may be megabytes long, and the message ends up in log lines.
+    body = leadingBytes(std::move(body), maxErrorBodyBytes);
     const std::string message = "Anthropic API HTTP " + std::to_string(status) + ": " + body;
     return ClientError(Kind::http, status, std::move(body), message);
 }
@@ -193,20 +217,29 @@ std::string AnthropicClient::runWithMCP(std::string_view instruction,
     json::Value conversation = json::Value::array({std::move(first)});
 
     std::string result;
+    // Every reply is kept for the next request, so the conversation is held, and moved rather
+    // than copied, within a bound.
+    std::size_t conversationBytes = instruction.size();
     for (int turn = 0; turn < maxTurns; ++turn) {
         if (stop.stop_requested()) {
             throw platform::CancellationError();
         }
+        checkConversationSize(conversationBytes);
         json::Value body = json::Value::object();
         body["model"] = model_;
         body["max_tokens"] = maxTokens;
         body["thinking"] = thinking();
         body["mcp_servers"] = connectors;
-        body["messages"] = conversation;
+        body["messages"] = std::move(conversation);
 
-        const platform::HttpResponse response = send(body, true, stop);
+        platform::HttpResponse response = send(body, true, stop);
+        conversation = std::move(body["messages"]);
+        body = json::Value();
         checkStatus(response);
+        conversationBytes += response.body.size();
+        checkConversationSize(conversationBytes);
         json::Value reply = parseContainer(response.body);
+        response.body = std::string();
         if (!reply.is_object()) {
             throw ClientError::noTextContent();
         }
@@ -222,6 +255,7 @@ std::string AnthropicClient::runWithMCP(std::string_view instruction,
                         [](const json::Value& b) { return b.is_object(); })) {
             blocks = std::move(*it);
         }
+        reply = json::Value();
         for (const json::Value& block : blocks) {
             auto type = block.find("type");
             auto text = block.find("text");

@@ -4,6 +4,7 @@
 #include "KestroCore/MCPServer.h"
 #include "platform/HttpTransport.h"
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -28,6 +29,10 @@ public:
 
     static constexpr std::string_view defaultEndpoint = "https://api.anthropic.com/v1/messages";
     static constexpr double idleTimeoutSeconds = 60;
+    // An error reply's body is kept, and shown in the error's message, up to this many bytes.
+    static constexpr std::size_t maxErrorBodyBytes = 4096;
+    // The most reply bytes one runWithMCP conversation holds.
+    static constexpr std::size_t maxConversationBytes = std::size_t{64} << 20;
 
     // One block of a user message.
     class ContentBlock {
@@ -63,7 +68,8 @@ public:
         static ClientError truncated();
 
         Kind kind() const { return kind_; }
-        // For http: the status and the reply body as text (empty when it was not UTF-8).
+        // For http: the status and the reply body as text (empty when it was not UTF-8), cut to
+        // its first maxErrorBodyBytes bytes at a character boundary.
         int status() const { return status_; }
         const std::string& body() const { return text_; }
         // For refusal: the model's explanation.
@@ -100,7 +106,9 @@ public:
     // Hands the instruction to the service with the servers' connector entries and follows
     // "pause_turn" replies for at most `maxTurns` requests (a negative count sends nothing).
     // Returns every text the service wrote, across all turns, joined without separator. A stop
-    // before a request, or during one, throws platform::CancellationError.
+    // before a request, or during one, throws platform::CancellationError. Replies that would
+    // take the conversation past maxConversationBytes end the run with
+    // platform::TransportError.
     std::string runWithMCP(std::string_view instruction, const std::vector<MCPServer>& servers,
                            int maxTokens = 8000, int maxTurns = 8, std::stop_token stop = {}) const;
 

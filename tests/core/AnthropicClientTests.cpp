@@ -112,3 +112,73 @@ TEST(AnthropicClient, DeeplyNestedRepliesAreRejectedNotRecursedInto) {
     transport->reply(200, R"({"content":[{"type":"text","text":"b"}]})");
     EXPECT_EQ(client.runWithMCP("x", {}), "ab");
 }
+
+TEST(AnthropicClient, ErrorBodiesAreCutToTheirFirstFourKiB) {
+    // "a" then two-byte characters: the 4096th byte is the first half of one.
+    std::string accented = "a";
+    while (accented.size() < 5000) {
+        accented += "\xC3\xA9";
+    }
+    struct Case {
+        const char* what;
+        std::string body;
+        std::string kept;
+    };
+    const std::vector<Case> all = {
+        {"short", "overloaded", "overloaded"},
+        {"exactly 4 KiB", std::string(4096, 'x'), std::string(4096, 'x')},
+        {"10 MiB", std::string(10 << 20, 'x'), std::string(4096, 'x')},
+        {"a character across the cut", accented, accented.substr(0, 4095)},
+        {"not UTF-8", std::string(8192, 'x') + "\xFF", ""},
+    };
+    auto transport = std::make_shared<FakeHttpTransport>();
+    const AnthropicClient client("key", "m", transport);
+    for (const Case& c : all) {
+        SCOPED_TRACE(c.what);
+        for (bool mcp : {false, true}) {
+            transport->reply(500, c.body);
+            try {
+                if (mcp) {
+                    client.runWithMCP("x", {});
+                } else {
+                    client.structuredCompletion("s", {}, json::Value::object());
+                }
+                ADD_FAILURE() << "no error";
+            } catch (const ClientError& e) {
+                EXPECT_EQ(e.body(), c.kept);
+                EXPECT_EQ(e.errorDescription(), "Anthropic API HTTP 500: " + c.kept);
+            }
+        }
+    }
+}
+
+TEST(AnthropicClient, TheConversationOfARunIsCapped) {
+    // Each reply pauses and carries a large tool result, which goes back with every request.
+    auto transport = std::make_shared<FakeHttpTransport>();
+    const AnthropicClient client("key", "m", transport);
+    auto pause = [](std::size_t bytes) {
+        return R"({"content":[{"type":"mcp_tool_result","content":")" + std::string(bytes, 'r') +
+               R"("}],"stop_reason":"pause_turn"})";
+    };
+    const std::string done =
+        R"({"content":[{"type":"text","text":"ok"}],"stop_reason":"end_turn"})";
+
+    // One reply just under the cap is carried to the next request whole.
+    transport->reply(200, pause((std::size_t{63} << 20)));
+    transport->reply(200, done);
+    EXPECT_EQ(client.runWithMCP("x", {}), "ok");
+    ASSERT_EQ(transport->requests().size(), 2u);
+    EXPECT_GT(transport->requests()[1].body.size(), std::size_t{63} << 20);
+
+    // Replies that together pass it end the run before anything more is sent.
+    transport->reply(200, pause(std::size_t{40} << 20));
+    transport->reply(200, pause(std::size_t{30} << 20));
+    transport->reply(200, done);
+    EXPECT_THROW(client.runWithMCP("x", {}), TransportError);
+    EXPECT_EQ(transport->requests().size(), 4u);
+
+    // So does an instruction that is too large to send.
+    EXPECT_THROW(client.runWithMCP(std::string((std::size_t{64} << 20) + 1, 'i'), {}),
+                 TransportError);
+    EXPECT_EQ(transport->requests().size(), 4u);
+}
