@@ -47,9 +47,18 @@ template <typename T> std::vector<T> sample(const std::vector<T>& items, int max
 
 } // namespace
 
+Synthesizer::Synthesizer(std::shared_ptr<platform::HttpTransport> transport, std::string endpoint,
+                         RecordingStore store)
+    : transport_(std::move(transport)), endpoint_(std::move(endpoint)), store_(std::move(store)) {}
+
 Skill Synthesizer::synthesize(const Recording& recording, const std::string& apiKey,
                               const std::string& model, std::stop_token stop) const {
-    const AnthropicClient client(apiKey, model);
+    return synthesize(recording, AnthropicClient(apiKey, model, transport_, endpoint_),
+                      std::move(stop));
+}
+
+Skill Synthesizer::synthesize(const Recording& recording, const AnthropicClient& client,
+                              std::stop_token stop) const {
     std::vector<ContentBlock> content;
     content.push_back(ContentBlock::text(traceDescription(recording)));
     for (ContentBlock& block : frameBlocks(recording)) {

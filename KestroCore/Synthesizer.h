@@ -7,6 +7,7 @@
 #include "KestroCore/SynthesizerSchema.h"
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <stop_token>
 #include <string>
@@ -21,18 +22,31 @@ namespace kestro {
 // sent.
 class Synthesizer {
 public:
+    // Sends through the transport the application installs (platform::HttpTransport::shared())
+    // to the service's address, and finds frames in the standing recordings folder.
     Synthesizer() = default;
+    // Sends through `transport` to `endpoint` and finds frames through `store`.
+    explicit Synthesizer(std::shared_ptr<platform::HttpTransport> transport,
+                         std::string endpoint = std::string(AnthropicClient::defaultEndpoint),
+                         RecordingStore store = {});
 
     int maxImageLongEdge() const { return maxImageLongEdge_; }
     int maxFrames() const { return maxFrames_; }
     const RecordingStore& store() const { return store_; }
+    const std::shared_ptr<platform::HttpTransport>& transport() const { return transport_; }
+    const std::string& endpoint() const { return endpoint_; }
 
     static const std::string& systemPrompt();
     // A fresh copy on every call.
     static json::Value schema();
 
-    // Uses a client on the shared transport. Errors of the request and of decoding the answer
-    // pass out unchanged; frames that cannot be read are left out silently.
+    // Sends through `client`. Errors of the request and of decoding the answer pass out
+    // unchanged; frames that cannot be read, or whose stored path leaves the recording's folder,
+    // are left out silently.
+    Skill synthesize(const Recording& recording, const AnthropicClient& client,
+                     std::stop_token stop = {}) const;
+    // Sends through a client made with the key, the model and the synthesizer's transport and
+    // endpoint.
     Skill synthesize(const Recording& recording, const std::string& apiKey,
                      const std::string& model = std::string(AnthropicClient::Model::opus),
                      std::stop_token stop = {}) const;
@@ -46,6 +60,9 @@ private:
 
     const int maxImageLongEdge_ = 2576;
     const int maxFrames_ = 12;
+    // Empty: the shared transport at the time of the request.
+    const std::shared_ptr<platform::HttpTransport> transport_;
+    const std::string endpoint_ = std::string(AnthropicClient::defaultEndpoint);
     const RecordingStore store_{};
 };
 

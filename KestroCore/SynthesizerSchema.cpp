@@ -103,9 +103,10 @@ ParamDraft paramDraftFromJson(const Value& value) {
 } // namespace
 
 const std::string& Synthesizer::systemPrompt() {
+    // The recordings are made here, so the model is told which desktop it is looking at.
     static const std::string prompt =
         "You are Kestro's skill synthesizer. You convert a recording of a user "
-        "performing a task on macOS — an ordered interaction trace plus key-frame "
+        "performing a task on a Linux desktop — an ordered interaction trace plus key-frame "
         "screenshots — into a reusable, parameterized automation skill, in the spirit of "
         "an Anthropic SKILL.md.\n"
         "\n"

@@ -23,7 +23,7 @@ const std::string jobParagraph =
     R"TEXT(Convert this into a reusable, parameterized skill. Identify which typed values are user-/task-specific (dates, names, file paths, search terms, amounts) and templatize them as {{snake_case}} slots with a `parameters` entry each. Write a clear one-line `intent` for every step, set a natural `precondition` where the runner should verify state first, and flag any destructive step (submit, send, delete, overwrite, purchase) as `is_destructive`. Secure fields are already redacted — never invent their contents. Choose `mode`: "agentic" (default; robust to UI change) or "replay" (only for a simple, stable, internal-tool task).)TEXT";
 
 const std::string systemPromptText =
-    R"TEXT(You are Kestro's skill synthesizer. You convert a recording of a user performing a task on macOS — an ordered interaction trace plus key-frame screenshots — into a reusable, parameterized automation skill, in the spirit of an Anthropic SKILL.md.
+    R"TEXT(You are Kestro's skill synthesizer. You convert a recording of a user performing a task on a Linux desktop — an ordered interaction trace plus key-frame screenshots — into a reusable, parameterized automation skill, in the spirit of an Anthropic SKILL.md.
 
 Produce a skill that another instance of you (or a deterministic replayer) could run again on a different day with different inputs. Specifically:
 - Give the skill a short imperative `name` and a natural `trigger` phrase a   user would type to invoke it.
@@ -301,6 +301,21 @@ TEST_F(SynthesizerTest, FramesThatCannotBeReadAreLeftOutWithTheirCaption) {
     EXPECT_EQ(sentContent().size(), 1u); // the trace alone
 }
 
+TEST_F(SynthesizerTest, StoredFramePathsOutsideTheRecordingAreNeverRead) {
+    // A PNG of another recording, which a doctored document points at.
+    Recording other;
+    store_.prepareFramesDirectory(other.id);
+    ImageCodec::writePNG(solid(4, 4, 0, 0, 0), store_.frameURL(other.id, "frames/000001.png"));
+    addFrame(1, solid(4, 4, 0, 0, 0));
+    for (const std::string& outside :
+         {"../" + other.id.uuidString() + "/frames/000001.png",
+          (store_.folder(other.id) / "frames" / "000001.png").string()}) {
+        recording_.frames.push_back(FrameRef{.timeOffset = 2, .relativePath = outside});
+    }
+    synthesize();
+    EXPECT_EQ(sentCaptions(), std::vector<std::string>{"Frame at 1.0s:"});
+}
+
 TEST_F(SynthesizerTest, FramesAreScaledToTheLongEdgeAndSentAsJpeg) {
     struct Case {
         int width, height, sentWidth, sentHeight;
@@ -338,6 +353,42 @@ TEST_F(SynthesizerTest, RequestCarriesPromptSchemaAndModel) {
               1);
     synthesize();
     EXPECT_EQ(lastBody()["model"], "claude-opus-4-8");
+}
+
+TEST_F(SynthesizerTest, SendsThroughTheTransportAndEndpointItIsGiven) {
+    // The shared transport would answer too; it must not be asked.
+    answer(minimalDraft());
+    const RecordingStore elsewhere(data_.root() / "elsewhere");
+    Recording recording = recording_;
+    elsewhere.prepareFramesDirectory(recording.id);
+    FrameRef frame{.timeOffset = 1, .relativePath = "frames/000001.png"};
+    ImageCodec::writePNG(solid(4, 4, 0, 0, 0),
+                         elsewhere.frameURL(recording.id, frame.relativePath));
+    recording.frames = {frame};
+
+    auto own = std::make_shared<FakeHttpTransport>();
+    const Synthesizer synthesizer(own, "http://127.0.0.1:9/v1/messages", elsewhere);
+    const std::string reply = json::writeCompact(
+        {{"content", {{{"type", "text"}, {"text", json::writeCompact(minimalDraft())}}}}});
+    own->reply(200, reply);
+    EXPECT_EQ(synthesizer.synthesize(recording, "sk-own").name, "n");
+    own->reply(200, reply);
+    const AnthropicClient client("sk-client", "claude-sonnet-4-6", own, "http://127.0.0.1:9/c");
+    synthesizer.synthesize(recording, client);
+
+    EXPECT_TRUE(transport_->requests().empty());
+    const auto requests = own->requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].url, "http://127.0.0.1:9/v1/messages");
+    EXPECT_EQ(requests[1].url, "http://127.0.0.1:9/c");
+    EXPECT_EQ(requests[1].headers[1],
+              (std::pair<std::string, std::string>("x-api-key", "sk-client")));
+    for (const auto& request : requests) {
+        const json::Value content = json::parse(request.body)["messages"][0]["content"];
+        ASSERT_EQ(content.size(), 3u); // the frame was found under the store's own root
+        EXPECT_EQ(content[1]["text"], "Frame at 1.0s:");
+    }
+    EXPECT_EQ(json::parse(requests[1].body)["model"], "claude-sonnet-4-6");
 }
 
 TEST_F(SynthesizerTest, AssemblyPairsStepsWithEventsByPosition) {
@@ -630,8 +681,9 @@ TEST(SynthesizerSchema, SchemaIsExact) {
 TEST(SynthesizerSchema, SystemPromptIsExact) {
     const std::string& prompt = Synthesizer::systemPrompt();
     EXPECT_EQ(prompt, systemPromptText);
-    EXPECT_EQ(prompt.size(), 1585u);
-    EXPECT_EQ(text::decodeUtf8(prompt).size(), 1575u);
+    EXPECT_EQ(prompt.size(), 1595u);
+    EXPECT_EQ(text::decodeUtf8(prompt).size(), 1585u);
+    EXPECT_EQ(prompt.find("macOS"), std::string::npos);
     EXPECT_EQ(std::count(prompt.begin(), prompt.end(), '\n'), 10);
     EXPECT_NE(prompt.back(), '\n');
     std::size_t dashes = 0;
