@@ -94,11 +94,12 @@ int main(int argc, char** argv) {
                 windowSupport.setOnAllDesktops(static_cast<std::uint32_t>(window));
             }});
     kestro::DesktopSurfaces surfaces;
-    kestro::AppState state(
-        kestro::AppState::Platform{services.taps, services.queue, services.clock, services.displays,
-                                   services.accessibility, services.applications, services.capture,
-                                   services.permissionChecks, services.urlOpener},
-        kestro::AppState::ModelService{services.transport}, surfaces);
+    kestro::AppState state(kestro::AppState::Platform{services.taps, services.queue, services.clock,
+                                                      services.displays, services.accessibility,
+                                                      services.applications, services.capture,
+                                                      services.permissionChecks, services.urlOpener,
+                                                      services.input, services.activator},
+                           kestro::AppState::ModelService{services.transport}, surfaces);
     QObject::connect(&instance, &kestro::SingleInstance::showRequested, &state,
                      [&state] { state.showMainWindow(); });
     // Long work still running is told to stop and joined before anything it uses goes away.
