@@ -13,17 +13,26 @@ using namespace kestro;
 
 namespace {
 
-QApplication& application() {
-    static int argc = 1;
-    static char name[] = "kestro-tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-}
+// One application object for the suite, gone before the process's static objects are.
+class StepConfirmation : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        static int argc = 1;
+        static char name[] = "kestro-tests";
+        static char* argv[] = {name, nullptr};
+        app_ = new QApplication(argc, argv);
+    }
+    static void TearDownTestSuite() {
+        delete app_;
+        app_ = nullptr;
+    }
+    static QApplication* app_;
+};
+QApplication* StepConfirmation::app_ = nullptr;
 
 // Answers the next modal box with `answer` once it is on screen.
 void answerNextBox(const std::function<void(QMessageBox&)>& answer) {
-    auto* timer = new QTimer(&application());
+    auto* timer = new QTimer(QApplication::instance());
     QObject::connect(timer, &QTimer::timeout, [timer, answer] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
             timer->stop();
@@ -36,8 +45,7 @@ void answerNextBox(const std::function<void(QMessageBox&)>& answer) {
 
 } // namespace
 
-TEST(StepConfirmation, PlainTextQuestionWithProceedFirstAndCancelOnEscape) {
-    application();
+TEST_F(StepConfirmation, PlainTextQuestionWithProceedFirstAndCancelOnEscape) {
     const std::string intent = "Send <b>all</b> & <img src=x> invoices";
     auto box = makeStepConfirmationBox(intent);
     EXPECT_EQ(box->icon(), QMessageBox::Warning);
@@ -59,8 +67,7 @@ TEST(StepConfirmation, PlainTextQuestionWithProceedFirstAndCancelOnEscape) {
     EXPECT_EQ(box->buttonRole(box->escapeButton()), QMessageBox::RejectRole);
 }
 
-TEST(StepConfirmation, OnlyProceedConfirms) {
-    application();
+TEST_F(StepConfirmation, OnlyProceedConfirms) {
     struct Case {
         const char* name;
         std::function<void(QMessageBox&)> answer;
