@@ -2,6 +2,7 @@
 #include "Kestro/DesktopSurfaces.h"
 #include "Kestro/PaletteWindow.h"
 #include "Kestro/QuitShortcut.h"
+#include "Kestro/SelfTest.h"
 #include "Kestro/SingleInstance.h"
 #include "Kestro/TrayIcon.h"
 #include "platform/linux/LinuxServices.h"
@@ -50,6 +51,10 @@ QPalette lightPalette() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Decided before anything of the desktop is touched, so it runs without a display.
+    if (kestro::SelfTest::requested(argc, argv)) {
+        return kestro::SelfTest::run();
+    }
     const char* display = std::getenv("DISPLAY");
     if (display == nullptr || *display == '\0') {
         std::fprintf(stderr, "Kestro needs an X11 session: DISPLAY is not set.\n");
