@@ -111,20 +111,9 @@ TEST(SkillRunnerOnTheDesktop, ReplaysAPlanIntoTheRightWindows) {
         return true;
     };
 
-    ASSERT_GT(session.spawn({"openbox"}), 0);
-    const Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False);
-    ASSERT_TRUE(waitFor([&] {
-        Atom actual = 0;
-        int format = 0;
-        unsigned long count = 0, after = 0;
-        unsigned char* data = nullptr;
-        XGetWindowProperty(display, DefaultRootWindow(display), check, 0, 1, False, AnyPropertyType,
-                           &actual, &format, &count, &after, &data);
-        if (data) {
-            XFree(data);
-        }
-        return count > 0;
-    }));
+    // No window manager: activation then sets the focus itself, at once, so the fixed pace of
+    // the run cannot lose a race with a window manager slowed down by a busy machine. Activation
+    // through a window manager has its own tests.
     auto open = [&](const std::string& name, const std::string& rect, const std::string& id) {
         LogWindow w{temp.root() / (name + ".log")};
         w.pid = session.spawn({kestro::testing::inputLogAppPath(), "--log", w.path.string(),
@@ -179,7 +168,8 @@ TEST(SkillRunnerOnTheDesktop, ReplaysAPlanIntoTheRightWindows) {
         skill, std::map<std::string, std::string>{{"week_ending", "2026-06-06"}});
     runner.run(ctx);
     ASSERT_TRUE(waitFor([&] { return finished; }));
-    ASSERT_TRUE(waitFor([&] { return sheet.typed() == "done"; }));
+    ASSERT_TRUE(waitFor([&] { return sheet.typed() == "done"; }))
+        << "sheet: " << sheet.typed() << "\nform: " << form.typed();
     screenshot(display, "skill-runner-replay");
 
     EXPECT_EQ(form.typed(), "2026-06-06 é€ü Жук\\x01");
