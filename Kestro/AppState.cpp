@@ -34,6 +34,8 @@ AppState::AppState(Platform platform, ModelService model, Surfaces& surfaces, QS
       recorder_(std::make_unique<Recorder>(
           Recorder::Platform{platform.taps, platform.queue, platform.clock, platform.displays,
                              platform.accessibility, platform.applications, platform.capture})),
+      runner_(std::make_unique<SkillRunner>(platform.queue, platform.clock, platform.input,
+                                            platform.activator, stepConfirmer_)),
       self_(std::make_shared<AppState*>(this)) {
     const Weak weak = self_;
     lastSeenAllGranted_ = permissions_->allGranted();
@@ -594,7 +596,7 @@ void AppState::panic() {
         mcpTask_->stop.request_stop();
         mcpTask_.reset();
     }
-    // The replay runner's current run is aborted here once the runner is part of the app.
+    runner_->abort();
     // Escape reaches here through the main queue: by then the cast may have ended and a
     // recording begun, which an abort must not end.
     if (state_.isCasting()) {

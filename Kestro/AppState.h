@@ -2,6 +2,8 @@
 
 #include "Kestro/SkillCreationStatus.h"
 #include "Kestro/SkillFiles.h"
+#include "Kestro/SkillRunner.h"
+#include "Kestro/StepConfirmation.h"
 #include "Kestro/Surfaces.h"
 #include "Kestro/Workers.h"
 #include "KestroCore/AnthropicClient.h"
@@ -12,7 +14,9 @@
 #include "KestroCore/Recorder.h"
 #include "KestroCore/SkillStore.h"
 #include "KestroCore/Synthesizer.h"
+#include "platform/AppActivator.h"
 #include "platform/HttpTransport.h"
+#include "platform/SyntheticInput.h"
 
 #include <QObject>
 #include <QString>
@@ -48,6 +52,8 @@ public:
         platform::ScreenCapture& capture;
         platform::PermissionChecks& permissionChecks;
         platform::URLOpener& urlOpener;
+        platform::SyntheticInput& input;
+        platform::AppActivator& activator;
     };
     // Where model requests go.
     struct ModelService {
@@ -82,6 +88,8 @@ public:
     const PermissionsManager& permissions() const { return *permissions_; }
     bool hotkeysRunning() const { return hotkeys_->isRunning(); }
     const MCPRegistry& mcp() const { return mcp_; }
+    // The replay engine. Nothing in the application starts a replay; panic() aborts one.
+    SkillRunner& runner() { return *runner_; }
 
     // "Ready", "Recording…", "Synthesizing skill…" or "Running: " and the skill's name.
     QString statusTitle() const;
@@ -185,6 +193,8 @@ private:
     SkillStore store_;
     std::unique_ptr<Recorder> recorder_;
     Synthesizer synthesizer_;
+    MessageBoxConfirmer stepConfirmer_;
+    std::unique_ptr<SkillRunner> runner_;
     MCPRegistry mcp_;
 
     // The running cast: cancelled through its stop source; its generation tells a late end of

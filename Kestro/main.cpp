@@ -2,6 +2,7 @@
 #include "Kestro/DesktopSurfaces.h"
 #include "Kestro/PaletteWindow.h"
 #include "Kestro/QuitShortcut.h"
+#include "Kestro/SelfTest.h"
 #include "Kestro/SingleInstance.h"
 #include "Kestro/TrayIcon.h"
 #include "platform/linux/LinuxServices.h"
@@ -50,6 +51,10 @@ QPalette lightPalette() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Decided before anything of the desktop is touched, so it runs without a display.
+    if (kestro::SelfTest::requested(argc, argv)) {
+        return kestro::SelfTest::run();
+    }
     const char* display = std::getenv("DISPLAY");
     if (display == nullptr || *display == '\0') {
         std::fprintf(stderr, "Kestro needs an X11 session: DISPLAY is not set.\n");
@@ -100,11 +105,12 @@ int main(int argc, char** argv) {
         windows = services.makeSurfaceWindows(static_cast<void*>(x11->connection()));
     }
     kestro::DesktopSurfaces surfaces(windows.get());
-    kestro::AppState state(
-        kestro::AppState::Platform{services.taps, services.queue, services.clock, services.displays,
-                                   services.accessibility, services.applications, services.capture,
-                                   services.permissionChecks, services.urlOpener},
-        kestro::AppState::ModelService{services.transport}, surfaces);
+    kestro::AppState state(kestro::AppState::Platform{services.taps, services.queue, services.clock,
+                                                      services.displays, services.accessibility,
+                                                      services.applications, services.capture,
+                                                      services.permissionChecks, services.urlOpener,
+                                                      services.input, services.activator},
+                           kestro::AppState::ModelService{services.transport}, surfaces);
     QObject::connect(&instance, &kestro::SingleInstance::showRequested, &state,
                      [&state] { state.showMainWindow(); });
     // Long work still running is told to stop and joined before anything it uses goes away.

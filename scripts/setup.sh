@@ -10,7 +10,7 @@ packages=(
     libxrandr-dev libxrender-dev libxkbcommon-dev libxkbcommon-x11-dev libatspi2.0-dev
     libxcb1-dev libglib2.0-dev libdbus-1-dev xkb-data
     libxcb-composite0-dev libxcb-render0-dev libxcb-shm0-dev libxcb-xfixes0-dev
-    libxcb-shape0-dev libxcb-res0-dev
+    libxcb-shape0-dev libxcb-res0-dev libxcb-xtest0-dev
     qt6-base-dev qt6-qpa-plugins qt6-svg-dev openbox
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth dbus dbus-x11 at-spi2-core x11-utils x11-xserver-utils fonts-dejavu-core

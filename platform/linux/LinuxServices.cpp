@@ -3,7 +3,8 @@
 namespace kestro::platform::linux_x11 {
 
 LinuxServices::LinuxServices()
-    : taps(queue), transport(std::make_shared<linux_curl::CurlTransport>()) {
+    : taps(queue), input(queue), activator(applications),
+      transport(std::make_shared<linux_curl::CurlTransport>()) {
     applications.setToolkitNames([this](int pid) { return accessibility.applicationName(pid); });
 }
 

@@ -6,11 +6,13 @@
 #include "platform/linux/GLibMainQueue.h"
 #include "platform/linux/LinuxPermissionChecks.h"
 #include "platform/linux/LinuxURLOpener.h"
+#include "platform/linux/X11AppActivator.h"
 #include "platform/linux/X11Applications.h"
 #include "platform/linux/X11DisplaySource.h"
 #include "platform/linux/X11EventTaps.h"
 #include "platform/linux/X11ScreenCapture.h"
 #include "platform/linux/X11SurfaceWindows.h"
+#include "platform/linux/X11SyntheticInput.h"
 
 #include <memory>
 
@@ -42,6 +44,8 @@ public:
     X11ScreenCapture capture;
     LinuxPermissionChecks permissionChecks;
     LinuxURLOpener urlOpener;
+    X11SyntheticInput input;
+    X11AppActivator activator;
     std::shared_ptr<linux_curl::CurlTransport> transport;
 };
 

@@ -4,6 +4,7 @@
 
 #include <X11/X.h>
 #include <X11/keysym.h>
+#include <xkbcommon/xkbcommon.h>
 
 #include <array>
 #include <utility>
@@ -130,6 +131,36 @@ std::uint64_t flagsFromXState(std::uint32_t state) {
         }
     }
     return flags;
+}
+
+std::uint32_t xStateFromFlags(std::uint64_t flags) {
+    std::uint32_t state = 0;
+    std::uint64_t covered = 0;
+    for (const auto& [mask, f] : flagPairs) {
+        // Two masks give Option; the first one listed is the one a flag turns into.
+        if ((flags & f) && !(covered & f)) {
+            state |= mask;
+            covered |= f;
+        }
+    }
+    return state;
+}
+
+std::uint32_t keysymForCharacter(char32_t c) {
+    switch (c) {
+    case U'\n':
+    case U'\r':
+        return XK_Return;
+    case U'\t':
+        return XK_Tab;
+    default:
+        break;
+    }
+    if (c < 0x20 || (c >= 0x7F && c < 0xA0) || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF ||
+        (c >= 0xFDD0 && c <= 0xFDEF) || (c & 0xFFFE) == 0xFFFE) {
+        return 0;
+    }
+    return xkb_utf32_to_keysym(static_cast<std::uint32_t>(c));
 }
 
 bool isModifierKeysym(std::uint32_t keysym) {

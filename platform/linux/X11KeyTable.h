@@ -17,6 +17,14 @@ bool isKeypadKey(std::uint16_t virtualKeyCode);
 // shift), Control, Mod1 (Alt) and Mod5 (AltGr) as Option, Mod4 (Super) as Command. Mod2 (Num
 // Lock) and Mod3 have no flag.
 std::uint64_t flagsFromXState(std::uint32_t state);
+// The other way, through the same table: the core modifier mask whose bits give `flags` (Option
+// as Mod1, the Alt key). Flags without a modifier bit are left out.
+std::uint32_t xStateFromFlags(std::uint64_t flags);
+
+// The keysym that types a character: line breaks as Return, the tab as Tab, the rest by their
+// Unicode keysym (the legacy one where it exists, as keymaps list them); 0 for characters no key
+// types (other control characters, surrogates, non-characters).
+std::uint32_t keysymForCharacter(char32_t character);
 
 // Modifier keys, by their keysym: the flag a key holds down, and whether it locks instead.
 bool isModifierKeysym(std::uint32_t keysym);

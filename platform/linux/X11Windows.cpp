@@ -4,6 +4,7 @@
 
 #include <xcb/res.h>
 
+#include <cstring>
 #include <map>
 
 namespace kestro::platform::linux_x11 {
@@ -79,6 +80,30 @@ std::map<std::uint32_t, int> clientProcesses(const XConnection& x) {
         }
     }
     return pids;
+}
+
+// The process of each window's client: as the server knows it, else the window's _NET_WM_PID.
+std::vector<std::optional<int>> processesOf(const XConnection& x,
+                                            const std::vector<xcb_window_t>& windows) {
+    xcb_connection_t* c = x.xcb();
+    const std::map<std::uint32_t, int> pids = clientProcesses(x);
+    std::vector<xcb_get_property_cookie_t> cookies;
+    for (xcb_window_t w : windows) {
+        cookies.push_back(xcb_get_property(c, 0, w, x.atoms().netWmPid, XCB_ATOM_CARDINAL, 0, 1));
+    }
+    std::vector<std::optional<int>> result(windows.size());
+    for (std::size_t i = 0; i < windows.size(); ++i) {
+        Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(c, cookies[i], nullptr));
+        auto known = pids.find(x.clientBits(windows[i]));
+        if (known != pids.end() && known->second > 0) {
+            result[i] = known->second;
+        } else if (reply && reply->format == 32 &&
+                   xcb_get_property_value_length(reply.get()) >= 4) {
+            result[i] = static_cast<int>(
+                *static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get())));
+        }
+    }
+    return result;
 }
 
 } // namespace
@@ -170,24 +195,39 @@ std::vector<TopLevel> listTopLevels(const XConnection& x) {
         }
     }
 
-    const std::map<std::uint32_t, int> pids = clientProcesses(x);
-    std::vector<xcb_get_property_cookie_t> pidCookies;
+    std::vector<xcb_window_t> clients;
     for (const TopLevel& t : stack) {
-        pidCookies.push_back(
-            xcb_get_property(c, 0, t.client, x.atoms().netWmPid, XCB_ATOM_CARDINAL, 0, 1));
+        clients.push_back(t.client);
     }
+    const std::vector<std::optional<int>> pids = processesOf(x, clients);
     for (std::size_t i = 0; i < stack.size(); ++i) {
-        Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(c, pidCookies[i], nullptr));
-        auto known = pids.find(x.clientBits(stack[i].client));
-        if (known != pids.end() && known->second > 0) {
-            stack[i].processID = known->second;
-        } else if (reply && reply->format == 32 &&
-                   xcb_get_property_value_length(reply.get()) >= 4) {
-            stack[i].processID = static_cast<int>(
-                *static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get())));
-        }
+        stack[i].processID = pids[i];
     }
     return stack;
+}
+
+std::vector<ManagedWindow> managedWindows(const XConnection& x) {
+    std::vector<ManagedWindow> managed;
+    if (!x.ok()) {
+        return managed;
+    }
+    xcb_connection_t* c = x.xcb();
+    Reply<xcb_get_property_reply_t> list(
+        xcb_get_property_reply(c,
+                               xcb_get_property(c, 0, x.root(), x.atoms().netClientListStacking,
+                                                XCB_ATOM_WINDOW, 0, 16384),
+                               nullptr));
+    if (!list || list->format != 32) {
+        return managed;
+    }
+    std::vector<xcb_window_t> windows(
+        static_cast<std::size_t>(xcb_get_property_value_length(list.get())) / 4);
+    std::memcpy(windows.data(), xcb_get_property_value(list.get()), windows.size() * 4);
+    const std::vector<std::optional<int>> pids = processesOf(x, windows);
+    for (std::size_t i = 0; i < windows.size(); ++i) {
+        managed.push_back(ManagedWindow{windows[i], pids[i]});
+    }
+    return managed;
 }
 
 std::optional<TopLevel> activeTopLevel(const XConnection& x, const std::vector<TopLevel>& stack) {

@@ -41,6 +41,17 @@ std::vector<TopLevel> listTopLevels(const XConnection& x);
 // with the input focus; nothing when neither is known.
 std::optional<TopLevel> activeTopLevel(const XConnection& x, const std::vector<TopLevel>& stack);
 
+// A window the window manager manages, and the process of the client that created it (as the
+// server knows it, else what the window says of itself).
+struct ManagedWindow {
+    xcb_window_t window = 0;
+    std::optional<int> processID;
+};
+
+// The windows an EWMH window manager manages, from the bottom of its stack to the top, minimised
+// ones included (_NET_CLIENT_LIST_STACKING); empty when no such window manager runs.
+std::vector<ManagedWindow> managedWindows(const XConnection& x);
+
 // What a window says about the application it belongs to.
 struct WindowIdentity {
     std::optional<std::string> desktopFileID; // _GTK_APPLICATION_ID or _KDE_NET_WM_DESKTOP_FILE

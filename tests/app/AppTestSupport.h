@@ -8,11 +8,13 @@
 #include "KestroCore/Paths.h"
 #include "platform/Cancellation.h"
 #include "platform/fake/FakeAccessibility.h"
+#include "platform/fake/FakeAppActivator.h"
 #include "platform/fake/FakeDisplaySource.h"
 #include "platform/fake/FakeEventTaps.h"
 #include "platform/fake/FakeHttpTransport.h"
 #include "platform/fake/FakePermissionChecks.h"
 #include "platform/fake/FakeScreenCapture.h"
+#include "platform/fake/FakeSyntheticInput.h"
 #include "platform/fake/ManualClock.h"
 #include "platform/fake/ManualQueue.h"
 #include "tests/support/TempDataDir.h"
@@ -221,7 +223,7 @@ public:
         }
         app_ = std::make_unique<AppState>(
             AppState::Platform{taps_, queue_, clock_, displays_, access_, apps_, capture_, checks_,
-                               opener_},
+                               opener_, input_, activator_},
             AppState::ModelService{model, "https://model.example/v1/messages"}, surfaces_,
             settingsFile_);
         return *app_;
@@ -295,6 +297,8 @@ public:
     platform::fake::FakeScreenCapture capture_;
     platform::fake::FakePermissionChecks checks_;
     platform::fake::FakeURLOpener opener_;
+    platform::fake::FakeSyntheticInput input_;
+    platform::fake::FakeAppActivator activator_;
     RecordedSurfaces surfaces_;
     // Synthesis goes through the shared transport; casts through the application's own.
     std::shared_ptr<platform::fake::FakeHttpTransport> synthesisTransport_ =

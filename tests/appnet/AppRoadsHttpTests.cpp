@@ -41,7 +41,7 @@ public:
     AppState& make(std::shared_ptr<platform::HttpTransport> transport) {
         app_ = std::make_unique<AppState>(
             AppState::Platform{taps_, queue_, clock_, displays_, access_, apps_, capture_, checks_,
-                               opener_},
+                               opener_, input_, activator_},
             AppState::ModelService{std::move(transport), server_.url()}, surfaces_, settingsFile_);
         return *app_;
     }

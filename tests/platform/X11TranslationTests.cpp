@@ -51,6 +51,33 @@ TEST(X11KeyTable, FlagsAndGrabMasks) {
     EXPECT_EQ(escape.base.size(), 4u);
 }
 
+TEST(X11KeyTable, FlagsBackToModifierMasksAndCharactersToKeysyms) {
+    EXPECT_EQ(xStateFromFlags(flag::control | flag::shift), std::uint32_t{ControlMask | ShiftMask});
+    EXPECT_EQ(xStateFromFlags(flag::option), std::uint32_t{Mod1Mask}) << "Alt, not AltGr";
+    EXPECT_EQ(xStateFromFlags(flag::command | flag::alphaShift),
+              std::uint32_t{Mod4Mask | LockMask});
+    EXPECT_EQ(xStateFromFlags(flag::numericPad | 0x100), 0u) << "flags without a modifier";
+    for (std::uint64_t f : {flag::shift, flag::control, flag::option, flag::command,
+                            flag::control | flag::option | flag::command | flag::shift}) {
+        EXPECT_EQ(flagsFromXState(xStateFromFlags(f)), f);
+    }
+
+    struct Case {
+        char32_t character;
+        std::uint32_t keysym;
+    } cases[] = {
+        {U'a', 0x61},    {U'~', 0x7e},    {U'é', 0xe9},      {U'€', 0x20ac},
+        {U'Ж', 0x6f6},   {U'ŝ', 0x2fe},   {U'𝄞', 0x101d11e}, {U'\u2603', 0x1002603},
+        {U'\n', 0xff0d}, {U'\r', 0xff0d}, {U'\t', 0xff09},   {U'\x01', 0},
+        {U'\x7f', 0},    {U'\x85', 0},    {0xD800, 0},       {0xFFFE, 0},
+        {0x110000, 0},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(keysymForCharacter(c.character), c.keysym)
+            << std::hex << std::uint32_t(c.character);
+    }
+}
+
 namespace {
 
 struct TranslatorFixture : ::testing::Test {

@@ -10,4 +10,12 @@ std::string fixtureAppPath() {
 #endif
 }
 
+std::string inputLogAppPath() {
+#ifdef KESTRO_INPUT_LOG_APP_PATH
+    return KESTRO_INPUT_LOG_APP_PATH;
+#else
+    return {};
+#endif
+}
+
 } // namespace kestro::testing

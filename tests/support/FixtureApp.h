@@ -9,4 +9,7 @@ namespace kestro::testing {
 std::string fixtureAppPath();
 inline constexpr const char* fixtureWindowTitle = "Kestro Fixture";
 
+// The window that logs the input it receives (tests/support/fixture/InputLogWindow.cpp).
+std::string inputLogAppPath();
+
 } // namespace kestro::testing

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "platform/EventTap.h"
+
+namespace kestro::platform {
+
+// Posts synthetic input where the user's devices enter the session, so that the application in
+// front receives it as if it were typed or clicked. Events speak the taps' vocabulary: the type
+// number, the location in global points, the click state, the virtual key code and the flags, and
+// for a key event that carries text, that text instead of a key. Main thread only.
+class SyntheticInput {
+public:
+    virtual ~SyntheticInput() = default;
+
+    // Posts one event at once, without waiting for anyone to receive it:
+    // - mouseMoved, left/right mouse down and up at `location` (the click state tells a second
+    //   press of a double click);
+    // - keyDown and keyUp of `keyCode` with the modifier keys of `flags` held around it;
+    // - keyDown and keyUp carrying `unicodeString`: that text, whatever key the layout has for it
+    //   (`keyCode` and `flags` are then ignored).
+    // Events the platform cannot express (another type, a key code it has no key for, a location
+    // outside what it can address) are dropped silently.
+    virtual void post(const InputEvent& event) = 0;
+};
+
+} // namespace kestro::platform
