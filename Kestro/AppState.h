@@ -81,6 +81,8 @@ public:
     PermissionsManager& permissions() { return *permissions_; }
     const PermissionsManager& permissions() const { return *permissions_; }
     bool hotkeysRunning() const { return hotkeys_->isRunning(); }
+    // While a hotkey is handled: the display server's time of its key press, else 0.
+    std::uint32_t hotkeyEventTimestamp() const { return hotkeys_->eventTimestamp(); }
     const MCPRegistry& mcp() const { return mcp_; }
 
     // "Ready", "Recording…", "Synthesizing skill…" or "Running: " and the skill's name.
