@@ -87,6 +87,8 @@ public:
     PermissionsManager& permissions() { return *permissions_; }
     const PermissionsManager& permissions() const { return *permissions_; }
     bool hotkeysRunning() const { return hotkeys_->isRunning(); }
+    // While a hotkey is handled: the display server's time of its key press, else 0.
+    std::uint32_t hotkeyEventTimestamp() const { return hotkeys_->eventTimestamp(); }
     const MCPRegistry& mcp() const { return mcp_; }
     // The replay engine. Nothing in the application starts a replay; panic() aborts one.
     SkillRunner& runner() { return *runner_; }

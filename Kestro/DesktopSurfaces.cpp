@@ -119,7 +119,9 @@ void DesktopSurfaces::showPalette(AppState& app, std::function<void()> onClosed)
                 [&app](const Skill& skill, const std::map<std::string, std::string>& values) {
                     app.cast(skill, values);
                 }},
-        std::move(onClosed));
+        // From the hotkey, the key press's server time lets the window manager hand the
+        // palette the keyboard; otherwise 0, and the current time is used.
+        std::move(onClosed), app.hotkeyEventTimestamp());
 }
 
 void DesktopSurfaces::showMainWindow(AppState& app) {

@@ -77,11 +77,11 @@ platform::TapDecision HotkeyEngine::handle(std::uint32_t type, const platform::I
         sawOtherKeySinceControl_ = true;
         if (keyCode == slashKeyCode && (flags & flag::control) != 0 &&
             (flags & flag::command) == 0) {
-            emit(Event::openPalette);
+            emit(Event::openPalette, event.timestamp);
             return platform::TapDecision::consume;
         }
         if (keyCode == escapeKeyCode && isCasting_) {
-            emit(Event::panic);
+            emit(Event::panic, event.timestamp);
             return platform::TapDecision::consume;
         }
         return platform::TapDecision::pass;
@@ -108,15 +108,23 @@ void HotkeyEngine::handleControlRisingEdge() {
     sawOtherKeySinceControl_ = false;
 }
 
-void HotkeyEngine::emit(Event event) {
-    queue_.post([weak = std::weak_ptr<HotkeyEngine*>(self_), event] {
-        auto self = weak.lock();
-        if (!self) {
+void HotkeyEngine::emit(Event event, std::uint32_t timestamp) {
+    queue_.post([weak = std::weak_ptr<HotkeyEngine*>(self_), event, timestamp] {
+        HotkeyEngine* engine = nullptr;
+        if (auto self = weak.lock()) {
+            engine = *self;
+        } else {
             return;
         }
-        auto callback = (*self)->onEvent;
-        if (callback) {
-            callback(event);
+        auto callback = engine->onEvent;
+        if (!callback) {
+            return;
+        }
+        engine->eventTimestamp_ = timestamp;
+        callback(event);
+        // The callback may have destroyed the engine.
+        if (!weak.expired()) {
+            engine->eventTimestamp_ = 0;
         }
     });
 }

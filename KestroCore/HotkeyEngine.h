@@ -34,6 +34,10 @@ public:
     // Receiver of every recognised hotkey; read when the work item runs.
     std::function<void(Event)> onEvent;
 
+    // While `onEvent` runs: the display server's time of the key press that made the event
+    // (0 when the platform does not say), for windows opened in answer to it.
+    std::uint32_t eventTimestamp() const { return eventTimestamp_; }
+
     // True exactly while a cast runs; enables the Escape hotkey.
     bool isCasting() const { return isCasting_; }
     void setCasting(bool casting);
@@ -47,13 +51,14 @@ public:
 private:
     platform::TapDecision handle(std::uint32_t type, const platform::InputEvent& event);
     void handleControlRisingEdge();
-    void emit(Event event);
+    void emit(Event event, std::uint32_t timestamp = 0);
     std::vector<platform::KeyChord> interceptedKeys() const;
 
     platform::EventTaps& taps_;
     platform::MainQueue& queue_;
     const platform::Clock& clock_;
     bool isCasting_ = false;
+    std::uint32_t eventTimestamp_ = 0;
     platform::InstalledTap tap_;
     // Seconds of the monotonic media clock (since boot, so never near the initial 0 in use).
     double lastControlDownTime_ = 0;

@@ -81,6 +81,9 @@ struct InputEvent {
     double scrollDeltaAxis2 = 0;
     // The text a key press produced (UTF-8), empty when it produced none.
     std::string unicodeString;
+    // The display server's time of the event in milliseconds, 0 when unknown. Windows opened in
+    // answer to the event pass it on, so that the window manager sees them as wanted.
+    std::uint32_t timestamp = 0;
 
     std::int64_t integerValue(std::uint32_t field) const;
     double doubleValue(std::uint32_t field) const;

@@ -111,6 +111,14 @@ Point X11InputTranslator::location(const X11CoreEvent& event) const {
 }
 
 std::optional<TranslatedEvent> X11InputTranslator::translate(const X11CoreEvent& event) {
+    std::optional<TranslatedEvent> out = translateCore(event);
+    if (out) {
+        out->event.timestamp = event.time;
+    }
+    return out;
+}
+
+std::optional<TranslatedEvent> X11InputTranslator::translateCore(const X11CoreEvent& event) {
     switch (event.type) {
     case KeyPress:
     case KeyRelease:

@@ -83,6 +83,7 @@ public:
     std::optional<TranslatedEvent> translate(const X11CoreEvent& event);
 
 private:
+    std::optional<TranslatedEvent> translateCore(const X11CoreEvent& event);
     std::optional<TranslatedEvent> translateKey(const X11CoreEvent& event, bool press);
     std::optional<TranslatedEvent> translateButton(const X11CoreEvent& event, bool press);
     std::uint32_t baseKeysym(std::uint8_t keycode, std::uint32_t group) const;

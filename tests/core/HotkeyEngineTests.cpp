@@ -257,3 +257,20 @@ TEST(HotkeyEngine, AnEngineGoneBeforeDeliveryDropsItsEvents) {
     queue.drain();
     EXPECT_EQ(calls, 0);
 }
+
+TEST_F(EngineFixture, TheKeyPressTimeIsReadableWhileTheHotkeyIsDelivered) {
+    std::vector<std::uint32_t> times;
+    engine.onEvent = [this, &times](HotkeyEngine::Event) {
+        times.push_back(engine.eventTimestamp());
+    };
+    auto controlSlash = FakeEventTaps::keyDown(slash, flag::control);
+    controlSlash.timestamp = 123456;
+    send(controlSlash);
+    engine.setCasting(true);
+    auto esc = FakeEventTaps::keyDown(escape);
+    esc.timestamp = 123999;
+    send(esc);
+    queue.drain();
+    EXPECT_EQ(times, (std::vector<std::uint32_t>{123456, 123999}));
+    EXPECT_EQ(engine.eventTimestamp(), 0u);
+}

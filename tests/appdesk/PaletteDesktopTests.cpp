@@ -1,0 +1,368 @@
+// The palette on a private desktop with a window manager: the global hotkey opens it with the
+// keyboard, typing and Return cast, Escape and focus elsewhere close it, key frames leave it
+// out, and it looks right with and without a compositing manager.
+// Qt and the test framework come before the X11 headers, whose macros (None, KeyPress, Bool)
+// would break them.
+#include "Kestro/PaletteView.h"
+#include "Kestro/PaletteWindow.h"
+#include "KestroCore/HotkeyEngine.h"
+#include "platform/Clock.h"
+#include "tests/support/DesktopSession.h"
+#include "tests/support/FixtureApp.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QScreen>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "platform/linux/GLibMainQueue.h"
+#include "platform/linux/X11EventTaps.h"
+#include "platform/linux/X11ScreenCapture.h"
+#include "platform/linux/X11WindowSupport.h"
+#include "platform/linux/X11Windows.h"
+#include "platform/linux/XConnection.h"
+
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+
+using namespace kestro;
+namespace x11 = kestro::platform::linux_x11;
+using kestro::testing::DesktopSession;
+
+namespace {
+
+using Rgb = std::array<int, 3>;
+constexpr Rgb wallpaper = {64, 128, 192};
+
+std::filesystem::path artifactFolder() {
+    const auto folder = std::filesystem::current_path() / "artifacts";
+    std::filesystem::create_directories(folder);
+    return folder;
+}
+
+class PaletteDesktop : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        session_ = new DesktopSession();
+        ASSERT_TRUE(session_->ok()) << session_->error();
+        x_ = new x11::XConnection();
+        ASSERT_TRUE(x_->ok());
+        setWallpaper();
+        wm_ = session_->spawn({"openbox", "--sm-disable"});
+        ASSERT_GT(wm_, 0);
+        ASSERT_TRUE(waitFor([] { return windowManagerRunning(); }, 20)) << "openbox did not start";
+        static int argc = 1;
+        static char name[] = "kestro-palette-desktop-tests";
+        static char* argv[] = {name, nullptr};
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        app_ = new QApplication(argc, argv);
+        support_ = new x11::X11WindowSupport();
+        PaletteWindow::setDesktop(PaletteWindow::Desktop{
+            .compositing = [] { return support_->compositingManagerRunning(); },
+            .activate =
+                [](WId w, std::uint32_t t) {
+                    support_->activate(static_cast<std::uint32_t>(w), t);
+                },
+            .showOnAllDesktops =
+                [](WId w) { support_->setOnAllDesktops(static_cast<std::uint32_t>(w)); },
+        });
+    }
+
+    static void TearDownTestSuite() {
+        PaletteWindow::close();
+        PaletteWindow::setDesktop({});
+        if (app_) {
+            QCoreApplication::processEvents();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        }
+        delete support_;
+        delete app_;
+        delete x_;
+        delete session_;
+        support_ = nullptr;
+        app_ = nullptr;
+        x_ = nullptr;
+        session_ = nullptr;
+    }
+
+    void SetUp() override {
+        for (int i = 0; i < 4; ++i) {
+            Skill s;
+            s.name = "Skill " + std::to_string(i);
+            s.trigger = "";
+            skills_.push_back(s);
+        }
+        skills_[2].name = "Reconcile invoices";
+        skills_[3].name = "<b>x</b> weekly report";
+    }
+
+    void TearDown() override { PaletteWindow::close(); }
+
+    static bool waitFor(const std::function<bool()>& done, double seconds) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > end) {
+                return false;
+            }
+            if (app_) {
+                QTest::qWait(5);
+            } else {
+                usleep(10000);
+            }
+        }
+        return true;
+    }
+
+    static bool windowManagerRunning() {
+        xcb_connection_t* c = x_->xcb();
+        const char name[] = "_NET_SUPPORTING_WM_CHECK";
+        auto* atom =
+            xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, sizeof name - 1, name), nullptr);
+        const xcb_atom_t a = atom ? atom->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
+        std::free(atom);
+        return x_->propertyCardinal(x_->root(), a, XCB_ATOM_WINDOW).value_or(0) != 0;
+    }
+
+    static void setWallpaper() {
+        xcb_connection_t* c = x_->xcb();
+        xcb_pixmap_t pixmap = xcb_generate_id(c);
+        xcb_create_pixmap(c, x_->screen()->root_depth, pixmap, x_->root(), 1920, 1080);
+        xcb_gcontext_t gc = xcb_generate_id(c);
+        const auto pixel =
+            static_cast<std::uint32_t>(wallpaper[0] << 16 | wallpaper[1] << 8 | wallpaper[2]);
+        xcb_create_gc(c, gc, pixmap, XCB_GC_FOREGROUND, &pixel);
+        const xcb_rectangle_t all{0, 0, 1920, 1080};
+        xcb_poly_fill_rectangle(c, pixmap, gc, 1, &all);
+        xcb_free_gc(c, gc);
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, x_->root(), x_->atoms().xrootpmapId,
+                            XCB_ATOM_PIXMAP, 32, 1, &pixmap);
+        xcb_change_window_attributes(c, x_->root(), XCB_CW_BACK_PIXMAP, &pixmap);
+        xcb_clear_area(c, 0, x_->root(), 0, 0, 0, 0);
+        xcb_aux_sync_free(c);
+    }
+
+    static void xcb_aux_sync_free(xcb_connection_t* c) {
+        std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    }
+
+    static xcb_window_t inputFocus() {
+        xcb_connection_t* c = x_->xcb();
+        auto* reply = xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr);
+        const xcb_window_t w = reply ? reply->focus : XCB_NONE;
+        std::free(reply);
+        return w;
+    }
+
+    static void key(KeySym sym, bool down) {
+        Display* d = x_->xlib();
+        XTestFakeKeyEvent(d, XKeysymToKeycode(d, sym), down ? True : False, CurrentTime);
+        XFlush(d);
+    }
+    static void tap(KeySym sym) {
+        key(sym, true);
+        key(sym, false);
+    }
+    static void type(const std::string& text) {
+        for (char ch : text) {
+            tap(ch == ' ' ? XK_space : static_cast<KeySym>(static_cast<unsigned char>(ch)));
+            QTest::qWait(10);
+        }
+    }
+
+    PaletteWindow::Host host() {
+        return PaletteWindow::Host{
+            .skills = [this] { return skills_; },
+            .toggleRecording = [this] { ++toggles_; },
+            .cast = [this](const Skill& s,
+                           const std::map<std::string, std::string>&) { casts_.push_back(s.name); },
+        };
+    }
+
+    // A focused window of another program, as when the user works in some application.
+    xcb_window_t startFixture() {
+        fixture_ = session_->spawn({kestro::testing::fixtureAppPath()});
+        EXPECT_GT(fixture_, 0);
+        xcb_window_t window = XCB_NONE;
+        waitFor(
+            [&] {
+                for (const auto& top : x11::listTopLevels(*x_)) {
+                    if (top.viewable && top.client != 0 &&
+                        x11::windowIdentity(*x_, top.client).title ==
+                            kestro::testing::fixtureWindowTitle) {
+                        window = top.client;
+                    }
+                }
+                return window != XCB_NONE && inputFocus() == window;
+            },
+            20);
+        return window;
+    }
+
+    // Starts the hotkey engine on the desktop; Control-/ opens the palette as the program does.
+    void startHotkeys() {
+        taps_ = std::make_unique<x11::X11EventTaps>(queue_);
+        engine_ = std::make_unique<HotkeyEngine>(*taps_, queue_, clock_);
+        engine_->onEvent = [this](HotkeyEngine::Event e) {
+            if (e == HotkeyEngine::Event::openPalette) {
+                PaletteWindow::show(
+                    host(), [this] { ++closed_; }, engine_->eventTimestamp());
+            }
+        };
+        ASSERT_TRUE(engine_->start());
+        QTest::qWait(50);
+    }
+
+    bool openedWithFocus() {
+        QWidget* panel = PaletteWindow::panel();
+        return panel && panel->isActiveWindow() && PaletteWindow::view() &&
+               PaletteWindow::view()->queryField()->hasFocus() &&
+               inputFocus() == static_cast<xcb_window_t>(panel->winId());
+    }
+
+    void pressControlSlash() {
+        key(XK_Control_L, true);
+        tap(XK_slash);
+        key(XK_Control_L, false);
+    }
+
+    static inline DesktopSession* session_ = nullptr;
+    static inline x11::XConnection* x_ = nullptr;
+    static inline QApplication* app_ = nullptr;
+    static inline x11::X11WindowSupport* support_ = nullptr;
+    static inline pid_t wm_ = -1;
+
+    std::vector<Skill> skills_;
+    std::vector<std::string> casts_;
+    int toggles_ = 0;
+    int closed_ = 0;
+    pid_t fixture_ = -1;
+    platform::linux_x11::GLibMainQueue queue_;
+    platform::SystemClock clock_;
+    std::unique_ptr<x11::X11EventTaps> taps_;
+    std::unique_ptr<HotkeyEngine> engine_;
+};
+
+TEST_F(PaletteDesktop, ControlSlashOpensWithTheKeyboardAndReturnCasts) {
+    const xcb_window_t fixture = startFixture();
+    ASSERT_NE(fixture, XCB_NONE) << "the fixture application never took the focus";
+    startHotkeys();
+
+    pressControlSlash();
+    ASSERT_TRUE(waitFor([&] { return openedWithFocus(); }, 10))
+        << "palette open: " << PaletteWindow::isOpen() << ", X focus " << inputFocus();
+    QWidget* panel = PaletteWindow::panel();
+    EXPECT_EQ(panel->geometry().topLeft(),
+              PaletteWindow::placement(QGuiApplication::primaryScreen()->availableGeometry()));
+
+    type("rec");
+    ASSERT_TRUE(waitFor([] { return PaletteWindow::view()->queryField()->text() == "rec"; }, 5));
+    tap(XK_Return);
+    ASSERT_TRUE(waitFor([&] { return !casts_.empty(); }, 5));
+    EXPECT_EQ(casts_, std::vector<std::string>{"Reconcile invoices"});
+    ASSERT_TRUE(waitFor([] { return !PaletteWindow::isOpen(); }, 5));
+    EXPECT_EQ(closed_, 1);
+    session_->stop(fixture_);
+}
+
+TEST_F(PaletteDesktop, EscapeAndFocusElsewhereCloseAtOnce) {
+    const xcb_window_t fixture = startFixture();
+    ASSERT_NE(fixture, XCB_NONE);
+    startHotkeys();
+
+    pressControlSlash();
+    ASSERT_TRUE(waitFor([&] { return openedWithFocus(); }, 10));
+    tap(XK_Escape);
+    ASSERT_TRUE(waitFor([] { return !PaletteWindow::isOpen(); }, 5));
+    EXPECT_EQ(closed_, 1);
+
+    pressControlSlash();
+    ASSERT_TRUE(waitFor([&] { return openedWithFocus(); }, 10));
+    support_->activate(fixture, 0);
+    ASSERT_TRUE(waitFor([] { return !PaletteWindow::isOpen(); }, 5));
+    EXPECT_EQ(closed_, 2);
+    EXPECT_TRUE(casts_.empty());
+    EXPECT_EQ(toggles_, 0);
+    session_->stop(fixture_);
+}
+
+TEST_F(PaletteDesktop, KeyFramesLeaveItOutAndItLooksTheSameComposited) {
+    x11::X11ScreenCapture capture;
+    auto shoot = [&](bool withoutOwn) -> std::optional<Image> {
+        auto content = capture.shareableContent();
+        if (!content || content->displays.empty()) {
+            return std::nullopt;
+        }
+        std::vector<platform::ShareableWindow> own;
+        if (withoutOwn) {
+            for (const auto& w : content->windows) {
+                if (w.owningProcessID == static_cast<int>(::getpid())) {
+                    own.push_back(w);
+                }
+            }
+        }
+        const auto& d = content->displays.front();
+        return capture.screenshot(d, own, platform::ScreenshotConfiguration{d.width, d.height});
+    };
+    auto rgbAt = [](const Image& image, QPoint p) {
+        const std::uint8_t* px = image.pixel(p.x(), p.y());
+        return Rgb{px[0], px[1], px[2]};
+    };
+
+    const auto before = shoot(false);
+    ASSERT_TRUE(before);
+
+    for (bool composited : {false, true}) {
+        SCOPED_TRACE(composited ? "with a compositing manager" : "without one");
+        pid_t manager = -1;
+        if (composited) {
+            manager = session_->spawn({"xcompmgr"});
+            ASSERT_TRUE(waitFor([] { return support_->compositingManagerRunning(); }, 10));
+            QTest::qWait(200);
+        }
+        PaletteWindow::show(host(), [this] { ++closed_; });
+        ASSERT_TRUE(waitFor(
+            [] { return PaletteWindow::view() && PaletteWindow::view()->revealProgress() >= 1.0; },
+            5));
+        QTest::qWait(150);
+        const QPoint origin = PaletteWindow::panel()->geometry().topLeft();
+        const QPoint inBar =
+            origin + PaletteWindow::view()->barRect().center().toPoint() + QPoint(60, 0);
+        const QPoint transparent = origin + QPoint(30, 300);
+
+        const auto all = shoot(false);
+        ASSERT_TRUE(all);
+        const QImage screen(all->rgba.data(), all->width, all->height, all->width * 4,
+                            QImage::Format_RGBA8888_Premultiplied);
+        const auto file = artifactFolder() / (composited ? "palette-open-composited.png"
+                                                         : "palette-open-no-compositor.png");
+        EXPECT_TRUE(screen.save(QString::fromStdString(file.string())));
+
+        // The panel shows its bar, and its empty part shows the desktop, never black.
+        const Rgb bar = rgbAt(*all, inBar);
+        EXPECT_GT(bar[0], 200);
+        EXPECT_GT(bar[2], 200);
+        EXPECT_EQ(rgbAt(*all, transparent), wallpaper);
+
+        // A key frame taken while it is open has the desktop where the panel is.
+        const auto keyFrame = shoot(true);
+        ASSERT_TRUE(keyFrame);
+        EXPECT_EQ(rgbAt(*keyFrame, inBar), rgbAt(*before, inBar));
+        EXPECT_EQ(rgbAt(*keyFrame, inBar), wallpaper);
+
+        PaletteWindow::close();
+        if (manager > 0) {
+            session_->stop(manager);
+            waitFor([] { return !support_->compositingManagerRunning(); }, 10);
+        }
+    }
+}
+
+} // namespace
