@@ -51,20 +51,32 @@ AXResolver::ElementRef AXResolver::frontWindow() const {
 }
 
 std::vector<Rect> AXResolver::secureFieldRects() const {
+    std::optional<std::vector<Rect>> rects = readSecureFieldRects();
+    return rects ? std::move(*rects) : std::vector<Rect>{};
+}
+
+std::optional<std::vector<Rect>> AXResolver::readSecureFieldRects() const {
+    const std::size_t before = unanswered_;
     std::vector<Rect> rects;
-    const ElementRef window = frontWindow();
-    if (!window) {
-        return rects;
+    if (const ElementRef window = frontWindow()) {
+        int visited = 0;
+        collectSecureRects(window, rects, visited, 0);
     }
-    int visited = 0;
-    collectSecureRects(window, rects, visited, 0);
+    if (unanswered_ != before) {
+        return std::nullopt;
+    }
     return rects;
 }
 
 AXResolver::SecureFieldReader AXResolver::secureFieldReader() const {
+    using Result = std::optional<std::vector<Rect>>;
+    const std::size_t before = unanswered_;
     const ElementRef window = frontWindow();
+    if (unanswered_ != before) {
+        return [] { return Result(); }; // which window is in front could not be read
+    }
     if (!window) {
-        return [] { return std::optional<std::vector<Rect>>(std::vector<Rect>{}); };
+        return [] { return Result(std::vector<Rect>{}); };
     }
     std::shared_ptr<platform::AXSecureFieldSearch> search =
         accessibility_.secureFieldSearch(window, maxVisitedElements, maxDepth);
@@ -74,7 +86,34 @@ AXResolver::SecureFieldReader AXResolver::secureFieldReader() const {
     std::vector<Rect> rects;
     int visited = 0;
     collectSecureRects(window, rects, visited, 0);
-    return [rects = std::move(rects)] { return std::optional<std::vector<Rect>>(rects); };
+    if (unanswered_ != before) {
+        return [] { return Result(); };
+    }
+    return [rects = std::move(rects)] { return Result(rects); };
+}
+
+AXResolver::Focus AXResolver::focusForKey(bool afterFocusMove) const {
+    if (afterFocusMove) {
+        accessibility_.focusMayHaveMoved();
+    }
+    const ElementRef systemWide = accessibility_.systemWide();
+    if (!systemWide) {
+        return Focus{std::nullopt, true}; // no accessibility at all: nothing can be told
+    }
+    const std::size_t before = unanswered_;
+    const ElementRef element = copyElement(systemWide, ax::focusedUIElement);
+    if (unanswered_ != before) {
+        return Focus{std::nullopt, true};
+    }
+    if (!element) {
+        return Focus{}; // the application answered: nothing has the focus
+    }
+    bool secrecyUnknown = false;
+    AXTarget target = makeTarget(element, &secrecyUnknown);
+    if (secrecyUnknown) {
+        return Focus{std::nullopt, true};
+    }
+    return Focus{std::move(target), false};
 }
 
 std::optional<platform::AXValue> AXResolver::copyValue(const ElementRef& element,
@@ -82,7 +121,11 @@ std::optional<platform::AXValue> AXResolver::copyValue(const ElementRef& element
     if (!element) {
         return std::nullopt;
     }
-    return accessibility_.copyAttributeValue(element, attribute);
+    platform::AXRead read = accessibility_.readAttributeValue(element, attribute);
+    if (read.error == platform::AXError::cannotComplete) {
+        ++unanswered_;
+    }
+    return std::move(read.value);
 }
 
 std::optional<std::string> AXResolver::copyString(const ElementRef& element,
@@ -161,9 +204,13 @@ std::vector<AXResolver::ElementRef> AXResolver::children(const ElementRef& eleme
     return std::move(*list);
 }
 
-AXTarget AXResolver::makeTarget(const ElementRef& element) const {
+AXTarget AXResolver::makeTarget(const ElementRef& element, bool* secrecyUnknown) const {
+    const std::size_t before = unanswered_;
     const std::optional<std::string> role = copyString(element, ax::role);
     const std::optional<std::string> subrole = copyString(element, ax::subrole);
+    if (secrecyUnknown) {
+        *secrecyUnknown = unanswered_ != before;
+    }
     const bool isSecure = subrole == ax::secureTextField || role == ax::secureTextField;
 
     const int pid = accessibility_.processID(element);

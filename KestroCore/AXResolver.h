@@ -15,8 +15,8 @@
 namespace kestro {
 
 // Answers the recorder's three accessibility questions: the element under a point, the focused
-// element, and where the secure text fields of the front window lie. Keeps no state of its own
-// and caches nothing: every call asks the platform afresh. Nothing is thrown or logged; every
+// element, and where the secure text fields of the front window lie. Caches nothing: every call
+// asks the platform afresh. Nothing is thrown or logged; every
 // failure gives an absent value. Positions are global points. Main thread only, like the
 // platform services it reads; they must outlive the resolver.
 class AXResolver {
@@ -38,6 +38,20 @@ public:
     // its main window), in the order a depth-first walk finds them, read attribute by attribute
     // on this thread.
     std::vector<Rect> secureFieldRects() const;
+    // The same, or nothing when part of the window could not be read (the application did not
+    // answer): then where its secure fields lie is not known.
+    std::optional<std::vector<Rect>> readSecureFieldRects() const;
+
+    // The focused element for a key press.
+    struct Focus {
+        std::optional<AXTarget> target;
+        // Whether the key went into a secure field cannot be told: the lookup failed, timed out
+        // or could not be brought up to date with the input before the key.
+        bool unknown = false;
+    };
+    // `afterFocusMove`: input since the last lookup (a press, a key that types no text) may have
+    // moved the focus, so the application is asked afresh rather than trusted from before.
+    Focus focusForKey(bool afterFocusMove) const;
 
     // The same frames, read when the reader is called, on any thread; nothing when they could
     // not be read. The window is chosen now. Where the platform can search a window off the
@@ -58,13 +72,16 @@ private:
     std::optional<Size> size(const ElementRef& element, std::string_view attribute) const;
     std::optional<Rect> globalFrame(const ElementRef& element) const;
     std::vector<ElementRef> children(const ElementRef& element) const;
-    AXTarget makeTarget(const ElementRef& element) const;
+    // `secrecyUnknown`, when given, learns whether the reads that decide isSecure went unanswered.
+    AXTarget makeTarget(const ElementRef& element, bool* secrecyUnknown = nullptr) const;
     ElementRef frontWindow() const;
     void collectSecureRects(const ElementRef& element, std::vector<Rect>& into, int& visited,
                             int depth) const;
 
     platform::Accessibility& accessibility_;
     platform::Applications& applications_;
+    // Reads that went unanswered so far; a lookup compares it before and after.
+    mutable std::size_t unanswered_ = 0;
 };
 
 } // namespace kestro

@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <exception>
+#include <system_error>
 
 namespace kestro {
 
@@ -12,17 +14,27 @@ FrameCapturer::FrameCapturer(platform::ScreenCapture& capture, platform::MainQue
 
 FrameCapturer::~FrameCapturer() {
     worker_.request_stop();
+    {
+        std::unique_lock lock(mutex_);
+        const bool finished = idle_.wait_for(lock, std::chrono::duration<double>(finishWaitLimit),
+                                             [this] { return !busy_; });
+        if (!finished) {
+            // A display that does not answer would hold the worker, and so this, for ever.
+            capture_.interrupt();
+        }
+    }
     worker_.join();
     // Whatever was still queued is answered, so no caller waits for ever.
     for (Job& job : jobs_) {
-        answer(std::move(job.completion), std::nullopt);
+        answer(job, std::nullopt);
     }
 }
 
-void FrameCapturer::captureAndSave(std::uint32_t displayID, int pixelWidth, int pixelHeight,
-                                   std::vector<Rect> redact, std::filesystem::path to,
-                                   Completion completion) {
-    captureAndSave(
+FrameCapturer::Ticket FrameCapturer::captureAndSave(std::uint32_t displayID, int pixelWidth,
+                                                    int pixelHeight, std::vector<Rect> redact,
+                                                    std::filesystem::path to,
+                                                    Completion completion) {
+    return captureAndSave(
         displayID, pixelWidth, pixelHeight,
         [redact = std::move(redact)] { return std::optional<std::vector<Rect>>(redact); },
         std::move(to),
@@ -33,15 +45,47 @@ void FrameCapturer::captureAndSave(std::uint32_t displayID, int pixelWidth, int 
         });
 }
 
-void FrameCapturer::captureAndSave(std::uint32_t displayID, int pixelWidth, int pixelHeight,
-                                   Redaction redaction, std::filesystem::path to,
-                                   SavedCompletion completion) {
+FrameCapturer::Ticket FrameCapturer::captureAndSave(std::uint32_t displayID, int pixelWidth,
+                                                    int pixelHeight, Redaction redaction,
+                                                    std::filesystem::path to,
+                                                    SavedCompletion completion) {
+    auto state = std::make_shared<JobState>();
+    state->to = to;
+    Ticket ticket = 0;
     {
         std::lock_guard lock(mutex_);
+        ticket = ++lastTicket_;
+        std::erase_if(tickets_, [](const auto& entry) { return entry.second.expired(); });
+        tickets_.emplace(ticket, state);
         jobs_.push_back(Job{displayID, pixelWidth, pixelHeight, std::move(redaction), std::move(to),
-                            std::move(completion)});
+                            std::move(completion), state});
     }
     wake_.notify_one();
+    return ticket;
+}
+
+void FrameCapturer::cancel(Ticket ticket) {
+    std::shared_ptr<JobState> state;
+    {
+        std::lock_guard lock(mutex_);
+        auto it = tickets_.find(ticket);
+        if (it != tickets_.end()) {
+            state = it->second.lock();
+        }
+    }
+    if (!state) {
+        return;
+    }
+    std::lock_guard lock(state->mutex);
+    if (state->delivered) {
+        return; // taken as it is
+    }
+    state->cancelled = true;
+    if (state->written) {
+        std::error_code ignored;
+        std::filesystem::remove(state->to, ignored);
+        state->written = false;
+    }
 }
 
 void FrameCapturer::run(std::stop_token stop) {
@@ -55,15 +99,39 @@ void FrameCapturer::run(std::stop_token stop) {
             }
             job = std::move(jobs_.front());
             jobs_.pop_front();
+            busy_ = true;
+        }
+        bool wanted = false;
+        {
+            std::lock_guard lock(job.state->mutex);
+            wanted = !job.state->cancelled;
         }
         std::optional<Saved> result;
-        try {
-            result = captureNow(job);
-        } catch (...) {
-            // Every failure, the backend's included, is a missing frame.
-            result.reset();
+        if (wanted) {
+            try {
+                result = captureNow(job);
+            } catch (...) {
+                // Every failure, the backend's included, is a missing frame.
+                result.reset();
+            }
         }
-        answer(std::move(job.completion), std::move(result));
+        {
+            std::lock_guard lock(job.state->mutex);
+            if (result && job.state->cancelled) {
+                // Given up on while it was being written: no file of a failed frame stays.
+                std::error_code ignored;
+                std::filesystem::remove(job.to, ignored);
+                result.reset();
+            } else if (result) {
+                job.state->written = true;
+            }
+        }
+        {
+            std::lock_guard lock(mutex_);
+            busy_ = false;
+        }
+        idle_.notify_all();
+        answer(job, std::move(result));
     }
 }
 
@@ -109,13 +177,19 @@ std::optional<FrameCapturer::Saved> FrameCapturer::captureNow(const Job& job) {
     return Saved{size, std::move(*redact)};
 }
 
-void FrameCapturer::answer(SavedCompletion completion, std::optional<Saved> result) {
-    if (!completion) {
-        return;
-    }
-    mainQueue_.post([completion = std::move(completion), result = std::move(result)]() mutable {
-        completion(std::move(result));
-    });
+void FrameCapturer::answer(Job& job, std::optional<Saved> result) {
+    mainQueue_.post(
+        [completion = std::move(job.completion), state = job.state, result = std::move(result)] {
+            bool cancelled = false;
+            {
+                std::lock_guard lock(state->mutex);
+                cancelled = state->cancelled;
+                state->delivered = true;
+            }
+            if (completion) {
+                completion(cancelled ? std::nullopt : result);
+            }
+        });
 }
 
 void FrameCapturer::writePNG(Image image, const std::vector<Rect>& redacting,

@@ -10,6 +10,8 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -35,9 +37,16 @@ public:
         std::vector<Rect> redacted;
     };
     using SavedCompletion = std::function<void(std::optional<Saved>)>;
+    // Names one queued capture.
+    using Ticket = std::uint64_t;
+
+    // How long going away waits for a capture under way before it makes the screen capture
+    // give up (the display may hang for good).
+    static constexpr double finishWaitLimit = 2.0;
 
     FrameCapturer(platform::ScreenCapture& capture, platform::MainQueue& mainQueue);
-    // Finishes the capture under way; captures not yet begun are answered with nothing.
+    // Lets the capture under way finish, for at most finishWaitLimit, then makes it give up;
+    // captures not yet begun are answered with nothing.
     ~FrameCapturer();
     FrameCapturer(const FrameCapturer&) = delete;
     FrameCapturer& operator=(const FrameCapturer&) = delete;
@@ -48,13 +57,20 @@ public:
     // PNG file to write, in a folder that exists. Returns at once; `completion` runs later on
     // the main queue, exactly once, with the size of the written image (as captured, not as
     // requested) or with nothing. Thread-safe.
-    void captureAndSave(std::uint32_t displayID, int pixelWidth, int pixelHeight,
-                        std::vector<Rect> redact, std::filesystem::path to, Completion completion);
+    Ticket captureAndSave(std::uint32_t displayID, int pixelWidth, int pixelHeight,
+                          std::vector<Rect> redact, std::filesystem::path to,
+                          Completion completion);
     // The same, with the rectangles read by `redaction` on the worker thread right before the
     // screenshot, so they are no older than it. When they cannot be read nothing is captured or
     // written: the frame fails.
-    void captureAndSave(std::uint32_t displayID, int pixelWidth, int pixelHeight,
-                        Redaction redaction, std::filesystem::path to, SavedCompletion completion);
+    Ticket captureAndSave(std::uint32_t displayID, int pixelWidth, int pixelHeight,
+                          Redaction redaction, std::filesystem::path to,
+                          SavedCompletion completion);
+
+    // The caller stopped waiting for this capture: one not yet begun is not taken, one under
+    // way keeps no file, and a file already written is removed. Its completion, when it has not
+    // run yet, receives nothing. Call it on the thread the completions run on.
+    void cancel(Ticket ticket);
 
     // Writes the image as a PNG (8-bit RGBA) with every redaction rectangle filled opaque
     // black. Throws ImageError or std::filesystem::filesystem_error.
@@ -62,6 +78,14 @@ public:
                          const std::filesystem::path& to);
 
 private:
+    // What the caller and the worker both know of one capture.
+    struct JobState {
+        std::mutex mutex;
+        bool cancelled = false;
+        bool written = false;   // its file exists
+        bool delivered = false; // its completion ran
+        std::filesystem::path to;
+    };
     struct Job {
         std::uint32_t displayID = 0;
         int pixelWidth = 0;
@@ -69,18 +93,23 @@ private:
         Redaction redaction;
         std::filesystem::path to;
         SavedCompletion completion;
+        std::shared_ptr<JobState> state;
     };
 
     void run(std::stop_token stop);
     std::optional<Saved> captureNow(const Job& job);
-    void answer(SavedCompletion completion, std::optional<Saved> result);
+    void answer(Job& job, std::optional<Saved> result);
 
     platform::ScreenCapture& capture_;
     platform::MainQueue& mainQueue_;
     const int processID_;
     std::mutex mutex_;
     std::condition_variable_any wake_;
+    std::condition_variable_any idle_;
     std::deque<Job> jobs_;
+    bool busy_ = false; // the worker is taking a screenshot
+    Ticket lastTicket_ = 0;
+    std::map<Ticket, std::weak_ptr<JobState>> tickets_;
     std::jthread worker_; // last: started once everything above exists
 };
 

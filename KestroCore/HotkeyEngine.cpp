@@ -14,6 +14,8 @@ constexpr std::array<std::int64_t, 2> controlKeyCodes = {platform::key_code::con
                                                          platform::key_code::rightControl};
 constexpr std::int64_t slashKeyCode = platform::key_code::slash;
 constexpr std::int64_t escapeKeyCode = platform::key_code::escape;
+// Control-/ without Command, whatever else is held.
+constexpr platform::KeyChord paletteChord{platform::key_code::slash, flag::control, flag::command};
 } // namespace
 
 HotkeyEngine::HotkeyEngine(platform::EventTaps& taps, platform::MainQueue& queue,
@@ -26,11 +28,18 @@ HotkeyEngine::~HotkeyEngine() {
 }
 
 std::vector<platform::KeyChord> HotkeyEngine::interceptedKeys() const {
-    std::vector<platform::KeyChord> keys{{platform::key_code::slash, flag::control, flag::command}};
+    std::vector<platform::KeyChord> keys{paletteChord};
     if (isCasting_) {
         keys.push_back({platform::key_code::escape, 0, 0});
     }
     return keys;
+}
+
+void HotkeyEngine::reserveKeys() {
+    const std::vector<platform::KeyChord> refused = tap_->setInterceptedKeys(interceptedKeys());
+    paletteHotkeyTaken_ = std::find(refused.begin(), refused.end(), paletteChord) != refused.end();
+    // A refused Escape still reaches the front application as well; the panic is still
+    // reported.
 }
 
 void HotkeyEngine::setCasting(bool casting) {
@@ -38,27 +47,31 @@ void HotkeyEngine::setCasting(bool casting) {
         return;
     }
     isCasting_ = casting;
-    // Where keys are reserved in advance, Escape is reserved only while a cast runs. A refusal
-    // leaves Escape reaching the front application too; the panic is still reported.
+    // Where keys are reserved in advance, Escape is reserved only while a cast runs.
     if (tap_) {
-        tap_->setInterceptedKeys(interceptedKeys());
+        reserveKeys();
     }
 }
 
 bool HotkeyEngine::start() {
     if (tap_) {
+        if (paletteHotkeyTaken_) {
+            reserveKeys(); // the other program may have let it go
+        }
         return true;
     }
-    auto tap = taps_.createTap(
-        platform::TapPlacement::headInsert, platform::TapOptions::defaultFilter, eventMask,
-        [this](std::uint32_t type, const platform::InputEvent& event) {
-            return handle(type, event);
-        },
-        interceptedKeys());
+    auto tap = taps_.createTap(platform::TapPlacement::headInsert,
+                               platform::TapOptions::defaultFilter, eventMask,
+                               [this](std::uint32_t type, const platform::InputEvent& event) {
+                                   return handle(type, event);
+                               },
+                               {});
     if (!tap) {
         return false;
     }
     tap_.install(std::move(tap));
+    // A hotkey another program holds is left to it; the tap runs without it.
+    reserveKeys();
     return true;
 }
 
@@ -71,12 +84,16 @@ platform::TapDecision HotkeyEngine::handle(std::uint32_t type, const platform::I
         tap_.reenable();
         return platform::TapDecision::pass;
     }
+    if (type == et::tapEnded) {
+        tap_.remove(); // its input is gone; a later start() makes a new one
+        return platform::TapDecision::pass;
+    }
     const std::int64_t keyCode = event.integerValue(ef::keyboardEventKeycode);
     const std::uint64_t flags = event.flags;
     if (type == et::keyDown) {
         sawOtherKeySinceControl_ = true;
         if (keyCode == slashKeyCode && (flags & flag::control) != 0 &&
-            (flags & flag::command) == 0) {
+            (flags & flag::command) == 0 && !paletteHotkeyTaken_) {
             emit(Event::openPalette, event.timestamp);
             return platform::TapDecision::consume;
         }

@@ -42,23 +42,29 @@ public:
     bool isCasting() const { return isCasting_; }
     void setCasting(bool casting);
 
-    // Installs the tap; true when one is running afterwards. Repeated calls are harmless.
+    // Installs the tap; true when one is running afterwards. Repeated calls are harmless and
+    // try again to reserve a palette hotkey that was taken.
     bool start();
     // Removes the tap. The double-tap state is kept.
     void stop();
     bool isRunning() const { return static_cast<bool>(tap_); }
+    // Another program holds Control-/: the tap runs without it (the double tap and Escape still
+    // work), and Control-/ is left to that program rather than also opening the palette.
+    bool isPaletteHotkeyTaken() const { return paletteHotkeyTaken_; }
 
 private:
     platform::TapDecision handle(std::uint32_t type, const platform::InputEvent& event);
     void handleControlRisingEdge();
     void emit(Event event, std::uint32_t timestamp = 0);
     std::vector<platform::KeyChord> interceptedKeys() const;
+    void reserveKeys();
 
     platform::EventTaps& taps_;
     platform::MainQueue& queue_;
     const platform::Clock& clock_;
     bool isCasting_ = false;
     std::uint32_t eventTimestamp_ = 0;
+    bool paletteHotkeyTaken_ = false;
     platform::InstalledTap tap_;
     // Seconds of the monotonic media clock (since boot, so never near the initial 0 in use).
     double lastControlDownTime_ = 0;

@@ -41,6 +41,14 @@ platform::TapDecision InputMonitor::handle(std::uint32_t type, const platform::I
         tap_.reenable();
         return platform::TapDecision::pass;
     }
+    if (type == et::tapEnded) {
+        auto ended = onEnded; // the callback may replace it
+        tap_.remove();
+        if (ended) {
+            ended();
+        }
+        return platform::TapDecision::pass;
+    }
     const Point location = event.location;
     Signal signal;
     switch (type) {

@@ -67,6 +67,9 @@ public:
     // Receiver of every signal; read when the work item runs. May be replaced or cleared at any
     // time.
     std::function<void(const Signal&)> onSignal;
+    // Called once, at once, when the tap ended for good because its input went away (the
+    // display server was lost); the monitor has stopped by then.
+    std::function<void()> onEnded;
 
     // Installs the tap; true when one is running afterwards, false when the platform refused it.
     bool start();

@@ -64,6 +64,7 @@ Recorder::Recorder(Platform platform)
 
 Recorder::~Recorder() {
     monitor_.onSignal = nullptr;
+    monitor_.onEnded = nullptr;
     monitor_.stop();
 }
 
@@ -84,8 +85,10 @@ bool Recorder::start() {
     // empty folder behind). Signals arrive through later work items, so none is handled before
     // the fields below are reset.
     monitor_.onSignal = [this](const InputMonitor::Signal& signal) { handle(signal); };
+    monitor_.onEnded = [this] { inputLost(); };
     if (!monitor_.start()) {
         monitor_.onSignal = nullptr;
+        monitor_.onEnded = nullptr;
         return false;
     }
     ++generation_;
@@ -100,10 +103,12 @@ bool Recorder::start() {
     gesture_.reset();
     keyRun_.reset();
     scrollRun_.reset();
+    focusMayHaveMoved_ = true;
     framesRequested_ = 0;
     framesByReservation_.clear();
     captureTasks_.clear();
     pendingCaptures_.clear();
+    captureTickets_.clear();
     lastFrameOffset_ = -1.0;
 
     try {
@@ -122,6 +127,7 @@ void Recorder::handle(const InputMonitor::Signal& signal) {
             using T = std::decay_t<decltype(s)>;
             if constexpr (std::is_same_v<T, InputMonitor::MouseDown>) {
                 lastMousePoint_ = s.point;
+                focusMayHaveMoved_ = true;
                 flushKeyRun();
                 flushScroll();
                 std::optional<AXTarget> target = resolver_.target(s.point);
@@ -196,6 +202,14 @@ bool Recorder::sameTarget(const std::optional<AXTarget>& a, const std::optional<
            a->axIdentifier == b->axIdentifier && a->axTitle == b->axTitle;
 }
 
+AXResolver::Focus Recorder::focusForKey() {
+    AXResolver::Focus focus = resolver_.focusForKey(focusMayHaveMoved_);
+    if (!focus.unknown) {
+        focusMayHaveMoved_ = false;
+    }
+    return focus;
+}
+
 void Recorder::handleKey(std::uint16_t keyCode, std::uint64_t flags,
                          const std::optional<std::string>& characters) {
     const bool shortcut = (flags & (kCommandFlag | kControlFlag)) != 0;
@@ -203,7 +217,7 @@ void Recorder::handleKey(std::uint16_t keyCode, std::uint64_t flags,
     if (!isText || !characters) {
         flushKeyRun();
         flushScroll();
-        std::optional<AXTarget> target = resolver_.focusedTarget();
+        std::optional<AXTarget> target = focusForKey().target;
         noteContext(target);
         std::optional<std::int64_t> reservation = requestFrame(lastMousePoint_);
         events_.push_back(ActionEvent{.timeOffset = offset(),
@@ -212,13 +226,35 @@ void Recorder::handleKey(std::uint16_t keyCode, std::uint64_t flags,
                                       .keyCode = keyCode,
                                       .modifierFlags = flags,
                                       .frameIndex = reservation});
+        // Tab, Return, a shortcut: the keys after it may go to another element.
+        focusMayHaveMoved_ = true;
         return;
     }
-    std::optional<AXTarget> target = resolver_.focusedTarget();
+    AXResolver::Focus focus = focusForKey();
+    if (focus.unknown) {
+        // Whether this key went into a secure field cannot be told, so its text is not kept:
+        // an open secure run takes it (and drops it), or a secure run begins.
+        if (keyRun_ && keyRun_->secure) {
+            return;
+        }
+        flushKeyRun();
+        std::optional<std::int64_t> reservation = requestFrame(lastMousePoint_);
+        keyRun_ = KeyRun{std::string(), std::nullopt, true, offset(), reservation, true};
+        return;
+    }
+    std::optional<AXTarget> target = std::move(focus.target);
     const bool secure = target && target->isSecure;
+    if (keyRun_ && keyRun_->unresolved && secure) {
+        // The run begun blind turns out to be in a secure field: it is that field's run.
+        keyRun_->target = target;
+        keyRun_->unresolved = false;
+        noteContext(target);
+        return;
+    }
     // A password field and a plain field of one application often look alike to sameTarget:
     // a change of secureness always starts a new run, so no password joins plain text.
-    if (keyRun_ && sameTarget(keyRun_->target, target) && keyRun_->secure == secure) {
+    if (keyRun_ && !keyRun_->unresolved && sameTarget(keyRun_->target, target) &&
+        keyRun_->secure == secure) {
         if (!keyRun_->secure) {
             keyRun_->text += *characters;
         }
@@ -357,24 +393,24 @@ std::optional<std::int64_t> Recorder::requestFrame(std::optional<Point> at) {
     std::weak_ptr<Recorder*> weak = self_;
     const std::uint64_t generation = generation_;
     const std::uint32_t displayID = display->id;
-    capturer_.captureAndSave(displayID, *pixelWidth, *pixelHeight, std::move(redaction), url,
-                             [weak, generation, n, now, relativePath,
-                              displayID](std::optional<FrameCapturer::Saved> saved) mutable {
-                                 auto self = weak.lock();
-                                 if (!self || (*self)->generation_ != generation) {
-                                     return; // the recorder, or its recording, is gone
-                                 }
-                                 std::optional<FrameRef> frame;
-                                 if (saved) {
-                                     frame =
-                                         FrameRef{.timeOffset = now,
-                                                  .relativePath = relativePath,
-                                                  .displayID = displayID,
-                                                  .pixelSize = saved->pixelSize,
-                                                  .redactedRegions = std::move(saved->redacted)};
-                                 }
-                                 (*self)->captureFinished(n, std::move(frame));
-                             });
+    captureTickets_[n] = capturer_.captureAndSave(
+        displayID, *pixelWidth, *pixelHeight, std::move(redaction), url,
+        [weak, generation, n, now, relativePath,
+         displayID](std::optional<FrameCapturer::Saved> saved) mutable {
+            auto self = weak.lock();
+            if (!self || (*self)->generation_ != generation) {
+                return; // the recorder, or its recording, is gone
+            }
+            std::optional<FrameRef> frame;
+            if (saved) {
+                frame = FrameRef{.timeOffset = now,
+                                 .relativePath = relativePath,
+                                 .displayID = displayID,
+                                 .pixelSize = saved->pixelSize,
+                                 .redactedRegions = std::move(saved->redacted)};
+            }
+            (*self)->captureFinished(n, std::move(frame));
+        });
     return n;
 }
 
@@ -402,11 +438,40 @@ void Recorder::stop(StopCompletion completion) {
     isRecording_ = false;
     monitor_.stop();
     monitor_.onSignal = nullptr;
+    monitor_.onEnded = nullptr;
     flushKeyRun();
     flushScroll();
     // A button still held down is not recorded.
     stopping_ = Stopping{std::move(completion), 0, std::nullopt};
     awaitCaptures(0);
+}
+
+void Recorder::inputLost() {
+    if (!isRecording_) {
+        return;
+    }
+    // The display server is gone, and the process may follow it soon: the recording is
+    // finished and saved now, without waiting. Screenshots still out count as failed; they
+    // cannot succeed without the server.
+    isRecording_ = false;
+    monitor_.stop();
+    monitor_.onSignal = nullptr;
+    monitor_.onEnded = nullptr;
+    flushKeyRun();
+    flushScroll();
+    for (const std::int64_t n : captureTasks_) {
+        if (pendingCaptures_.erase(n)) {
+            capturer_.cancel(captureTickets_[n]);
+        }
+    }
+    stopping_ = Stopping{[this](std::optional<Recording> recording) {
+                             if (recording && onInterrupted) {
+                                 auto callback = onInterrupted;
+                                 callback(*recording);
+                             }
+                         },
+                         0, std::nullopt};
+    finishStop();
 }
 
 void Recorder::awaitCaptures(std::size_t from) {
@@ -446,7 +511,11 @@ void Recorder::awaitCaptures(std::size_t from) {
         // behind it, and waiting for each in turn would keep the stop going for ten seconds
         // per frame.
         for (std::size_t i = r.stopping_->waitingIndex; i < r.captureTasks_.size(); ++i) {
-            r.pendingCaptures_.erase(r.captureTasks_[i]);
+            const std::int64_t given = r.captureTasks_[i];
+            if (r.pendingCaptures_.erase(given)) {
+                // A failed frame leaves no file, even one its capture writes later.
+                r.capturer_.cancel(r.captureTickets_[given]);
+            }
         }
         r.awaitCaptures(r.captureTasks_.size());
     });

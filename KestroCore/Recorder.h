@@ -52,6 +52,10 @@ public:
 
     using StopCompletion = std::function<void(std::optional<Recording>)>;
 
+    // Receives a recording that ended without stop() because its input went away with the
+    // display server. It has been saved with everything recorded before, and is lastRecording().
+    std::function<void(const Recording&)> onInterrupted;
+
     explicit Recorder(Platform platform);
     ~Recorder();
     Recorder(const Recorder&) = delete;
@@ -88,6 +92,9 @@ private:
         bool secure;
         double offset;
         std::optional<std::int64_t> frameReservation;
+        // Begun while the focused element could not be told: secure, and without a target
+        // until a lookup finds the secure element the keys go to.
+        bool unresolved = false;
     };
     struct ScrollRun {
         Point point;
@@ -107,6 +114,7 @@ private:
     static bool isTextProducing(std::uint16_t keyCode,
                                 const std::optional<std::string>& characters);
     static bool sameTarget(const std::optional<AXTarget>& a, const std::optional<AXTarget>& b);
+    AXResolver::Focus focusForKey();
     void flushKeyRun();
     void flushScroll();
 
@@ -119,6 +127,7 @@ private:
     void captureFinished(std::int64_t reservation, std::optional<FrameRef> frame);
 
     // Stopping.
+    void inputLost();
     void awaitCaptures(std::size_t from);
     void finishStop();
 
@@ -142,11 +151,14 @@ private:
     std::optional<MouseGesture> gesture_;
     std::optional<KeyRun> keyRun_;
     std::optional<ScrollRun> scrollRun_;
+    // Input since the last focus lookup that succeeded may have moved the focus.
+    bool focusMayHaveMoved_ = true;
     std::int64_t framesRequested_ = 0;
     std::map<std::int64_t, FrameRef> framesByReservation_;
     // Reservation numbers of the captures started, in order; those still out are in pending.
     std::vector<std::int64_t> captureTasks_;
     std::set<std::int64_t> pendingCaptures_;
+    std::map<std::int64_t, FrameCapturer::Ticket> captureTickets_;
     double lastFrameOffset_ = -1.0;
 
     // A stop in progress: the completion, and the capture it is waiting for.

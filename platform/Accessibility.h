@@ -62,6 +62,22 @@ public:
     virtual std::optional<std::vector<Rect>> run() = 0;
 };
 
+// How a read ended.
+enum class AXError {
+    success,
+    // The element answered: it has no such value.
+    noValue,
+    // No answer could be had: the application did not answer in time, is being left alone after
+    // not answering, went away, or (for the focus) could not be brought up to date with the
+    // input before the read.
+    cannotComplete,
+};
+
+struct AXRead {
+    std::optional<AXValue> value;
+    AXError error = AXError::noValue;
+};
+
 // The accessibility interface: elements read by attribute name. Positions are global points
 // (origin at the top-left of the main display, y downwards). Every call may block while the
 // owning application answers; backends bound that wait. Main thread only.
@@ -78,6 +94,18 @@ public:
     // The attribute's value, or nothing when the read does not succeed.
     virtual std::optional<AXValue> copyAttributeValue(const AXElementRef& element,
                                                       std::string_view attribute) = 0;
+    // The same read, saying why nothing came. The default suits a backend whose reads fail only
+    // by there being no value.
+    virtual AXRead readAttributeValue(const AXElementRef& element, std::string_view attribute) {
+        std::optional<AXValue> value = copyAttributeValue(element, attribute);
+        const AXError error = value ? AXError::success : AXError::noValue;
+        return AXRead{std::move(value), error};
+    }
+    // Input that may move the keyboard focus was seen (a button press, a key that types no
+    // text). The next read of "AXFocusedUIElement" must reflect it: a backend that learns of
+    // focus changes from notifications asks the application afresh, once the application has
+    // handled that input, and answers cannotComplete while it cannot make sure of that.
+    virtual void focusMayHaveMoved() {}
     // The deepest element at a global position, asked of `root` (the system-wide element or an
     // application); null when none lies there or the call fails.
     virtual AXElementRef elementAtPosition(const AXElementRef& root, float x, float y) = 0;

@@ -27,6 +27,9 @@ inline constexpr std::uint32_t scrollWheel = 22;
 // Delivered to a tap's callback when the system switched the tap off.
 inline constexpr std::uint32_t tapDisabledByTimeout = 0xFFFFFFFE;
 inline constexpr std::uint32_t tapDisabledByUserInput = 0xFFFFFFFF;
+// Delivered once when the tap's input source is gone for good (the session's display server
+// went away): nothing follows it, and enabling the tap again brings nothing back.
+inline constexpr std::uint32_t tapEnded = 0xFFFFFFFD;
 } // namespace event_type
 
 // Numbers of the event fields a tap can read.
@@ -112,9 +115,10 @@ public:
     // while the source exists and the tap is enabled. Cancel or destroy it to remove it.
     virtual std::unique_ptr<MainQueue::Token> addToMainRunLoop() = 0;
 
-    // Active filters: replaces the key presses reserved for consumption. False when the platform
-    // refuses one of them (another client holds it); the others stay reserved.
-    virtual bool setInterceptedKeys(const std::vector<KeyChord>& keys) = 0;
+    // Active filters: replaces the key presses reserved for consumption. Returns those the
+    // platform refused (another client holds them), in the order given; the others are reserved.
+    // A refused key is not reserved in any variant: it stays wholly the other client's.
+    virtual std::vector<KeyChord> setInterceptedKeys(const std::vector<KeyChord>& keys) = 0;
 };
 
 // A tap on the main run loop, enabled; removed again by remove() or when this is destroyed.
@@ -153,8 +157,9 @@ public:
     virtual ~EventTaps() = default;
 
     // A tap seeing the event types whose bits are set in `eventsOfInterest`, or null when the
-    // platform refuses one (no permission, or a reserved key is held by another client).
-    // `interceptedKeys` applies to active filters only.
+    // platform refuses it (no permission, no session). `interceptedKeys` applies to active
+    // filters only: those another client holds are left out and the tap is made all the same;
+    // setInterceptedKeys() tells which ones.
     virtual std::unique_ptr<EventTap> createTap(TapPlacement placement, TapOptions options,
                                                 std::uint64_t eventsOfInterest,
                                                 TapCallback callback,

@@ -49,6 +49,10 @@ public:
     virtual std::optional<Image> screenshot(const ShareableDisplay& display,
                                             const std::vector<ShareableWindow>& excluding,
                                             const ScreenshotConfiguration& configuration) = 0;
+
+    // Makes a call stuck in another thread (the display does not answer) give up at once, with
+    // nothing; later calls may fail too. Callable from any thread.
+    virtual void interrupt() {}
 };
 
 } // namespace kestro::platform

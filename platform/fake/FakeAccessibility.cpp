@@ -1,5 +1,7 @@
 #include "platform/fake/FakeAccessibility.h"
 
+#include <utility>
+
 namespace kestro::platform::fake {
 
 FakeElement& FakeElement::set(std::string_view attribute, AXValue value) {
@@ -43,19 +45,45 @@ AXElementRef FakeAccessibility::application(int processID) {
 
 std::optional<AXValue> FakeAccessibility::copyAttributeValue(const AXElementRef& element,
                                                              std::string_view attribute) {
+    return readAttributeValue(element, attribute).value;
+}
+
+AXRead FakeAccessibility::readAttributeValue(const AXElementRef& element,
+                                             std::string_view attribute) {
     const auto* fake = dynamic_cast<const FakeElement*>(element.get());
     if (!fake) {
-        return std::nullopt;
+        return {};
     }
     reads.push_back(fake->name + "." + std::string(attribute));
     if (!trusted) {
-        return std::nullopt;
+        return {};
+    }
+    if (unresponsive.count(fake->processID) || fake->unanswered.count(attribute)) {
+        return AXRead{std::nullopt, AXError::cannotComplete};
+    }
+    if (fake == systemWideElement.get() && attribute == ax::focusedUIElement && focusStale_) {
+        if (focusUpdateFails) {
+            return AXRead{std::nullopt, AXError::cannotComplete};
+        }
+        focusStale_ = false;
+        if (pendingFocus) {
+            systemWideElement->set(ax::focusedUIElement, std::exchange(pendingFocus, nullptr));
+        }
     }
     auto it = fake->attributes.find(attribute);
     if (it == fake->attributes.end()) {
-        return std::nullopt;
+        return AXRead{std::nullopt, AXError::noValue};
     }
-    return it->second;
+    if (auto* e = std::get_if<AXElementRef>(&it->second);
+        e && *e && unresponsive.count(processID(*e))) {
+        return AXRead{std::nullopt, AXError::cannotComplete};
+    }
+    return AXRead{it->second, AXError::success};
+}
+
+void FakeAccessibility::focusMayHaveMoved() {
+    ++focusRefreshes;
+    focusStale_ = true;
 }
 
 AXElementRef FakeAccessibility::elementAtPosition(const AXElementRef&, float fx, float fy) {

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -24,6 +25,8 @@ public:
     std::string name;
     int processID = 0;
     std::map<std::string, AXValue, std::less<>> attributes;
+    // Attributes whose reads go unanswered (cannotComplete).
+    std::set<std::string, std::less<>> unanswered;
 
     FakeElement& set(std::string_view attribute, AXValue value);
     // "AXPosition" and "AXSize" from one rectangle.
@@ -48,6 +51,14 @@ public:
     std::vector<std::pair<Rect, AXElementRef>> hitAreas;
     // Off: as if accessibility were not granted; every call fails.
     bool trusted = true;
+    // Processes that do not answer: every read of their elements goes unanswered.
+    std::set<int> unresponsive;
+    // A focus change the application has made but not yet reported: "AXFocusedUIElement" still
+    // gives the old element until focusMayHaveMoved() brings it up to date, unless
+    // `focusUpdateFails`, when the focus read goes unanswered instead until it can.
+    AXElementRef pendingFocus;
+    bool focusUpdateFails = false;
+    int focusRefreshes = 0;
 
     std::vector<std::string> reads;
     std::vector<std::pair<float, float>> positionsAsked;
@@ -61,10 +72,15 @@ public:
     AXElementRef application(int processID) override;
     std::optional<AXValue> copyAttributeValue(const AXElementRef& element,
                                               std::string_view attribute) override;
+    AXRead readAttributeValue(const AXElementRef& element, std::string_view attribute) override;
+    void focusMayHaveMoved() override;
     AXElementRef elementAtPosition(const AXElementRef& root, float x, float y) override;
     int processID(const AXElementRef& element) override;
     std::unique_ptr<AXSecureFieldSearch> secureFieldSearch(const AXElementRef& window,
                                                            int maxVisited, int maxDepth) override;
+
+private:
+    bool focusStale_ = false;
 };
 
 // Running applications by process id, and which one is in front.

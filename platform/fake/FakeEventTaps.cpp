@@ -46,18 +46,13 @@ public:
         state_->attached = true;
         return std::make_unique<SourceToken>(state_);
     }
-    bool setInterceptedKeys(const std::vector<KeyChord>& keys) override {
-        std::vector<KeyChord> kept;
-        bool ok = true;
+    std::vector<KeyChord> setInterceptedKeys(const std::vector<KeyChord>& keys) override {
+        std::vector<KeyChord> kept, refused;
         for (const auto& k : keys) {
-            if (reservable({k}, owner_.heldElsewhere)) {
-                kept.push_back(k);
-            } else {
-                ok = false;
-            }
+            (reservable({k}, owner_.heldElsewhere) ? kept : refused).push_back(k);
         }
         state_->interceptedKeys = kept;
-        return ok;
+        return refused;
     }
 
 private:
@@ -72,8 +67,7 @@ std::unique_ptr<EventTap> FakeEventTaps::createTap(TapPlacement placement, TapOp
                                                    std::uint64_t eventsOfInterest,
                                                    TapCallback callback,
                                                    const std::vector<KeyChord>& interceptedKeys) {
-    if (refuseTaps ||
-        (options == TapOptions::defaultFilter && !reservable(interceptedKeys, heldElsewhere))) {
+    if (refuseTaps) {
         return nullptr;
     }
     auto state = std::make_shared<TapState>();
@@ -82,7 +76,11 @@ std::unique_ptr<EventTap> FakeEventTaps::createTap(TapPlacement placement, TapOp
     state->mask = eventsOfInterest;
     state->callback = std::move(callback);
     if (options == TapOptions::defaultFilter) {
-        state->interceptedKeys = interceptedKeys;
+        for (const auto& k : interceptedKeys) {
+            if (reservable({k}, heldElsewhere)) {
+                state->interceptedKeys.push_back(k);
+            }
+        }
     }
     taps_.push_back(state);
     return std::make_unique<Tap>(*this, state);
@@ -123,6 +121,20 @@ void FakeEventTaps::disableTap(std::size_t index, std::uint32_t type) {
     event.type = type;
     auto callback = t->callback;
     callback(type, event);
+}
+
+void FakeEventTaps::endTaps() {
+    const auto taps = taps_; // callbacks may make or release taps
+    for (const auto& t : taps) {
+        if (t->released || !t->attached) {
+            continue;
+        }
+        t->enabled = false;
+        InputEvent event;
+        event.type = event_type::tapEnded;
+        auto callback = t->callback;
+        callback(event.type, event);
+    }
 }
 
 std::size_t FakeEventTaps::liveTapCount() const {

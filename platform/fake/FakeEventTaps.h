@@ -34,7 +34,7 @@ public:
 
     // Creation is refused (no permission).
     bool refuseTaps = false;
-    // Key presses another client holds: reserving one of them is refused.
+    // Key presses another client holds: reserving one of them is refused (the tap is still made).
     std::vector<KeyChord> heldElsewhere;
 
     // Runs one event through the enabled taps on the run loop whose mask has its type. True when
@@ -42,6 +42,8 @@ public:
     bool deliver(const InputEvent& event);
     // The platform switches tap `index` off and tells its callback with `type`.
     void disableTap(std::size_t index, std::uint32_t type);
+    // Every live tap's input goes away for good (the display server was lost).
+    void endTaps();
 
     // Every tap created so far, in creation order (released ones included).
     const std::vector<std::shared_ptr<TapState>>& taps() const { return taps_; }

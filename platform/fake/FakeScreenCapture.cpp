@@ -74,8 +74,8 @@ std::optional<Image> FakeScreenCapture::screenshot(const ShareableDisplay& displ
         call.excluded.push_back(w.windowID);
     }
     calls_.push_back(call);
-    released_.wait(lock, [this] { return !held_; });
-    if (screenshotFails_ || configuration.width <= 0 || configuration.height <= 0) {
+    released_.wait(lock, [this] { return !held_ || interrupted_; });
+    if (interrupted_ || screenshotFails_ || configuration.width <= 0 || configuration.height <= 0) {
         return std::nullopt;
     }
     const int width = deliveredSize_ ? deliveredSize_->first : configuration.width;
@@ -126,6 +126,23 @@ void FakeScreenCapture::setHeld(bool held) {
         held_ = held;
     }
     released_.notify_all();
+}
+
+} // namespace kestro::platform::fake
+
+namespace kestro::platform::fake {
+
+void FakeScreenCapture::interrupt() {
+    {
+        std::lock_guard lock(mutex_);
+        interrupted_ = true;
+    }
+    released_.notify_all();
+}
+
+bool FakeScreenCapture::interrupted() const {
+    std::lock_guard lock(mutex_);
+    return interrupted_;
 }
 
 } // namespace kestro::platform::fake

@@ -58,6 +58,9 @@ public:
     std::optional<Image> screenshot(const ShareableDisplay& display,
                                     const std::vector<ShareableWindow>& excluding,
                                     const ScreenshotConfiguration& configuration) override;
+    // A held screenshot gives up; every later one fails.
+    void interrupt() override;
+    bool interrupted() const;
 
 private:
     mutable std::mutex mutex_;
@@ -69,6 +72,7 @@ private:
     bool contentFails_ = false;
     bool screenshotFails_ = false;
     bool held_ = false;
+    bool interrupted_ = false;
     std::condition_variable released_;
     std::optional<std::pair<int, int>> deliveredSize_;
     std::vector<Call> calls_;

@@ -131,6 +131,7 @@ AtspiAccessibility::AtspiAccessibility(Options options, const char* displayName)
     if (!x_.ok() || !initialized()) {
         return;
     }
+    clientSync_ = std::make_unique<X11ClientSync>(displayName);
     atspi_set_timeout(options_.timeoutMilliseconds, options_.timeoutMilliseconds);
     listener_ = atspi_event_listener_new(&AtspiAccessibility::onFocusEvent, this, nullptr);
     ErrorSlot error;
@@ -228,6 +229,7 @@ bool AtspiAccessibility::mayAsk(AtspiAccessible* accessible) {
     auto it = unresponsiveUntil_.find(bus);
     if (it != unresponsiveUntil_.end()) {
         if (Clock::now() < it->second) {
+            ++unanswered_; // left alone, so no answer is had
             return false;
         }
         unresponsiveUntil_.erase(it);
@@ -247,7 +249,11 @@ bool AtspiAccessibility::answered(AtspiAccessible* accessible, Clock::time_point
                 Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                    std::chrono::duration<double>(options_.unresponsiveSeconds));
         }
+        ++unanswered_;
         return false;
+    }
+    if (failed) {
+        ++unanswered_;
     }
     return !failed;
 }
@@ -642,42 +648,147 @@ AXElementRef AtspiAccessibility::elementAtPosition(const AXElementRef& rootRef, 
     return wrap(current.release());
 }
 
+bool AtspiAccessibility::syncWith(const TopLevel& front) {
+    if (!clientSync_) {
+        return false;
+    }
+    Ref<AtspiAccessible> app(applicationOf(front.processID.value_or(0)));
+    const char* bus = app ? busName(app.get()) : nullptr;
+    if (bus) {
+        auto it = unresponsiveUntil_.find(bus);
+        if (it != unresponsiveUntil_.end() && Clock::now() < it->second) {
+            return false; // it let a call time out a moment ago: not waited for again so soon
+        }
+    }
+    if (clientSync_->sync(front.client, options_.timeoutMilliseconds) !=
+        X11ClientSync::Result::handled) {
+        return false;
+    }
+    if (bus) {
+        unresponsiveUntil_.erase(bus); // it answers again
+    }
+    return true;
+}
+
+std::optional<std::vector<int>> AtspiAccessibility::statesNow(AtspiAccessible* accessible) {
+    if (!mayAsk(accessible)) {
+        return std::nullopt;
+    }
+    AtspiObject* object = ATSPI_OBJECT(accessible);
+    if (!object->app || !object->app->bus || !object->app->bus_name || !object->path) {
+        ++unanswered_;
+        return std::nullopt;
+    }
+    DBusMessage* call = dbus_message_new_method_call(object->app->bus_name, object->path,
+                                                     "org.a11y.atspi.Accessible", "GetState");
+    if (!call) {
+        ++unanswered_;
+        return std::nullopt;
+    }
+    DBusError error;
+    dbus_error_init(&error);
+    const auto start = Clock::now();
+    DBusMessage* reply = dbus_connection_send_with_reply_and_block(
+        object->app->bus, call, options_.timeoutMilliseconds, &error);
+    dbus_message_unref(call);
+    dbus_error_free(&error);
+    std::optional<std::vector<int>> out;
+    if (reply) {
+        DBusMessageIter top, words;
+        if (dbus_message_iter_init(reply, &top) &&
+            dbus_message_iter_get_arg_type(&top) == DBUS_TYPE_ARRAY) {
+            dbus_message_iter_recurse(&top, &words);
+            out.emplace();
+            for (int word = 0; dbus_message_iter_get_arg_type(&words) == DBUS_TYPE_UINT32;
+                 ++word, dbus_message_iter_next(&words)) {
+                dbus_uint32_t bits = 0;
+                dbus_message_iter_get_basic(&words, &bits);
+                for (int bit = 0; bit < 32; ++bit) {
+                    if (bits & (1u << bit)) {
+                        out->push_back(word * 32 + bit);
+                    }
+                }
+            }
+        }
+        dbus_message_unref(reply);
+    }
+    if (!answered(accessible, start, !out)) {
+        return std::nullopt;
+    }
+    return out;
+}
+
 AXElementRef AtspiAccessibility::focusedElement() {
     x_.discardEvents();
     const std::vector<TopLevel> stack = listTopLevels(x_);
     const std::optional<TopLevel> front = activeTopLevel(x_, stack);
     const int frontPid = front ? front->processID.value_or(0) : 0;
+    const bool ownFront = frontPid != 0 && frontPid == options_.ownProcessID;
 
+    // After input that may have moved the focus, what the application says counts only once it
+    // has handled that input; notifications of the move may still be on their way.
+    if (focusStale_ && front && frontPid != 0 && !ownFront) {
+        Ref<AtspiAccessible> app(applicationOf(frontPid));
+        if (app && !syncWith(*front)) {
+            ++unanswered_;
+            return nullptr;
+        }
+    }
+    auto found = [this](AXElementRef element) {
+        focusStale_ = false;
+        return element;
+    };
     if (focus_) {
         const int pid = processOf(focus_);
         const bool inFront = frontPid == 0 || frontPid == pid;
         if (inFront && pid == options_.ownProcessID) {
             // Never asked: what X says of the window is all there is.
-            return front ? windowElement(*front)
-                         : wrap(static_cast<AtspiAccessible*>(g_object_ref(focus_)));
+            return found(front ? windowElement(*front)
+                               : wrap(static_cast<AtspiAccessible*>(g_object_ref(focus_))));
         }
-        if (inFront && hasState(focus_, ATSPI_STATE_FOCUSED)) {
-            return wrap(static_cast<AtspiAccessible*>(g_object_ref(focus_)));
+        if (inFront) {
+            // Asked afresh: the state libatspi keeps may lag behind the application's.
+            const std::optional<std::vector<int>> now = statesNow(focus_);
+            if (!now) {
+                return nullptr;
+            }
+            if (std::find(now->begin(), now->end(), ATSPI_STATE_FOCUSED) != now->end()) {
+                return found(wrap(static_cast<AtspiAccessible*>(g_object_ref(focus_))));
+            }
         }
     }
-    // No event told it (or it is stale): look for it in the front window.
+    // No notification told it (or it is out of date): look for it in the front window.
     if (!front || frontPid == 0) {
-        return nullptr;
+        return found(nullptr);
     }
-    if (frontPid == options_.ownProcessID) {
-        return windowElement(*front);
+    if (ownFront) {
+        return found(windowElement(*front));
     }
     Ref<AtspiAccessible> app(applicationOf(frontPid));
     if (!app) {
+        return found(nullptr); // no accessibility tree: nothing can be said of its focus
+    }
+    const std::size_t before = unanswered_;
+    AXElementRef result = searchFocus(app.get(), *front);
+    if (unanswered_ != before && !result) {
         return nullptr;
     }
+    return found(std::move(result));
+}
+
+AXElementRef AtspiAccessibility::searchFocus(AtspiAccessible* app, const TopLevel& front) {
+    // What libatspi keeps of the tree may be behind the application (a window just opened);
+    // the search reads it afresh.
+    atspi_accessible_clear_cache(app);
     Ref<AtspiAccessible> window(
-        windowFor(app.get(), *front, front->x + front->border, front->y + front->border));
+        windowFor(app, front, front.x + front.border, front.y + front.border));
     if (!window) {
+        // A window of an application with a tree that its tree does not show (yet).
+        ++unanswered_;
         return nullptr;
     }
     // Depth first, bounded like the secure-field walk; the deepest focused element wins.
-    AtspiAccessible* found = nullptr;
+    AtspiAccessible* result = nullptr;
     int visited = 0;
     struct Frame {
         AtspiAccessible* node;
@@ -692,16 +803,16 @@ AXElementRef AtspiAccessibility::focusedElement() {
             continue;
         }
         ++visited;
-        const auto set = states(node.get());
+        const auto set = statesNow(node.get());
         if (!set || std::find(set->begin(), set->end(), ATSPI_STATE_SHOWING) == set->end()) {
             continue;
         }
         const bool focused = std::find(set->begin(), set->end(), ATSPI_STATE_FOCUSED) != set->end();
         if (focused) {
-            if (found) {
-                g_object_unref(found);
+            if (result) {
+                g_object_unref(result);
             }
-            found = static_cast<AtspiAccessible*>(g_object_ref(node.get()));
+            result = static_cast<AtspiAccessible*>(g_object_ref(node.get()));
             for (Frame& other : pending) {
                 g_object_unref(other.node); // only below the focused one from here
             }
@@ -712,7 +823,18 @@ AXElementRef AtspiAccessibility::focusedElement() {
             pending.push_back(Frame{*it, f.depth + 1});
         }
     }
-    return wrap(found);
+    if (result) {
+        // Until a notification says otherwise, this is where the focus is.
+        if (focus_) {
+            g_object_unref(focus_);
+        }
+        focus_ = static_cast<AtspiAccessible*>(g_object_ref(result));
+    }
+    return wrap(result);
+}
+
+void AtspiAccessibility::focusMayHaveMoved() {
+    focusStale_ = true;
 }
 
 AXElementRef AtspiAccessibility::focusedWindow(const Element& app) {
@@ -867,6 +989,15 @@ std::optional<AXValue> AtspiAccessibility::readAccessible(const Element& e,
         return AXValue{std::move(list)};
     }
     return std::nullopt;
+}
+
+AXRead AtspiAccessibility::readAttributeValue(const AXElementRef& ref, std::string_view attribute) {
+    const std::size_t before = unanswered_;
+    std::optional<AXValue> value = copyAttributeValue(ref, attribute);
+    const AXError error = value                   ? AXError::success
+                          : unanswered_ != before ? AXError::cannotComplete
+                                                  : AXError::noValue;
+    return AXRead{std::move(value), error};
 }
 
 std::optional<AXValue> AtspiAccessibility::copyAttributeValue(const AXElementRef& ref,

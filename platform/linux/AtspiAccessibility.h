@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Accessibility.h"
+#include "platform/linux/X11ClientSync.h"
 #include "platform/linux/XConnection.h"
 
 #include <chrono>
@@ -27,8 +28,11 @@ class AtspiSearchLink;
 //   application, that application's window at the point, then deeper children at the point
 //   until none is found. A window whose application has no accessibility tree (or is this
 //   process, or does not answer) is still an element: role "AXWindow", its title and frame.
-// - Focused element: the last element that reported gaining the focus, while it still has it
-//   and belongs to the application in front; else a search of the front window for it.
+// - Focused element: the last element that reported gaining the focus, while the application
+//   in front says afresh that it still has it; else a search of the front window for it, each
+//   element's state asked afresh. After input that may have moved the focus, the application is
+//   first made to handle that input (X11ClientSync); when it cannot be, or does not answer, the
+//   read goes unanswered rather than giving an element from before.
 // - Roles translated by one table (AtspiRoles.h); AXValue is the text of a text element (at most
 //   its first 4096 characters) or, for a value element, a number (not text); an empty name
 //   counts as no title; positions are global points, as the input reports them.
@@ -72,6 +76,8 @@ public:
     AXElementRef application(int processID) override;
     std::optional<AXValue> copyAttributeValue(const AXElementRef& element,
                                               std::string_view attribute) override;
+    AXRead readAttributeValue(const AXElementRef& element, std::string_view attribute) override;
+    void focusMayHaveMoved() override;
     AXElementRef elementAtPosition(const AXElementRef& root, float x, float y) override;
     int processID(const AXElementRef& element) override;
     std::unique_ptr<AXSecureFieldSearch> secureFieldSearch(const AXElementRef& window,
@@ -112,6 +118,10 @@ private:
     AtspiAccessible* topLevelOf(AtspiAccessible* accessible);
     AtspiAccessible* windowFor(AtspiAccessible* app, const TopLevel& window, int x, int y);
     AXElementRef focusedElement();
+    AXElementRef searchFocus(AtspiAccessible* app, const TopLevel& front);
+    // The state bits the element reports now, bypassing what libatspi keeps from notifications.
+    std::optional<std::vector<int>> statesNow(AtspiAccessible* accessible);
+    bool syncWith(const TopLevel& front);
     AXElementRef focusedWindow(const Element& app);
     AXElementRef mainWindow(const Element& app);
     std::optional<AXValue> readAccessible(const Element& e, std::string_view attribute);
@@ -124,6 +134,11 @@ private:
     AtspiEventListener* cacheListener_ = nullptr;
     std::map<int, AtspiAccessible*> applications_; // by process, each one reference
     AtspiAccessible* focus_ = nullptr;
+    // Input may have moved the focus since it was last found.
+    bool focusStale_ = true;
+    std::unique_ptr<X11ClientSync> clientSync_;
+    // Calls into applications that went unanswered so far; a read compares it before and after.
+    std::size_t unanswered_ = 0;
     std::map<std::string, int, std::less<>> busProcesses_;
     std::map<std::string, Clock::time_point, std::less<>> unresponsiveUntil_;
     std::shared_ptr<AtspiSearchLink> searchLink_;

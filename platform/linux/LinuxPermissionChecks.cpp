@@ -1,4 +1,5 @@
 #include "platform/linux/LinuxPermissionChecks.h"
+#include "platform/linux/XConnection.h"
 
 #include "platform/linux/DBusSession.h"
 
@@ -37,7 +38,7 @@ GVariant* callA11yBus(GDBusConnection* bus, const char* interface, const char* m
 
 LinuxPermissionChecks::~LinuxPermissionChecks() {
     if (display_) {
-        XCloseDisplay(display_);
+        closeDisplay(display_);
     }
     if (bus_) {
         g_object_unref(bus_);
@@ -46,7 +47,7 @@ LinuxPermissionChecks::~LinuxPermissionChecks() {
 
 Display* LinuxPermissionChecks::display() {
     if (!display_) {
-        display_ = XOpenDisplay(nullptr);
+        display_ = openDisplay();
     }
     return display_;
 }

@@ -1,4 +1,5 @@
 #include "platform/linux/SessionLockWatch.h"
+#include "platform/linux/XConnection.h"
 
 #include "platform/linux/DBusSession.h"
 
@@ -140,7 +141,7 @@ SessionLockWatch::SessionLockWatch(MainQueue& queue) : state_(std::make_shared<S
                 new Context{state_, i}, deleteContext);
         }
     }
-    state_->display = XOpenDisplay(nullptr);
+    state_->display = openDisplay();
     if (state_->display) {
         Display* d = state_->display;
         state_->statusAtom = XInternAtom(d, "_SCREENSAVER_STATUS", False);
@@ -160,6 +161,9 @@ SessionLockWatch::SessionLockWatch(MainQueue& queue) : state_(std::make_shared<S
             if (changed) {
                 s->readXScreensaverStatus();
             }
+            if (connectionLost(s->display)) {
+                s->displayWatch.reset(); // a lost connection stays readable for ever
+            }
         });
     }
 }
@@ -167,7 +171,7 @@ SessionLockWatch::SessionLockWatch(MainQueue& queue) : state_(std::make_shared<S
 SessionLockWatch::~SessionLockWatch() {
     state_->displayWatch.reset();
     if (state_->display) {
-        XCloseDisplay(state_->display);
+        closeDisplay(state_->display);
     }
     if (state_->bus) {
         g_cancellable_cancel(state_->cancellable);

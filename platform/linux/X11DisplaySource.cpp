@@ -1,4 +1,5 @@
 #include "platform/linux/X11DisplaySource.h"
+#include "platform/linux/XConnection.h"
 
 #include "platform/linux/X11Monitors.h"
 
@@ -8,13 +9,13 @@ namespace kestro::platform::linux_x11 {
 
 X11DisplaySource::~X11DisplaySource() {
     if (display_) {
-        XCloseDisplay(display_);
+        closeDisplay(display_);
     }
 }
 
 Display* X11DisplaySource::connection() {
     if (!display_) {
-        display_ = XOpenDisplay(nullptr);
+        display_ = openDisplay();
     }
     return display_;
 }

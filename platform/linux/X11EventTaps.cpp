@@ -1,4 +1,5 @@
 #include "platform/linux/X11EventTaps.h"
+#include "platform/linux/XConnection.h"
 
 #include "platform/linux/SessionLockWatch.h"
 #include "platform/linux/X11InputTranslator.h"
@@ -14,10 +15,12 @@
 #include <X11/extensions/record.h>
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <set>
+#include <utility>
 
 namespace kestro::platform::linux_x11 {
 
@@ -56,8 +59,10 @@ constexpr std::uint64_t motionTypes = eventMaskBit(et::mouseMoved) |
 class InputStream {
 public:
     using Sink = std::function<int(const TranslatedEvent&)>;
+    using LostSink = std::function<void()>;
 
     static std::unique_ptr<InputStream> open(MainQueue& queue, std::uint64_t mask, Sink sink,
+                                             LostSink lost,
                                              std::shared_ptr<X11EventTaps::Shared> shared);
     ~InputStream();
     InputStream(const InputStream&) = delete;
@@ -69,6 +74,8 @@ private:
     static void recorded(XPointer closure, XRecordInterceptData* data);
     void onControl();
     void onData();
+    // Last thing a handler does: the sink may destroy this stream.
+    void checkLost();
 
     Display* control_ = nullptr;
     Display* data_ = nullptr;
@@ -80,6 +87,7 @@ private:
     std::unique_ptr<X11InputTranslator> translator_;
     std::vector<X11CoreEvent> pending_;
     Sink sink_;
+    LostSink lost_;
     std::shared_ptr<X11EventTaps::Shared> shared_;
     std::unique_ptr<MainQueue::Token> controlWatch_;
     std::unique_ptr<MainQueue::Token> dataWatch_;
@@ -87,9 +95,11 @@ private:
 };
 
 std::unique_ptr<InputStream> InputStream::open(MainQueue& queue, std::uint64_t mask, Sink sink,
+                                               LostSink lost,
                                                std::shared_ptr<X11EventTaps::Shared> shared) {
     std::unique_ptr<InputStream> stream(new InputStream());
     stream->sink_ = std::move(sink);
+    stream->lost_ = std::move(lost);
     stream->shared_ = std::move(shared);
     if (!stream->start(queue, mask)) {
         return nullptr;
@@ -98,8 +108,8 @@ std::unique_ptr<InputStream> InputStream::open(MainQueue& queue, std::uint64_t m
 }
 
 bool InputStream::start(MainQueue& queue, std::uint64_t mask) {
-    control_ = XOpenDisplay(nullptr);
-    data_ = XOpenDisplay(nullptr);
+    control_ = openDisplay();
+    data_ = openDisplay();
     if (!control_ || !data_) {
         return false;
     }
@@ -177,26 +187,46 @@ bool InputStream::start(MainQueue& queue, std::uint64_t mask) {
         const auto start = std::chrono::steady_clock::now();
         onControl();
         shared_->reportCost(start, 0);
+        checkLost();
     });
-    dataWatch_ =
-        queue.watch(ConnectionNumber(data_), MainQueue::FdEvents::readable, [this] { onData(); });
+    dataWatch_ = queue.watch(ConnectionNumber(data_), MainQueue::FdEvents::readable, [this] {
+        std::weak_ptr<int> alive = alive_;
+        onData();
+        if (!alive.expired()) {
+            checkLost();
+        }
+    });
     return true;
+}
+
+void InputStream::checkLost() {
+    if (!connectionLost(control_) && !connectionLost(data_)) {
+        return;
+    }
+    // The server is gone: a lost connection reads as ready for ever, so the watches go, and the
+    // tap hears of it once.
+    closing_ = true;
+    controlWatch_.reset();
+    dataWatch_.reset();
+    if (auto lost = std::exchange(lost_, nullptr)) {
+        lost();
+    }
 }
 
 InputStream::~InputStream() {
     closing_ = true;
     controlWatch_.reset();
     dataWatch_.reset();
-    if (recording_) {
+    if (recording_ && !connectionLost(control_)) {
         XRecordDisableContext(control_, context_);
         XRecordFreeContext(control_, context_);
         XSync(control_, False);
     }
     if (data_) {
-        XCloseDisplay(data_);
+        closeDisplay(data_);
     }
     if (control_) {
-        XCloseDisplay(control_);
+        closeDisplay(control_);
     }
 }
 
@@ -314,34 +344,37 @@ public:
         xcb_disconnect(connection_); // the server releases every grab of the connection
     }
 
-    // Replaces the reserved keys; false when the plain combination of one is held elsewhere.
-    bool set(const std::vector<KeyChord>& keys) {
-        std::set<std::pair<std::uint8_t, std::uint16_t>> wanted, essential;
-        bool ok = true;
+    // Replaces the reserved keys; returns those refused because another client holds their
+    // plain combination. A refused key keeps none of its other combinations either: half a
+    // reservation would swallow the key whenever a lock key happens to be on.
+    std::vector<KeyChord> set(const std::vector<KeyChord>& keys) {
+        using Grab = std::pair<std::uint8_t, std::uint16_t>;
+        struct Wanted {
+            KeyChord chord;
+            std::set<Grab> all, essential;
+        };
+        std::vector<Wanted> chords;
+        std::vector<KeyChord> refused;
+        std::set<Grab> wanted;
         for (const auto& chord : keys) {
             const std::uint32_t keycode = xKeycodeFor(chord.keyCode);
             if (keycode < 8 || keycode > 255) {
-                ok = false;
+                refused.push_back(chord);
                 continue;
             }
+            Wanted w{chord, {}, {}};
             const GrabMasks masks = grabMasksFor(chord.requiredFlags, chord.excludedFlags);
             for (std::uint16_t m : masks.all) {
-                wanted.emplace(static_cast<std::uint8_t>(keycode), m);
+                w.all.emplace(static_cast<std::uint8_t>(keycode), m);
             }
             for (std::uint16_t m : masks.base) {
-                essential.emplace(static_cast<std::uint8_t>(keycode), m);
+                w.essential.emplace(static_cast<std::uint8_t>(keycode), m);
             }
+            wanted.insert(w.all.begin(), w.all.end());
+            chords.push_back(std::move(w));
         }
-        for (auto it = held_.begin(); it != held_.end();) {
-            if (wanted.count(*it)) {
-                ++it;
-                continue;
-            }
-            xcb_ungrab_key(connection_, it->first, root_, it->second);
-            shared_->grabs.erase(shared_->grabs.find(*it));
-            it = held_.erase(it);
-        }
-        std::vector<std::pair<std::pair<std::uint8_t, std::uint16_t>, xcb_void_cookie_t>> cookies;
+        release([&](const Grab& g) { return !wanted.count(g); });
+        std::vector<std::pair<Grab, xcb_void_cookie_t>> cookies;
         for (const auto& grab : wanted) {
             if (!held_.count(grab)) {
                 cookies.emplace_back(grab, xcb_grab_key_checked(connection_, 0, root_, grab.second,
@@ -349,25 +382,58 @@ public:
                                                                 XCB_GRAB_MODE_ASYNC));
             }
         }
+        std::set<Grab> failed;
         for (const auto& [grab, cookie] : cookies) {
             if (xcb_generic_error_t* error = xcb_request_check(connection_, cookie)) {
                 std::free(error);
-                if (essential.count(grab)) {
-                    ok = false;
-                }
+                failed.insert(grab);
                 continue;
             }
             held_.insert(grab);
             shared_->grabs.insert(grab);
         }
+        std::set<Grab> kept;
+        for (const auto& w : chords) {
+            const bool lost = std::any_of(w.essential.begin(), w.essential.end(),
+                                          [&](const Grab& g) { return failed.count(g) > 0; });
+            if (lost) {
+                refused.push_back(w.chord);
+            } else {
+                kept.insert(w.all.begin(), w.all.end());
+            }
+        }
+        release([&](const Grab& g) { return !kept.count(g); });
         xcb_flush(connection_);
-        return ok;
+        // In the order given.
+        std::vector<KeyChord> ordered;
+        for (const auto& chord : keys) {
+            if (std::find(refused.begin(), refused.end(), chord) != refused.end()) {
+                ordered.push_back(chord);
+            }
+        }
+        return ordered;
     }
 
 private:
     KeyGrabs() = default;
 
+    template <typename Predicate> void release(Predicate shouldRelease) {
+        for (auto it = held_.begin(); it != held_.end();) {
+            if (!shouldRelease(*it)) {
+                ++it;
+                continue;
+            }
+            xcb_ungrab_key(connection_, it->first, root_, it->second);
+            shared_->grabs.erase(shared_->grabs.find(*it));
+            it = held_.erase(it);
+        }
+    }
+
     void onEvents() {
+        if (xcb_connection_has_error(connection_)) {
+            watch_.reset(); // the server is gone; its socket would read as ready for ever
+            return;
+        }
         while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
             if ((event->response_type & 0x7F) == XCB_KEY_PRESS) {
                 // The key press is taken from the focused window; the keyboard is handed back
@@ -416,11 +482,16 @@ public:
 
     bool open(const std::vector<KeyChord>& keys) {
         stream_ = InputStream::open(
-            queue_, mask_, [this](const TranslatedEvent& e) { return deliver(e); }, shared_);
+            queue_, mask_, [this](const TranslatedEvent& e) { return deliver(e); },
+            [this] { deliverEnd(); }, shared_);
         if (!stream_) {
             return false;
         }
-        return options_ != TapOptions::defaultFilter || keys.empty() || setInterceptedKeys(keys);
+        // Keys another client holds are left to it; the tap runs without them.
+        if (options_ == TapOptions::defaultFilter && !keys.empty()) {
+            setInterceptedKeys(keys);
+        }
+        return true;
     }
 
     void setEnabled(bool enabled) override { flags_->enabled = enabled; }
@@ -430,23 +501,32 @@ public:
         return std::make_unique<RunLoopSource>(flags_);
     }
 
-    bool setInterceptedKeys(const std::vector<KeyChord>& keys) override {
+    std::vector<KeyChord> setInterceptedKeys(const std::vector<KeyChord>& keys) override {
         if (options_ != TapOptions::defaultFilter) {
-            return keys.empty();
+            return keys;
         }
         if (!grabs_) {
             if (keys.empty()) {
-                return true;
+                return {};
             }
             grabs_ = KeyGrabs::open(queue_, shared_);
             if (!grabs_) {
-                return false;
+                return keys;
             }
         }
         return grabs_->set(keys);
     }
 
 private:
+    void deliverEnd() {
+        flags_->enabled = false;
+        InputEvent event;
+        event.type = et::tapEnded;
+        // Copied, and nothing touched after: the callback may remove this tap.
+        auto callback = callback_;
+        callback(et::tapEnded, event);
+    }
+
     int deliver(const TranslatedEvent& t) {
         const std::uint32_t type = t.event.type;
         if (!flags_->enabled || !flags_->attached || type >= 64 ||

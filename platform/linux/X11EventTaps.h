@@ -22,8 +22,9 @@ namespace kestro::platform::linux_x11 {
 // intercepted keys in advance with asynchronous passive grabs on a third connection (the
 // keyboard never freezes; the grab is released at once so that the key release reaches the
 // focused window). Every lock-key combination is grabbed, and every combination of modifiers
-// the key chord allows; a chord whose plain combination another client holds is refused, other
-// combinations another client holds are left to it. Listen-only taps never see a key press that
+// the key chord allows; a chord whose plain combination another client holds is refused whole
+// (the tap still runs without it), other combinations another client holds are left to it.
+// Listen-only taps never see a key press that
 // one of these grabs took from the focused window. The filter's callback decides only what it
 // reports; the grab decides what is consumed.
 //

@@ -5,17 +5,71 @@
 
 #include <array>
 #include <cstring>
+#include <mutex>
+#include <set>
 
 namespace kestro::platform::linux_x11 {
 
+namespace {
+
+std::mutex guardedMutex;
+std::set<Display*> guarded;
+XIOErrorHandler previousHandler = nullptr;
+
+// Xlib calls this first for every display; the exit handler runs after it returns.
+int onIOError(Display* display) {
+    {
+        std::lock_guard lock(guardedMutex);
+        if (guarded.count(display)) {
+            return 0;
+        }
+    }
+    return previousHandler ? previousHandler(display) : 0;
+}
+
+void onIOErrorExit(Display*, void*) {
+    // Returning leaves the display marked as lost; its owner notices and lets go of it.
+}
+
+} // namespace
+
+Display* openDisplay(const char* name) {
+    Display* display = XOpenDisplay(name);
+    if (!display) {
+        return nullptr;
+    }
+    std::lock_guard lock(guardedMutex);
+    guarded.insert(display);
+    XSetIOErrorExitHandler(display, &onIOErrorExit, nullptr);
+    // Installed again if something replaced it since (it stays in the chain for the others).
+    XIOErrorHandler current = XSetIOErrorHandler(&onIOError);
+    if (current != &onIOError) {
+        previousHandler = current;
+    }
+    return display;
+}
+
+void closeDisplay(Display* display) {
+    if (!display) {
+        return;
+    }
+    XCloseDisplay(display);
+    std::lock_guard lock(guardedMutex);
+    guarded.erase(display);
+}
+
+bool connectionLost(Display* display) {
+    return !display || xcb_connection_has_error(XGetXCBConnection(display)) != 0;
+}
+
 XConnection::XConnection(const char* name) {
-    display_ = XOpenDisplay(name);
+    display_ = openDisplay(name);
     if (!display_) {
         return;
     }
     connection_ = XGetXCBConnection(display_);
     if (!connection_ || xcb_connection_has_error(connection_)) {
-        XCloseDisplay(display_);
+        closeDisplay(display_);
         display_ = nullptr;
         connection_ = nullptr;
         return;
@@ -63,7 +117,7 @@ XConnection::XConnection(const char* name) {
 
 XConnection::~XConnection() {
     if (display_) {
-        XCloseDisplay(display_);
+        closeDisplay(display_);
     }
 }
 

@@ -4,6 +4,8 @@
 
 #include <xcb/xcb.h>
 
+typedef struct _XDisplay Display;
+
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -12,6 +14,17 @@
 #include <vector>
 
 namespace kestro::platform::linux_x11 {
+
+// Opens an Xlib display (DISPLAY, or `name`) that never ends the process when the server goes
+// away: Xlib's default answer to a lost connection is to exit. Once lost, calls on the display
+// return at once, and xcb_connection_has_error() of its connection says so. Other displays of
+// the process (the toolkit's) keep the handling they had. Any thread.
+Display* openDisplay(const char* name = nullptr);
+
+// Whether the connection to the server is lost (or was never made).
+bool connectionLost(Display* display);
+// Closes a display from openDisplay(), lost or not.
+void closeDisplay(Display* display);
 
 // One private connection to the X server, for one thread. Requests go through XCB, whose
 // errors come back with each reply (or are dropped with the events), so a window that vanishes
@@ -26,6 +39,8 @@ public:
     XConnection& operator=(const XConnection&) = delete;
 
     bool ok() const { return connection_ != nullptr; }
+    // The server went away (or was never reached).
+    bool lost() const { return !connection_ || xcb_connection_has_error(connection_) != 0; }
     xcb_connection_t* xcb() const { return connection_; }
     Display* xlib() const { return display_; }
     xcb_window_t root() const { return root_; }

@@ -209,3 +209,68 @@ TEST(FrameCapturerLifetime, QueuedCapturesAreAnsweredWhenTheCapturerGoes) {
     queue.drain();
     EXPECT_EQ(answered, count);
 }
+
+TEST(FrameCapturerLifetime, GoingAwayDoesNotWaitForEverForAStuckScreenshot) {
+    kestro::testing::TempDataDir dir;
+    ManualClock clock;
+    ManualQueue queue(clock);
+    FakeScreenCapture capture;
+    capture.addDisplay(1, 64, 64);
+    capture.setHeld(true); // the display stops answering
+    std::optional<std::optional<Size>> answer;
+    const auto started = std::chrono::steady_clock::now();
+    {
+        FrameCapturer capturer(capture, queue);
+        capturer.captureAndSave(1, 64, 64, {}, dir.root() / "1.png",
+                                [&](std::optional<Size> s) { answer = s; });
+        while (capture.calls().empty()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    const double took =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_LT(took, FrameCapturer::finishWaitLimit + 5);
+    EXPECT_TRUE(capture.interrupted());
+    queue.drain();
+    ASSERT_TRUE(answer);
+    EXPECT_FALSE(*answer);
+    EXPECT_FALSE(fs::exists(dir.root() / "1.png"));
+}
+
+TEST_F(FrameCapturerTest, ACancelledCaptureKeepsNoFile) {
+    // Cancelled while queued, while being taken, and after its file was written.
+    capture_.setHeld(true);
+    std::vector<std::optional<Size>> answers(3);
+    std::vector<bool> answered(3, false);
+    std::vector<FrameCapturer::Ticket> tickets;
+    for (int i = 0; i < 3; ++i) {
+        tickets.push_back(capturer_.captureAndSave(7, 200, 100, {},
+                                                   dir_.root() / (std::to_string(i) + ".png"),
+                                                   [&, i](std::optional<Size> s) {
+                                                       answers[i] = s;
+                                                       answered[i] = true;
+                                                   }));
+    }
+    while (capture_.calls().empty()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    capturer_.cancel(tickets[1]); // still queued
+    capturer_.cancel(tickets[0]); // under way
+    capture_.setHeld(false);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!fs::exists(dir_.root() / "2.png") && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    capturer_.cancel(tickets[2]); // written, its answer not yet taken
+    while (!(answered[0] && answered[1] && answered[2]) &&
+           std::chrono::steady_clock::now() < deadline) {
+        queue_.drain();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(answered[i]) << i;
+        EXPECT_FALSE(answers[i]) << i;
+        EXPECT_FALSE(fs::exists(dir_.root() / (std::to_string(i) + ".png"))) << i;
+    }
+    EXPECT_EQ(capture_.calls().size(), 2u) << "the queued one was taken all the same";
+}

@@ -178,18 +178,41 @@ TEST_F(EngineFixture, ReservedKeysFollowCasting) {
               (std::vector<platform::KeyChord>{controlSlash, anyEscape}));
 }
 
-TEST(HotkeyEngine, StartIsRefusedWhenControlSlashIsHeldElsewhere) {
-    platform::fake::ManualClock clock;
+TEST(HotkeyEngine, ControlSlashHeldElsewhereLeavesTheOtherHotkeysWorking) {
+    platform::fake::ManualClock clock{5000.0};
     platform::fake::ManualQueue queue{clock};
     FakeEventTaps taps;
-    taps.heldElsewhere = {{44, flag::control, flag::command}};
+    const platform::KeyChord controlSlash{slash, flag::control, flag::command};
+    taps.heldElsewhere = {controlSlash};
     HotkeyEngine engine{taps, queue, clock};
-    EXPECT_FALSE(engine.start());
-    EXPECT_FALSE(engine.isRunning());
-    engine.stop();
+    std::vector<HotkeyEngine::Event> events;
+    engine.onEvent = [&](HotkeyEngine::Event e) { events.push_back(e); };
+    ASSERT_TRUE(engine.start());
+    EXPECT_TRUE(engine.isRunning());
+    EXPECT_TRUE(engine.isPaletteHotkeyTaken());
+    EXPECT_TRUE(taps.taps()[0]->interceptedKeys.empty());
+
+    using E = HotkeyEngine::Event;
+    // Control-/ belongs to the other program: passed on, no palette.
+    EXPECT_FALSE(taps.deliver(FakeEventTaps::keyDown(slash, flag::control)));
+    clock.advance(1);
+    taps.deliver(FakeEventTaps::flagsChanged(leftControl, flag::control));
+    taps.deliver(FakeEventTaps::flagsChanged(leftControl, 0));
+    clock.advance(0.1);
+    taps.deliver(FakeEventTaps::flagsChanged(leftControl, flag::control));
+    engine.setCasting(true);
+    EXPECT_TRUE(taps.deliver(FakeEventTaps::keyDown(escape)));
+    queue.drain();
+    EXPECT_EQ(events, (std::vector<E>{E::toggleRecording, E::panic}));
+
+    // Once the other program lets it go, a later start takes it.
     taps.heldElsewhere.clear();
     EXPECT_TRUE(engine.start());
-    EXPECT_TRUE(engine.start());
+    EXPECT_FALSE(engine.isPaletteHotkeyTaken());
+    events.clear();
+    EXPECT_TRUE(taps.deliver(FakeEventTaps::keyDown(slash, flag::control)));
+    queue.drain();
+    EXPECT_EQ(events, (std::vector<E>{E::openPalette}));
     EXPECT_EQ(taps.taps().size(), 1u);
 }
 

@@ -574,11 +574,15 @@ TEST_F(RecorderTest, AStuckCaptureCannotHangTheStop) {
         EXPECT_FALSE(e.frameIndex);
     }
     capture_.setHeld(false); // the late answers change nothing
-    for (int i = 0; i < 50; ++i) {
+    for (int i = 0; i < 100; ++i) {
         queue_.drain();
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     EXPECT_TRUE(recorder_->lastRecording()->frames.empty());
+    // Nor does the late screenshot leave a file of a frame that counts as failed; those
+    // queued behind it are not taken at all.
+    EXPECT_TRUE(fs::is_empty(Paths::recording(result->id) / "frames"));
+    EXPECT_EQ(capture_.calls().size(), 1u);
 }
 
 TEST_F(RecorderTest, AStopUnderWayAnswersASecondStopAtOnceAndCompletesOnce) {
@@ -718,4 +722,177 @@ TEST_F(RecorderTest, ARefusedTapStartsNoRecording) {
     auto r = stop();
     ASSERT_TRUE(r);
     EXPECT_EQ(r->events.size(), 1u);
+}
+
+namespace {
+
+// A keystroke event as "text:<typed>", "key:<code>", or for one without either what it went
+// into: "secure", "plain", or "unknown" without a target.
+std::vector<std::string> keystrokes(const Recording& r) {
+    std::vector<std::string> out;
+    for (const ActionEvent& e : r.events) {
+        if (e.type != ActionType::keystroke) {
+            out.push_back(std::string(rawValue(e.type)));
+        } else if (e.typedText) {
+            out.push_back("text:" + *e.typedText);
+        } else if (e.keyCode) {
+            out.push_back("key:" + std::to_string(*e.keyCode));
+        } else {
+            out.push_back(!e.target ? "unknown" : e.target->isSecure ? "secure" : "plain");
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+TEST_F(RecorderTest, KeysTypedAtOnceAfterAFocusMoveFollowIt) {
+    struct Case {
+        const char* what;
+        std::function<void(RecorderTest&)> moveFocus;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"click",
+         [](RecorderTest& t) { t.click(20, 50); },
+         {"text:ada", "click", "secure", "key:36"}},
+        {"Tab", [](RecorderTest& t) { t.key(48); }, {"text:ada", "key:48", "secure", "key:36"}},
+    };
+    for (const auto& c : cases) {
+        focus(name_);
+        ASSERT_TRUE(recorder_->start());
+        type("ada");
+        // The application moves the focus at once; it reports the move only when asked afresh.
+        access_.pendingFocus = password_;
+        c.moveFocus(*this);
+        type("pw9");
+        key(36);
+        auto r = stop();
+        ASSERT_TRUE(r) << c.what;
+        EXPECT_EQ(keystrokes(*r), c.expected) << c.what;
+        if (c.expected[1] == "key:48") {
+            EXPECT_FALSE(r->events[1].target->isSecure) << "Tab was pressed in the name field";
+        }
+        const std::string stored = readFile(Paths::recording(r->id) / "recording.json");
+        EXPECT_EQ(stored.find("pw9"), std::string::npos) << c.what;
+    }
+}
+
+TEST_F(RecorderTest, KeysWhoseFocusCannotBeToldKeepNoText) {
+    struct Case {
+        const char* what;
+        std::function<void(RecorderTest&)> act;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"the application stops answering in a plain run, then answers again",
+         [](RecorderTest& t) {
+             t.type("ada");
+             t.access_.unresponsive = {editorPID};
+             t.type("pw9");
+             t.access_.unresponsive.clear();
+             t.type("b");
+         },
+         {"text:ada", "unknown", "text:b"}},
+        {"an open secure run goes on when the application stops answering",
+         [](RecorderTest& t) {
+             t.focus(t.password_);
+             t.type("pw");
+             t.access_.unresponsive = {editorPID};
+             t.type("9x");
+         },
+         {"secure"}},
+        {"the focus cannot be brought up to date after a click",
+         [](RecorderTest& t) {
+             t.access_.pendingFocus = t.password_;
+             t.access_.focusUpdateFails = true;
+             t.click(20, 50);
+             t.type("pw");
+             t.access_.focusUpdateFails = false;
+             t.type("9x"); // now known: the same secure run, with its field
+         },
+         {"click", "secure"}},
+        {"the secure marker goes unanswered",
+         [](RecorderTest& t) {
+             t.focus(t.password_);
+             t.password_->unanswered = {std::string(ax::subrole)};
+             t.type("pw9");
+             t.password_->unanswered.clear();
+         },
+         {"unknown"}},
+        {"no accessibility at all",
+         [](RecorderTest& t) {
+             t.access_.trusted = false;
+             t.type("pw9");
+             t.access_.trusted = true;
+         },
+         {"unknown"}},
+    };
+    for (const auto& c : cases) {
+        access_.unresponsive.clear();
+        focus(name_);
+        ASSERT_TRUE(recorder_->start());
+        c.act(*this);
+        auto r = stop();
+        ASSERT_TRUE(r) << c.what;
+        EXPECT_EQ(keystrokes(*r), c.expected) << c.what;
+        const std::string stored = readFile(Paths::recording(r->id) / "recording.json");
+        EXPECT_EQ(stored.find("pw"), std::string::npos) << c.what;
+        EXPECT_EQ(stored.find("9x"), std::string::npos) << c.what;
+    }
+}
+
+TEST_F(RecorderTest, AFrameWhoseSecureFieldsCannotBeReadIsNotTaken) {
+    ASSERT_TRUE(recorder_->start());
+    window_->unanswered = {std::string(ax::children)};
+    click(20, 20);
+    window_->unanswered.clear();
+    later(0.4);
+    click(20, 85);
+    auto r = stop();
+    ASSERT_TRUE(r);
+    ASSERT_EQ(r->events.size(), 2u);
+    EXPECT_FALSE(r->events[0].frameIndex);
+    EXPECT_EQ(r->events[1].frameIndex, 0);
+    ASSERT_EQ(r->frames.size(), 1u);
+    EXPECT_EQ(r->frames[0].relativePath, "frames/000002.png");
+    EXPECT_EQ(capture_.calls().size(), 1u);
+    EXPECT_FALSE(fs::exists(Paths::recording(r->id) / "frames" / "000001.png"));
+}
+
+TEST_F(RecorderTest, LosingTheDisplaySavesWhatWasRecorded) {
+    std::optional<Recording> interrupted;
+    recorder_->onInterrupted = [&](const Recording& r) { interrupted = r; };
+    ASSERT_TRUE(recorder_->start());
+    click(20, 20);
+    type("ada");
+    auto waitForAnswers = [this] {
+        for (int i = 0; i < 1000 && queue_.drain() == 0; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    };
+    waitForScreenshots(1);
+    waitForAnswers();
+    capture_.setHeld(true); // the next screenshot never comes back while the server dies
+    later(0.4);
+    click(20, 85);
+    waitForScreenshots(2);
+
+    taps_.endTaps();
+    EXPECT_FALSE(recorder_->isRecording());
+    ASSERT_TRUE(interrupted) << "the recording was not finished at once";
+    EXPECT_EQ(keystrokes(*interrupted), (std::vector<std::string>{"click", "text:ada", "click"}));
+    ASSERT_EQ(interrupted->frames.size(), 1u);
+    EXPECT_FALSE(interrupted->events[2].frameIndex);
+    auto stored = RecordingStore().load(interrupted->id);
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->events.size(), 3u);
+    EXPECT_EQ(recorder_->lastRecording()->id, interrupted->id);
+
+    // The stuck screenshot coming back late writes no file for its failed frame.
+    capture_.setHeld(false);
+    for (int i = 0; i < 100; ++i) {
+        queue_.drain();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_FALSE(fs::exists(Paths::recording(interrupted->id) / "frames" / "000002.png"));
+    EXPECT_EQ(taps_.liveTapCount(), 0u);
 }

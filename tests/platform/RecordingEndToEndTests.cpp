@@ -11,6 +11,8 @@
 #include "tests/support/TempDataDir.h"
 #include "tests/support/linux/LinuxDesk.h"
 
+#include <signal.h>
+
 #include <gtest/gtest.h>
 
 // Xlib comes after gtest.
@@ -124,6 +126,46 @@ protected:
             key(sym, false);
         }
         settle(0.4);
+    }
+
+    // Input the way a fast script gives it: no pause between the steps, one flush at the end.
+    void rawClick(Point p) {
+        XTestFakeMotionEvent(xtest_, 0, static_cast<int>(p.x), static_cast<int>(p.y), CurrentTime);
+        XTestFakeButtonEvent(xtest_, 1, True, CurrentTime);
+        XTestFakeButtonEvent(xtest_, 1, False, CurrentTime);
+    }
+    void rawKey(KeySym sym) {
+        XTestFakeKeyEvent(xtest_, XKeysymToKeycode(xtest_, sym), True, CurrentTime);
+        XTestFakeKeyEvent(xtest_, XKeysymToKeycode(xtest_, sym), False, CurrentTime);
+    }
+    void rawType(const std::string& letters) {
+        for (char c : letters) {
+            rawKey(XStringToKeysym(std::string(1, c).c_str()));
+        }
+    }
+
+    // No password byte in any file of the recording, nor the password spread over its typed
+    // runs (its letters in order across the runs' text).
+    void expectNoSecretStored(const Recording& r, const std::vector<std::string>& secrets) {
+        std::string typed;
+        for (const ActionEvent& e : r.events) {
+            typed += e.typedText.value_or("");
+        }
+        for (const std::string& secret : secrets) {
+            std::size_t at = 0;
+            for (char c : typed) {
+                if (at < secret.size() && c == secret[at]) {
+                    ++at;
+                }
+            }
+            EXPECT_LT(at, secret.size()) << secret << " spread over the typed text " << typed;
+            for (const auto& entry : fs::recursive_directory_iterator(Paths::recording(r.id))) {
+                if (entry.is_regular_file()) {
+                    EXPECT_EQ(readFile(entry.path()).find(secret), std::string::npos)
+                        << secret << " in " << entry.path();
+                }
+            }
+        }
     }
 
     std::optional<Rect> frameTitled(int pid, const std::string& title) {
@@ -267,4 +309,102 @@ TEST_F(RecordingEndToEnd, ADemonstrationIsRecordedAndSavedWithoutItsPasswords) {
             EXPECT_EQ(bytes.find(secret), std::string::npos) << secret << " in " << entry.path();
         }
     }
+}
+
+TEST_F(RecordingEndToEnd, PasswordsTypedAtOnceAfterAClickOrTabAreNotStored) {
+    const auto name = frameTitled(fixture_, "Name");
+    const auto password = secureFrame(fixture_);
+    ASSERT_TRUE(name && password);
+    focusWindow("Kestro Fixture");
+    ASSERT_TRUE(desk_->recorder.start());
+    settle(0.4);
+    const std::vector<std::string> secrets = {"qx7vbnzk", "wj4mrtyp", "hg2dfslc"};
+    for (std::size_t i = 0; i < secrets.size(); ++i) {
+        click(center(*name));
+        typeText("ok");
+        // The password field and its password at once, as fast as a script types.
+        if (i % 2 == 0) {
+            rawClick(center(*password));
+        } else {
+            rawKey(XK_Tab);
+        }
+        rawType(secrets[i]);
+        XFlush(xtest_);
+        settle(0.6);
+    }
+    auto recording = desk_->stopRecording();
+    ASSERT_TRUE(recording);
+    expectNoSecretStored(*recording, secrets);
+    // The plain text still is.
+    std::size_t plain = 0;
+    for (const ActionEvent& e : recording->events) {
+        plain += e.typedText == "ok";
+    }
+    EXPECT_GE(plain, 2u);
+}
+
+TEST_F(RecordingEndToEnd, PasswordsTypedIntoAPausedApplicationAreNotStored) {
+    const auto name = frameTitled(fixture_, "Name");
+    const auto password = secureFrame(fixture_);
+    ASSERT_TRUE(name && password);
+    focusWindow("Kestro Fixture");
+    ASSERT_TRUE(desk_->recorder.start());
+    settle(0.4);
+    click(center(*name));
+    typeText("ok");
+    // Paused around the click on its password field ...
+    ::kill(fixture_, SIGSTOP);
+    click(center(*password));
+    ::kill(fixture_, SIGCONT);
+    typeText("pk8zrmqt");
+    key(XK_Return, true);
+    key(XK_Return, false);
+    settle(0.4);
+    // ... and while the password is typed.
+    click(center(*password));
+    typeText("zv");
+    ::kill(fixture_, SIGSTOP);
+    typeText("3nl");
+    settle(0.5);
+    ::kill(fixture_, SIGCONT);
+    typeText("wq");
+    settle(0.4);
+    auto recording = desk_->stopRecording();
+    ASSERT_TRUE(recording);
+    expectNoSecretStored(*recording, {"pk8zrmqt", "zv3nlwq"});
+}
+
+TEST(RecordingWithoutADisplay, AKilledDisplayServerLeavesTheRecordingSaved) {
+    DesktopSession session(DesktopSession::Options{.accessibility = true});
+    ASSERT_TRUE(session.ok()) << session.error();
+    Display* xtest = x11::openDisplay(session.display().c_str());
+    ASSERT_NE(xtest, nullptr);
+    auto desk = std::make_unique<LinuxDesk>();
+    ASSERT_TRUE(desk->ok());
+    std::optional<Recording> interrupted;
+    desk->recorder.onInterrupted = [&](const Recording& r) { interrupted = r; };
+    ASSERT_TRUE(desk->recorder.start());
+    desk->queue.runFor(0.3);
+    XTestFakeMotionEvent(xtest, 0, 300, 300, CurrentTime);
+    XTestFakeButtonEvent(xtest, 1, True, CurrentTime);
+    XTestFakeButtonEvent(xtest, 1, False, CurrentTime);
+    XTestFakeKeyEvent(xtest, XKeysymToKeycode(xtest, XK_Return), True, CurrentTime);
+    XTestFakeKeyEvent(xtest, XKeysymToKeycode(xtest, XK_Return), False, CurrentTime);
+    XFlush(xtest);
+    desk->queue.runFor(0.5);
+
+    session.killDisplay();
+    ASSERT_TRUE(desk->queue.runUntil([&] { return interrupted.has_value(); }, 10))
+        << "the recording did not end with its display";
+    EXPECT_FALSE(desk->recorder.isRecording());
+    ASSERT_EQ(interrupted->events.size(), 2u);
+    EXPECT_EQ(interrupted->events[0].type, ActionType::click);
+    EXPECT_EQ(interrupted->events[1].keyCode, 36);
+    auto stored = RecordingStore().load(interrupted->id);
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->events.size(), 2u);
+    // Nothing keeps polling the dead connections, and everything lets go of them quietly.
+    desk->queue.runFor(0.3);
+    desk.reset();
+    x11::closeDisplay(xtest);
 }

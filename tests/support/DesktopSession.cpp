@@ -186,6 +186,15 @@ void DesktopSession::stop(pid_t pid) {
     std::erase(children_, pid);
 }
 
+void DesktopSession::killDisplay() {
+    if (xvfb_ > 0) {
+        ::kill(xvfb_, SIGKILL);
+        int status;
+        ::waitpid(xvfb_, &status, 0);
+        xvfb_ = -1;
+    }
+}
+
 int DesktopSession::run(const std::vector<std::string>& argv, double timeoutSeconds) {
     pid_t pid = spawnProcess(argv, -1, -1);
     if (pid < 0) {

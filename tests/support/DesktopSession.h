@@ -34,6 +34,8 @@ public:
     // unless stopped earlier. Returns its pid, or -1.
     pid_t spawn(const std::vector<std::string>& argv);
     void stop(pid_t pid);
+    // The display server dies at once (as in a crash); everything else stays.
+    void killDisplay();
 
     // Runs a program to completion and returns its exit status (or -1).
     static int run(const std::vector<std::string>& argv, double timeoutSeconds = 20);
