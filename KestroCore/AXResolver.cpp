@@ -34,7 +34,7 @@ std::optional<AXTarget> AXResolver::focusedTarget() const {
     return makeTarget(element);
 }
 
-AXResolver::ElementRef AXResolver::frontWindow(bool* failed) const {
+AXResolver::ElementRef AXResolver::frontWindow() const {
     const std::optional<platform::RunningApplication> front = applications_.frontmostApplication();
     if (!front) {
         return nullptr;
@@ -43,9 +43,9 @@ AXResolver::ElementRef AXResolver::frontWindow(bool* failed) const {
     if (!app) {
         return nullptr;
     }
-    ElementRef window = copyElement(app, ax::focusedWindow, failed);
-    if (!window && !(failed && *failed)) {
-        window = copyElement(app, ax::mainWindow, failed);
+    ElementRef window = copyElement(app, ax::focusedWindow);
+    if (!window) {
+        window = copyElement(app, ax::mainWindow);
     }
     return window;
 }
@@ -62,11 +62,7 @@ std::vector<Rect> AXResolver::secureFieldRects() const {
 }
 
 AXResolver::SecureFieldReader AXResolver::secureFieldReader() const {
-    bool failed = false;
-    const ElementRef window = frontWindow(&failed);
-    if (failed) {
-        return [] { return std::optional<std::vector<Rect>>(); };
-    }
+    const ElementRef window = frontWindow();
     if (!window) {
         return [] { return std::optional<std::vector<Rect>>(std::vector<Rect>{}); };
     }
@@ -77,31 +73,21 @@ AXResolver::SecureFieldReader AXResolver::secureFieldReader() const {
     }
     std::vector<Rect> rects;
     int visited = 0;
-    collectSecureRects(window, rects, visited, 0, &failed);
-    if (failed) {
-        return [] { return std::optional<std::vector<Rect>>(); };
-    }
+    collectSecureRects(window, rects, visited, 0);
     return [rects = std::move(rects)] { return std::optional<std::vector<Rect>>(rects); };
 }
 
-std::optional<platform::AXValue>
-AXResolver::copyValue(const ElementRef& element, std::string_view attribute, bool* failed) const {
+std::optional<platform::AXValue> AXResolver::copyValue(const ElementRef& element,
+                                                       std::string_view attribute) const {
     if (!element) {
         return std::nullopt;
     }
-    if (!failed) {
-        return accessibility_.copyAttributeValue(element, attribute);
-    }
-    bool readFailed = false;
-    std::optional<platform::AXValue> value =
-        accessibility_.readAttribute(element, attribute, readFailed);
-    *failed = *failed || readFailed;
-    return value;
+    return accessibility_.copyAttributeValue(element, attribute);
 }
 
 std::optional<std::string> AXResolver::copyString(const ElementRef& element,
-                                                  std::string_view attribute, bool* failed) const {
-    std::optional<platform::AXValue> value = copyValue(element, attribute, failed);
+                                                  std::string_view attribute) const {
+    std::optional<platform::AXValue> value = copyValue(element, attribute);
     if (!value) {
         return std::nullopt;
     }
@@ -112,8 +98,8 @@ std::optional<std::string> AXResolver::copyString(const ElementRef& element,
 }
 
 AXResolver::ElementRef AXResolver::copyElement(const ElementRef& element,
-                                               std::string_view attribute, bool* failed) const {
-    std::optional<platform::AXValue> value = copyValue(element, attribute, failed);
+                                               std::string_view attribute) const {
+    std::optional<platform::AXValue> value = copyValue(element, attribute);
     if (!value) {
         return nullptr;
     }
@@ -158,9 +144,8 @@ std::optional<Rect> AXResolver::globalFrame(const ElementRef& element) const {
     return Rect{*origin, *extent};
 }
 
-std::vector<AXResolver::ElementRef> AXResolver::children(const ElementRef& element,
-                                                         bool* failed) const {
-    std::optional<platform::AXValue> value = copyValue(element, ax::children, failed);
+std::vector<AXResolver::ElementRef> AXResolver::children(const ElementRef& element) const {
+    std::optional<platform::AXValue> value = copyValue(element, ax::children);
     if (!value) {
         return {};
     }
@@ -231,14 +216,14 @@ AXTarget AXResolver::makeTarget(const ElementRef& element) const {
 }
 
 void AXResolver::collectSecureRects(const ElementRef& element, std::vector<Rect>& into,
-                                    int& visited, int depth, bool* failed) const {
+                                    int& visited, int depth) const {
     if (visited >= maxVisitedElements || depth >= maxDepth) {
         return;
     }
     ++visited;
-    bool secure = copyString(element, ax::subrole, failed) == ax::secureTextField;
+    bool secure = copyString(element, ax::subrole) == ax::secureTextField;
     if (!secure) {
-        secure = copyString(element, ax::role, failed) == ax::secureTextField;
+        secure = copyString(element, ax::role) == ax::secureTextField;
     }
     if (secure) {
         if (const std::optional<Rect> frame = globalFrame(element)) {
@@ -246,8 +231,8 @@ void AXResolver::collectSecureRects(const ElementRef& element, std::vector<Rect>
         }
         return;
     }
-    for (const ElementRef& child : children(element, failed)) {
-        collectSecureRects(child, into, visited, depth + 1, failed);
+    for (const ElementRef& child : children(element)) {
+        collectSecureRects(child, into, visited, depth + 1);
     }
 }
 

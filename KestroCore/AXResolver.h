@@ -40,31 +40,28 @@ public:
     std::vector<Rect> secureFieldRects() const;
 
     // The same frames, read when the reader is called, on any thread; nothing when they could
-    // not be read, the choice of window included (the application did not answer): a frame
-    // then cannot be told safe. The window is chosen now. Where the platform can search a window
-    // off the main thread the fields are read only then, so they are as recent as the call;
-    // otherwise they are walked now and the reader hands them over.
+    // not be read. The window is chosen now. Where the platform can search a window off the
+    // main thread the fields are read only then, so they are as recent as the call; otherwise
+    // they are walked now and the reader hands them over.
     using SecureFieldReader = std::function<std::optional<std::vector<Rect>>()>;
     SecureFieldReader secureFieldReader() const;
 
 private:
     using ElementRef = platform::AXElementRef;
 
-    // With `failed` given, a read that could not be made sets it (it is never cleared).
-    std::optional<platform::AXValue>
-    copyValue(const ElementRef& element, std::string_view attribute, bool* failed = nullptr) const;
-    std::optional<std::string> copyString(const ElementRef& element, std::string_view attribute,
-                                          bool* failed = nullptr) const;
-    ElementRef copyElement(const ElementRef& element, std::string_view attribute,
-                           bool* failed = nullptr) const;
+    std::optional<platform::AXValue> copyValue(const ElementRef& element,
+                                               std::string_view attribute) const;
+    std::optional<std::string> copyString(const ElementRef& element,
+                                          std::string_view attribute) const;
+    ElementRef copyElement(const ElementRef& element, std::string_view attribute) const;
     std::optional<Point> point(const ElementRef& element, std::string_view attribute) const;
     std::optional<Size> size(const ElementRef& element, std::string_view attribute) const;
     std::optional<Rect> globalFrame(const ElementRef& element) const;
-    std::vector<ElementRef> children(const ElementRef& element, bool* failed = nullptr) const;
+    std::vector<ElementRef> children(const ElementRef& element) const;
     AXTarget makeTarget(const ElementRef& element) const;
-    ElementRef frontWindow(bool* failed = nullptr) const;
+    ElementRef frontWindow() const;
     void collectSecureRects(const ElementRef& element, std::vector<Rect>& into, int& visited,
-                            int depth, bool* failed = nullptr) const;
+                            int depth) const;
 
     platform::Accessibility& accessibility_;
     platform::Applications& applications_;

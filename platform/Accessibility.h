@@ -78,16 +78,6 @@ public:
     // The attribute's value, or nothing when the read does not succeed.
     virtual std::optional<AXValue> copyAttributeValue(const AXElementRef& element,
                                                       std::string_view attribute) = 0;
-    // As copyAttributeValue, and when nothing comes back, `failed` tells a read that could not be
-    // made (the application could not be asked, did not answer in time, reported an error) from
-    // an answer that there is no such value. A backend that cannot tell them apart reports every
-    // missing value as a failure.
-    virtual std::optional<AXValue> readAttribute(const AXElementRef& element,
-                                                 std::string_view attribute, bool& failed) {
-        std::optional<AXValue> value = copyAttributeValue(element, attribute);
-        failed = !value;
-        return value;
-    }
     // The deepest element at a global position, asked of `root` (the system-wide element or an
     // application); null when none lies there or the call fails.
     virtual AXElementRef elementAtPosition(const AXElementRef& root, float x, float y) = 0;

@@ -47,10 +47,8 @@ std::optional<AXValue> FakeAccessibility::copyAttributeValue(const AXElementRef&
     if (!fake) {
         return std::nullopt;
     }
-    std::string read = fake->name + "." + std::string(attribute);
-    const bool fails = !trusted || failingReads.count(read) != 0;
-    reads.push_back(std::move(read));
-    if (fails) {
+    reads.push_back(fake->name + "." + std::string(attribute));
+    if (!trusted) {
         return std::nullopt;
     }
     auto it = fake->attributes.find(attribute);
@@ -58,14 +56,6 @@ std::optional<AXValue> FakeAccessibility::copyAttributeValue(const AXElementRef&
         return std::nullopt;
     }
     return it->second;
-}
-
-std::optional<AXValue> FakeAccessibility::readAttribute(const AXElementRef& element,
-                                                        std::string_view attribute, bool& failed) {
-    std::optional<AXValue> value = copyAttributeValue(element, attribute);
-    const auto* fake = dynamic_cast<const FakeElement*>(element.get());
-    failed = !trusted || (fake && failingReads.count(fake->name + "." + std::string(attribute)));
-    return value;
 }
 
 AXElementRef FakeAccessibility::elementAtPosition(const AXElementRef&, float fx, float fy) {

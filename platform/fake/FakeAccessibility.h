@@ -7,7 +7,6 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -49,9 +48,6 @@ public:
     std::vector<std::pair<Rect, AXElementRef>> hitAreas;
     // Off: as if accessibility were not granted; every call fails.
     bool trusted = true;
-    // Reads ("name.attribute") that fail as a timed-out or refused call would: no value, and
-    // readAttribute reports the failure.
-    std::set<std::string, std::less<>> failingReads;
 
     std::vector<std::string> reads;
     std::vector<std::pair<float, float>> positionsAsked;
@@ -65,8 +61,6 @@ public:
     AXElementRef application(int processID) override;
     std::optional<AXValue> copyAttributeValue(const AXElementRef& element,
                                               std::string_view attribute) override;
-    std::optional<AXValue> readAttribute(const AXElementRef& element, std::string_view attribute,
-                                         bool& failed) override;
     AXElementRef elementAtPosition(const AXElementRef& root, float x, float y) override;
     int processID(const AXElementRef& element) override;
     std::unique_ptr<AXSecureFieldSearch> secureFieldSearch(const AXElementRef& window,

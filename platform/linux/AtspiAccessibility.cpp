@@ -247,11 +247,7 @@ bool AtspiAccessibility::answered(AtspiAccessible* accessible, Clock::time_point
                 Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                    std::chrono::duration<double>(options_.unresponsiveSeconds));
         }
-        ++failedCalls_;
         return false;
-    }
-    if (failed) {
-        ++failedCalls_;
     }
     return !failed;
 }
@@ -934,18 +930,6 @@ std::optional<AXValue> AtspiAccessibility::copyAttributeValue(const AXElementRef
         return readAccessible(*e, attribute);
     }
     return std::nullopt;
-}
-
-std::optional<AXValue> AtspiAccessibility::readAttribute(const AXElementRef& ref,
-                                                         std::string_view attribute, bool& failed) {
-    const std::size_t failedBefore = failedCalls_;
-    std::optional<AXValue> value = copyAttributeValue(ref, attribute);
-    const Element* e = element(ref);
-    // An application left alone as unresponsive is not asked at all, so no call fails: its
-    // silence is a failure too.
-    failed = !value && (!ok_ || !e || failedCalls_ != failedBefore ||
-                        (!e->own && e->accessible && !mayAsk(e->accessible)));
-    return value;
 }
 
 } // namespace kestro::platform::linux_x11

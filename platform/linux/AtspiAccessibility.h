@@ -72,8 +72,6 @@ public:
     AXElementRef application(int processID) override;
     std::optional<AXValue> copyAttributeValue(const AXElementRef& element,
                                               std::string_view attribute) override;
-    std::optional<AXValue> readAttribute(const AXElementRef& element, std::string_view attribute,
-                                         bool& failed) override;
     AXElementRef elementAtPosition(const AXElementRef& root, float x, float y) override;
     int processID(const AXElementRef& element) override;
     std::unique_ptr<AXSecureFieldSearch> secureFieldSearch(const AXElementRef& window,
@@ -128,8 +126,6 @@ private:
     AtspiAccessible* focus_ = nullptr;
     std::map<std::string, int, std::less<>> busProcesses_;
     std::map<std::string, Clock::time_point, std::less<>> unresponsiveUntil_;
-    // Calls into applications that failed or timed out, so far.
-    std::size_t failedCalls_ = 0;
     std::shared_ptr<AtspiSearchLink> searchLink_;
 };
 

@@ -352,20 +352,3 @@ TEST_F(SecureFieldsTest, ChildrenThatAreNotAListOfElementsCountAsNone) {
     window_->addChild(odd).addChild(holey).addChild(secureField("last", 9));
     EXPECT_EQ(resolver_.secureFieldRects(), std::vector<Rect>{Rect::make(9, 0, 10, 10)});
 }
-
-TEST_F(SecureFieldsTest, TheReaderFailsWhenTheWindowCannotBeAskedEvenWithASearch) {
-    window_->addChild(secureField("s", 1));
-    bool searched = false;
-    access_.search = [&](const std::string&) {
-        searched = true;
-        return std::optional(std::vector<Rect>{});
-    };
-    access_.failingReads = {"app.AXFocusedWindow"};
-    EXPECT_FALSE(resolver_.secureFieldReader()());
-    EXPECT_FALSE(searched);
-
-    // Answered, and no window: nothing to hide.
-    access_.failingReads.clear();
-    app_->attributes.erase(std::string(ax::focusedWindow));
-    EXPECT_EQ(resolver_.secureFieldReader()(), std::optional(std::vector<Rect>{}));
-}

@@ -514,48 +514,6 @@ TEST_F(RecorderTest, SecureFieldsAreSearchedOffTheMainThreadWhenTheFrameIsTaken)
     }
 }
 
-TEST_F(RecorderTest, AFrameIsWrittenOnlyWhenTheFrontWindowCouldBeAsked) {
-    // An application that answers that it has no window has nothing to hide; one that cannot
-    // be asked which window is in front, or whose window cannot be walked, might.
-    struct Case {
-        const char* name;
-        std::vector<std::string> failingReads;
-        bool withoutFocusedWindow;
-        bool written;
-    };
-    const Case cases[] = {
-        {"focused window lookup fails", {"editor.AXFocusedWindow"}, false, false},
-        {"main window lookup fails", {"editor.AXMainWindow"}, true, false},
-        {"window children cannot be read", {"window.AXChildren"}, false, false},
-        {"field role cannot be read", {"name.AXSubrole"}, false, false},
-        {"application has no window", {}, true, true},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        access_.failingReads = {c.failingReads.begin(), c.failingReads.end()};
-        editor_->attributes.erase(std::string(ax::focusedWindow));
-        if (!c.withoutFocusedWindow) {
-            editor_->set(ax::focusedWindow, AXElementRef(window_));
-        }
-        recorder_->start();
-        click(20, 20);
-        auto r = stop();
-        ASSERT_TRUE(r);
-        ASSERT_EQ(r->events.size(), 1u);
-        const fs::path png = Paths::recording(r->id) / "frames" / "000001.png";
-        if (c.written) {
-            ASSERT_EQ(r->frames.size(), 1u);
-            EXPECT_TRUE(r->frames[0].redactedRegions.empty());
-            EXPECT_EQ(r->events[0].frameIndex, 0);
-            EXPECT_TRUE(fs::exists(png));
-        } else {
-            EXPECT_TRUE(r->frames.empty());
-            EXPECT_FALSE(r->events[0].frameIndex);
-            EXPECT_FALSE(fs::exists(png));
-        }
-    }
-}
-
 TEST_F(RecorderTest, AFailedCaptureLeavesAGapAndRenumbers) {
     // Waits until the capture answer of the last click is back on the main queue.
     auto settle = [this](std::size_t screenshots) {
