@@ -36,6 +36,11 @@ public:
 class FakeAccessibility final : public Accessibility {
 public:
     FakeAccessibility();
+    // Empties every element it made: elements point at each other (children, parents, focus),
+    // and the cycles would otherwise outlive the tree.
+    ~FakeAccessibility() override;
+    FakeAccessibility(const FakeAccessibility&) = delete;
+    FakeAccessibility& operator=(const FakeAccessibility&) = delete;
 
     std::shared_ptr<FakeElement> element(std::string name, int processID = 0);
 
@@ -65,6 +70,9 @@ public:
     int processID(const AXElementRef& element) override;
     std::unique_ptr<AXSecureFieldSearch> secureFieldSearch(const AXElementRef& window,
                                                            int maxVisited, int maxDepth) override;
+
+private:
+    std::vector<std::weak_ptr<FakeElement>> made_;
 };
 
 // Running applications by process id, and which one is in front.
