@@ -1,6 +1,7 @@
 #include "KestroCore/AXTarget.h"
 
 #include "KestroCore/GeometryJson.h"
+#include "KestroCore/StoredReader.h"
 
 namespace kestro {
 
@@ -45,6 +46,59 @@ AXTarget axTargetFromJson(const json::Value& value) {
         t.frameInWindow = rectFromJson(*frame);
     }
     t.isSecure = r.requiredBool("isSecure");
+    return t;
+}
+
+namespace {
+
+void writeOptional(json::StoredWriter& out, std::string_view key,
+                   const std::optional<std::string>& text) {
+    if (text) {
+        out.key(key);
+        out.string(*text);
+    }
+}
+
+constexpr std::array<std::string_view, 10> kTargetKeys = {
+    "appBundleID", "appName", "windowTitle",  "axRole",        "axSubrole",
+    "axTitle",     "axValue", "axIdentifier", "frameInWindow", "isSecure"};
+
+} // namespace
+
+void writeStored(json::StoredWriter& out, const AXTarget& t) {
+    out.beginObject();
+    writeOptional(out, "appBundleID", t.appBundleID);
+    writeOptional(out, "appName", t.appName);
+    writeOptional(out, "axIdentifier", t.axIdentifier);
+    writeOptional(out, "axRole", t.axRole);
+    writeOptional(out, "axSubrole", t.axSubrole);
+    writeOptional(out, "axTitle", t.axTitle);
+    writeOptional(out, "axValue", t.axValue);
+    if (t.frameInWindow) {
+        out.key("frameInWindow");
+        writeStored(out, *t.frameInWindow);
+    }
+    out.key("isSecure");
+    out.boolean(t.isSecure);
+    writeOptional(out, "windowTitle", t.windowTitle);
+    out.endObject();
+}
+
+AXTarget axTargetFromStored(json::Element value) {
+    json::StoredObject r(value, kTargetKeys, "AXTarget");
+    AXTarget t;
+    t.appBundleID = r.optionalString(0);
+    t.appName = r.optionalString(1);
+    t.windowTitle = r.optionalString(2);
+    t.axRole = r.optionalString(3);
+    t.axSubrole = r.optionalString(4);
+    t.axTitle = r.optionalString(5);
+    t.axValue = r.optionalString(6);
+    t.axIdentifier = r.optionalString(7);
+    if (auto frame = r.optional(8)) {
+        t.frameInWindow = rectFromStored(*frame);
+    }
+    t.isSecure = r.requiredBool(9);
     return t;
 }
 

@@ -28,6 +28,8 @@ struct AXTarget {
 
 json::Value toJson(const AXTarget& target);
 AXTarget axTargetFromJson(const json::Value& value);
+void writeStored(json::StoredWriter& out, const AXTarget& target);
+AXTarget axTargetFromStored(json::Element value);
 
 } // namespace kestro
 

@@ -50,8 +50,11 @@ struct ActionEvent {
 
 json::Value toJson(ActionType type);
 ActionType actionTypeFromJson(const json::Value& value);
+ActionType actionTypeFromStored(json::Element value);
 
 json::Value toJson(const ActionEvent& event);
 ActionEvent actionEventFromJson(const json::Value& value);
+void writeStored(json::StoredWriter& out, const ActionEvent& event);
+ActionEvent actionEventFromStored(json::Element value);
 
 } // namespace kestro

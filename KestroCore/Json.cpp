@@ -2,6 +2,7 @@
 
 #include "KestroBase/Text.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 
@@ -9,67 +10,74 @@ namespace kestro::json {
 
 namespace {
 
+// What each byte becomes inside a string: 0 itself, 1 "\/" where slashes are escaped, 2 a
+// short escape, 3 a "\u00XX" escape.
+constexpr std::array<std::uint8_t, 256> escapeClasses = [] {
+    std::array<std::uint8_t, 256> classes{};
+    for (int c = 0; c < 0x20; ++c) {
+        classes[static_cast<std::size_t>(c)] = 3;
+    }
+    for (char c : {'"', '\\', '\b', '\f', '\n', '\r', '\t'}) {
+        classes[static_cast<unsigned char>(c)] = 2;
+    }
+    classes['/'] = 1;
+    return classes;
+}();
+
+char shortEscape(unsigned char c) {
+    switch (c) {
+    case '\b':
+        return 'b';
+    case '\f':
+        return 'f';
+    case '\n':
+        return 'n';
+    case '\r':
+        return 'r';
+    case '\t':
+        return 't';
+    default:
+        return static_cast<char>(c); // '"' and '\\' escape as themselves
+    }
+}
+
 void writeEscaped(std::string& out, std::string_view s, bool escapeSlash) {
+    static constexpr char hex[] = "0123456789abcdef";
     out.push_back('"');
-    std::size_t run = 0;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        const char* escape = nullptr;
-        char unicode[7];
-        switch (c) {
-        case '"':
-            escape = "\\\"";
-            break;
-        case '\\':
-            escape = "\\\\";
-            break;
-        case '/':
-            escape = escapeSlash ? "\\/" : nullptr;
-            break;
-        case '\b':
-            escape = "\\b";
-            break;
-        case '\f':
-            escape = "\\f";
-            break;
-        case '\n':
-            escape = "\\n";
-            break;
-        case '\r':
-            escape = "\\r";
-            break;
-        case '\t':
-            escape = "\\t";
-            break;
-        default:
-            if (c < 0x20) {
-                static constexpr char hex[] = "0123456789abcdef";
-                unicode[0] = '\\';
-                unicode[1] = 'u';
-                unicode[2] = '0';
-                unicode[3] = '0';
-                unicode[4] = hex[c >> 4];
-                unicode[5] = hex[c & 0x0F];
-                unicode[6] = 0;
-                escape = unicode;
-            }
+    const char* run = s.data();
+    const char* const end = s.data() + s.size();
+    for (const char* p = run; p != end; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        const std::uint8_t kind = escapeClasses[c];
+        if (kind == 0 || (kind == 1 && !escapeSlash)) {
+            continue;
         }
-        if (escape) {
-            out.append(s.data() + run, i - run);
-            out.append(escape);
-            run = i + 1;
+        out.append(run, static_cast<std::size_t>(p - run));
+        run = p + 1;
+        out.push_back('\\');
+        if (kind == 3) {
+            const char unicode[5] = {'u', '0', '0', hex[c >> 4], hex[c & 0x0F]};
+            out.append(unicode, sizeof unicode);
+        } else {
+            out.push_back(shortEscape(c));
         }
     }
-    out.append(s.data() + run, s.size() - run);
+    out.append(run, static_cast<std::size_t>(end - run));
     out.push_back('"');
 }
 
-void writeString(std::string& out, const std::string& raw, bool escapeSlash) {
+void writeString(std::string& out, std::string_view raw, bool escapeSlash) {
     if (text::isValidUtf8(raw)) {
         writeEscaped(out, raw, escapeSlash);
     } else {
         writeEscaped(out, text::sanitizeUtf8(raw), escapeSlash);
     }
+}
+
+template <typename Number> void writeInteger(std::string& out, Number n) {
+    char buffer[24];
+    auto result = std::to_chars(buffer, buffer + sizeof buffer, n);
+    out.append(buffer, result.ptr);
 }
 
 void writeDouble(std::string& out, double d) {
@@ -90,16 +98,20 @@ void indent(std::string& out, int depth) {
 void write(std::string& out, const Value& v, bool pretty, bool escapeSlash, int depth) {
     switch (v.type()) {
     case Value::value_t::null:
-        out += "null";
+        out.append("null", 4);
         break;
     case Value::value_t::boolean:
-        out += v.get<bool>() ? "true" : "false";
+        if (v.get<bool>()) {
+            out.append("true", 4);
+        } else {
+            out.append("false", 5);
+        }
         break;
     case Value::value_t::number_integer:
-        out += std::to_string(v.get<std::int64_t>());
+        writeInteger(out, v.get<std::int64_t>());
         break;
     case Value::value_t::number_unsigned:
-        out += std::to_string(v.get<std::uint64_t>());
+        writeInteger(out, v.get<std::uint64_t>());
         break;
     case Value::value_t::number_float:
         writeDouble(out, v.get<double>());
@@ -109,7 +121,7 @@ void write(std::string& out, const Value& v, bool pretty, bool escapeSlash, int 
         break;
     case Value::value_t::array: {
         if (v.empty()) {
-            out += "[]";
+            out.append("[]", 2);
             break;
         }
         out.push_back('[');
@@ -132,7 +144,7 @@ void write(std::string& out, const Value& v, bool pretty, bool escapeSlash, int 
     }
     case Value::value_t::object: {
         if (v.empty()) {
-            out += "{}";
+            out.append("{}", 2);
             break;
         }
         out.push_back('{');
@@ -146,7 +158,11 @@ void write(std::string& out, const Value& v, bool pretty, bool escapeSlash, int 
                 indent(out, depth + 1);
             }
             writeString(out, it.key(), escapeSlash);
-            out += pretty ? " : " : ":";
+            if (pretty) {
+                out.append(" : ", 3);
+            } else {
+                out.push_back(':');
+            }
             write(out, it.value(), pretty, escapeSlash, depth + 1);
         }
         if (pretty) {
@@ -167,8 +183,8 @@ Value parse(std::string_view text) {
     try {
         return Value::parse(text.begin(), text.end());
     } catch (const nlohmann::json::exception& e) {
-        throw DecodingError(std::string("The data couldn't be read because it isn't valid JSON: ") +
-                            e.what());
+        throw DecodingError(
+            concat({"The data couldn't be read because it isn't valid JSON: ", e.what()}));
     }
 }
 
@@ -210,15 +226,88 @@ std::string writeCompact(const Value& value) {
     return out;
 }
 
+void StoredWriter::open(char bracket) {
+    beginValue();
+    out_.push_back(bracket);
+    ++depth_;
+    nonEmpty_ &= ~(std::uint64_t{1} << depth_);
+}
+
+void StoredWriter::close(char bracket) {
+    if (nonEmpty_ & (std::uint64_t{1} << depth_)) {
+        indent(out_, depth_ - 1);
+    }
+    out_.push_back(bracket);
+    --depth_;
+}
+
+void StoredWriter::beginValue() {
+    if (afterKey_) {
+        afterKey_ = false;
+        return;
+    }
+    if (depth_ == 0) {
+        return;
+    }
+    const std::uint64_t bit = std::uint64_t{1} << depth_;
+    if (nonEmpty_ & bit) {
+        out_.push_back(',');
+    }
+    nonEmpty_ |= bit;
+    indent(out_, depth_);
+}
+
+void StoredWriter::key(std::string_view name) {
+    const std::uint64_t bit = std::uint64_t{1} << depth_;
+    if (nonEmpty_ & bit) {
+        out_.push_back(',');
+    }
+    nonEmpty_ |= bit;
+    indent(out_, depth_);
+    // Keys are the records' own ASCII names: nothing in them needs escaping.
+    out_.push_back('"');
+    out_.append(name);
+    out_.append("\" : ", 4);
+    afterKey_ = true;
+}
+
+void StoredWriter::string(std::string_view text) {
+    beginValue();
+    writeString(out_, text, true);
+}
+
+void StoredWriter::number(double d) {
+    beginValue();
+    writeDouble(out_, d);
+}
+
+void StoredWriter::integer(std::int64_t i) {
+    beginValue();
+    writeInteger(out_, i);
+}
+
+void StoredWriter::unsignedInteger(std::uint64_t u) {
+    beginValue();
+    writeInteger(out_, u);
+}
+
+void StoredWriter::uuid(const Uuid& id) {
+    beginValue();
+    // Upper-case hex and hyphens need no escaping.
+    out_.push_back('"');
+    out_.append(id.uuidString());
+    out_.push_back('"');
+}
+
 ObjectReader::ObjectReader(const Value& value, std::string_view record)
     : object_(value), record_(record) {
     if (!value.is_object()) {
-        throw DecodingError("typeMismatch: expected an object for " + record_);
+        throw DecodingError(concat({"typeMismatch: expected an object for ", record_}));
     }
 }
 
 void ObjectReader::fail(std::string_view key, std::string_view problem) const {
-    throw DecodingError(std::string(problem) + ": \"" + std::string(key) + "\" in " + record_);
+    throw DecodingError(concat({problem, ": \"", key, "\" in ", record_}));
 }
 
 const Value* ObjectReader::optional(std::string_view key) const {
@@ -314,11 +403,11 @@ const Value& ObjectReader::requiredArray(std::string_view key) const {
 }
 
 std::string ObjectReader::memberName(std::string_view key) const {
-    return "\"" + std::string(key) + "\" in " + record_;
+    return concat({"\"", key, "\" in ", record_});
 }
 
 void failValue(std::string_view what, std::string_view problem) {
-    throw DecodingError(std::string(problem) + ": " + std::string(what));
+    throw DecodingError(concat({problem, ": ", what}));
 }
 
 bool isIntegral(double d) {

@@ -1,6 +1,7 @@
 #include "KestroCore/Skill.h"
 
 #include "KestroCore/GeometryJson.h"
+#include "KestroCore/StoredReader.h"
 
 namespace kestro {
 
@@ -29,8 +30,9 @@ E enumFromJson(const json::Value& value, std::optional<E> (*parse)(std::string_v
     }
     auto e = parse(value.get_ref<const std::string&>());
     if (!e) {
-        throw json::DecodingError(std::string("dataCorrupted: cannot initialize ") + typeName +
-                                  " from invalid String value " + value.get<std::string>());
+        throw json::DecodingError(
+            json::concat({"dataCorrupted: cannot initialize ", typeName,
+                          " from invalid String value ", value.get_ref<const std::string&>()}));
     }
     return *e;
 }
@@ -121,8 +123,7 @@ json::Value toJson(const Skill& s) {
 
 Parameter parameterFromJson(const json::Value& value) {
     json::ObjectReader r(value, "Parameter");
-    Parameter p;
-    p.id = r.requiredUuid("id");
+    Parameter p{.id = r.requiredUuid("id")};
     p.name = r.requiredString("name");
     p.type = parameterTypeFromJson(r.required("type"));
     p.prompt = r.requiredString("prompt");
@@ -135,8 +136,7 @@ Parameter parameterFromJson(const json::Value& value) {
 
 PlanStep planStepFromJson(const json::Value& value) {
     json::ObjectReader r(value, "PlanStep");
-    PlanStep s;
-    s.id = r.requiredUuid("id");
+    PlanStep s{.id = r.requiredUuid("id")};
     s.index = r.requiredInt<std::int64_t>("index");
     s.intent = r.requiredString("intent");
     s.action = actionTypeFromJson(r.required("action"));
@@ -156,8 +156,7 @@ PlanStep planStepFromJson(const json::Value& value) {
 
 Skill skillFromJson(const json::Value& value) {
     json::ObjectReader r(value, "Skill");
-    Skill s;
-    s.id = r.requiredUuid("id");
+    Skill s{.id = r.requiredUuid("id")};
     s.name = r.requiredString("name");
     s.trigger = r.requiredString("trigger");
     s.summary = r.requiredString("summary");
@@ -172,6 +171,122 @@ Skill skillFromJson(const json::Value& value) {
     });
     s.createdAt = r.requiredDate("createdAt");
     s.sourceRecordingID = r.optionalUuid("sourceRecordingID");
+    return s;
+}
+
+namespace {
+
+ParameterType parameterTypeFromStored(json::Element value) {
+    const std::string_view raw = json::storedText(value, "ParameterType");
+    auto type = parameterTypeFromRawValue(raw);
+    if (!type) {
+        throw json::DecodingError(json::concat(
+            {"dataCorrupted: cannot initialize ParameterType from invalid String value ", raw}));
+    }
+    return *type;
+}
+
+void writeOptional(json::StoredWriter& out, std::string_view key,
+                   const std::optional<std::string>& text) {
+    if (text) {
+        out.key(key);
+        out.string(*text);
+    }
+}
+
+constexpr std::array<std::string_view, 6> kParameterKeys = {
+    "id", "name", "type", "prompt", "exampleValue", "usedInSteps"};
+constexpr std::array<std::string_view, 11> kStepKeys = {
+    "id",   "index",   "intent",        "action",       "target",       "location",
+    "text", "keyCode", "modifierFlags", "precondition", "isDestructive"};
+
+} // namespace
+
+void writeStored(json::StoredWriter& out, const Parameter& p) {
+    out.beginObject();
+    out.key("exampleValue");
+    out.string(p.exampleValue);
+    out.key("id");
+    out.uuid(p.id);
+    out.key("name");
+    out.string(p.name);
+    out.key("prompt");
+    out.string(p.prompt);
+    out.key("type");
+    out.string(rawValue(p.type));
+    out.key("usedInSteps");
+    out.beginArray();
+    for (std::int64_t step : p.usedInSteps) {
+        out.integer(step);
+    }
+    out.endArray();
+    out.endObject();
+}
+
+void writeStored(json::StoredWriter& out, const PlanStep& s) {
+    out.beginObject();
+    out.key("action");
+    out.string(rawValue(s.action));
+    out.key("id");
+    out.uuid(s.id);
+    out.key("index");
+    out.integer(s.index);
+    out.key("intent");
+    out.string(s.intent);
+    out.key("isDestructive");
+    out.boolean(s.isDestructive);
+    if (s.keyCode) {
+        out.key("keyCode");
+        out.unsignedInteger(*s.keyCode);
+    }
+    if (s.location) {
+        out.key("location");
+        writeStored(out, *s.location);
+    }
+    if (s.modifierFlags) {
+        out.key("modifierFlags");
+        out.unsignedInteger(*s.modifierFlags);
+    }
+    writeOptional(out, "precondition", s.precondition);
+    if (s.target) {
+        out.key("target");
+        writeStored(out, *s.target);
+    }
+    writeOptional(out, "text", s.text);
+    out.endObject();
+}
+
+Parameter parameterFromStored(json::Element value) {
+    json::StoredObject r(value, kParameterKeys, "Parameter");
+    Parameter p{.id = r.requiredUuid(0)};
+    p.name = r.requiredString(1);
+    p.type = parameterTypeFromStored(r.required(2));
+    p.prompt = r.requiredString(3);
+    p.exampleValue = r.requiredString(4);
+    p.usedInSteps = r.requiredList<std::int64_t>(5, [](json::Element element) {
+        return json::StoredObject<6>::storedInteger<std::int64_t>(element,
+                                                                  "an element of \"usedInSteps\"");
+    });
+    return p;
+}
+
+PlanStep planStepFromStored(json::Element value) {
+    json::StoredObject r(value, kStepKeys, "PlanStep");
+    PlanStep s{.id = r.requiredUuid(0)};
+    s.index = r.requiredInt<std::int64_t>(1);
+    s.intent = r.requiredString(2);
+    s.action = actionTypeFromStored(r.required(3));
+    if (auto v = r.optional(4)) {
+        s.target = axTargetFromStored(*v);
+    }
+    if (auto v = r.optional(5)) {
+        s.location = pointFromStored(*v);
+    }
+    s.text = r.optionalString(6);
+    s.keyCode = r.optionalInt<std::uint16_t>(7);
+    s.modifierFlags = r.optionalInt<std::uint64_t>(8);
+    s.precondition = r.optionalString(9);
+    s.isDestructive = r.requiredBool(10);
     return s;
 }
 

@@ -81,4 +81,10 @@ Parameter parameterFromJson(const json::Value& value);
 PlanStep planStepFromJson(const json::Value& value);
 Skill skillFromJson(const json::Value& value);
 
+// The stored form of a plan's parameters and steps, without a Value in between.
+void writeStored(json::StoredWriter& out, const Parameter& parameter);
+void writeStored(json::StoredWriter& out, const PlanStep& step);
+Parameter parameterFromStored(json::Element value);
+PlanStep planStepFromStored(json::Element value);
+
 } // namespace kestro

@@ -4,6 +4,7 @@
 #include "KestroBase/Text.h"
 #include "KestroCore/Paths.h"
 #include "KestroCore/SkillMarkdown.h"
+#include "KestroCore/StoredReader.h"
 
 #include <algorithm>
 #include <system_error>
@@ -31,10 +32,40 @@ ExecutionPlanDocument executionPlanDocumentFromJson(const json::Value& value) {
 }
 
 std::string encodeExecutionPlan(const ExecutionPlanDocument& document) {
-    return json::writeStored(toJson(document));
+    std::string bytes;
+    json::StoredWriter out(bytes);
+    out.beginObject();
+    out.key("parameters");
+    out.beginArray();
+    for (const Parameter& p : document.parameters) {
+        writeStored(out, p);
+    }
+    out.endArray();
+    out.key("plan");
+    out.beginArray();
+    for (const PlanStep& s : document.plan) {
+        writeStored(out, s);
+    }
+    out.endArray();
+    out.endObject();
+    return bytes;
 }
 
+namespace {
+constexpr std::array<std::string_view, 2> kPlanKeys = {"parameters", "plan"};
+
+ExecutionPlanDocument executionPlanDocumentFromStored(json::Element value) {
+    json::StoredObject r(value, kPlanKeys, "ExecutionPlanDocument");
+    auto parameters = r.requiredList<Parameter>(0, parameterFromStored);
+    return ExecutionPlanDocument{std::move(parameters),
+                                 r.requiredList<PlanStep>(1, planStepFromStored)};
+}
+} // namespace
+
 ExecutionPlanDocument decodeExecutionPlan(std::string_view bytes) {
+    if (auto document = json::readStored(bytes, executionPlanDocumentFromStored)) {
+        return std::move(*document);
+    }
     return executionPlanDocumentFromJson(json::parse(bytes));
 }
 

@@ -83,6 +83,24 @@ void BM_DecodeRecording10k(benchmark::State& state) {
 }
 BENCHMARK(BM_DecodeRecording10k)->Unit(benchmark::kMillisecond);
 
+// The same documents through a Value, as they were coded before the typed reader and the
+// direct writer: kept for the comparison.
+void BM_EncodeRecording10kViaValue(benchmark::State& state) {
+    Recording r = bigRecording();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(json::writeStored(toJson(r)));
+    }
+}
+BENCHMARK(BM_EncodeRecording10kViaValue)->Unit(benchmark::kMillisecond);
+
+void BM_DecodeRecording10kViaValue(benchmark::State& state) {
+    const std::string bytes = encodeRecording(bigRecording());
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(recordingFromJson(json::parse(bytes)));
+    }
+}
+BENCHMARK(BM_DecodeRecording10kViaValue)->Unit(benchmark::kMillisecond);
+
 void BM_SkillStoreLoadAll1000(benchmark::State& state) {
     kestro::testing::TempDataDir data;
     SkillStore store;

@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
     g++ cmake ninja-build pkg-config git
-    nlohmann-json3-dev libicu-dev libcurl4-openssl-dev libcpp-httplib-dev
+    nlohmann-json3-dev libsimdjson-dev libicu-dev libcurl4-openssl-dev libcpp-httplib-dev
     libpng-dev libjpeg62-turbo-dev
     libx11-dev libx11-xcb-dev libxi-dev libxtst-dev libxext-dev libxfixes-dev libxcomposite-dev
     libxrandr-dev libxrender-dev libxkbcommon-dev libxkbcommon-x11-dev libatspi2.0-dev

@@ -25,10 +25,23 @@ FakeElement& FakeElement::addChild(const std::shared_ptr<FakeElement>& child) {
     return *this;
 }
 
-FakeAccessibility::FakeAccessibility() : systemWideElement(element("systemWide")) {}
+FakeAccessibility::FakeAccessibility() {
+    // Made in the body: element() records what it makes, and that list is built only now.
+    systemWideElement = element("systemWide");
+}
+
+FakeAccessibility::~FakeAccessibility() {
+    for (const std::weak_ptr<FakeElement>& made : made_) {
+        if (auto element = made.lock()) {
+            element->attributes.clear();
+        }
+    }
+}
 
 std::shared_ptr<FakeElement> FakeAccessibility::element(std::string name, int processID) {
-    return std::make_shared<FakeElement>(std::move(name), processID);
+    auto made = std::make_shared<FakeElement>(std::move(name), processID);
+    made_.push_back(made);
+    return made;
 }
 
 AXElementRef FakeAccessibility::systemWide() {

@@ -39,6 +39,11 @@ public:
 class FakeAccessibility final : public Accessibility {
 public:
     FakeAccessibility();
+    // Empties every element it made: elements point at each other (children, parents, focus),
+    // and the cycles would otherwise outlive the tree.
+    ~FakeAccessibility() override;
+    FakeAccessibility(const FakeAccessibility&) = delete;
+    FakeAccessibility& operator=(const FakeAccessibility&) = delete;
 
     std::shared_ptr<FakeElement> element(std::string name, int processID = 0);
 
@@ -81,6 +86,7 @@ public:
 
 private:
     bool focusStale_ = false;
+    std::vector<std::weak_ptr<FakeElement>> made_;
 };
 
 // Running applications by process id, and which one is in front.
