@@ -295,13 +295,15 @@ void AppState::recordingStopped(std::optional<Recording> recording) {
         return;
     }
     const Weak weak = self_;
+    AnthropicClient client(*apiKey, std::string(AnthropicClient::Model::opus), model_.transport,
+                           model_.endpoint);
     workers_.run([weak, &queue = platform_.queue, synthesizer = &synthesizer_,
-                  rec = std::move(*recording), key = *apiKey](std::stop_token stop) {
+                  rec = std::move(*recording),
+                  modelClient = std::move(client)](std::stop_token stop) {
         std::optional<Skill> made;
         std::string error;
         try {
-            made =
-                synthesizer->synthesize(rec, key, std::string(AnthropicClient::Model::opus), stop);
+            made = synthesizer->synthesize(rec, modelClient, stop);
         } catch (const std::exception& e) {
             error = e.what();
         }

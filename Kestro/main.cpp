@@ -86,7 +86,6 @@ int main(int argc, char** argv) {
     }
 
     kestro::platform::linux_x11::LinuxServices services;
-    kestro::platform::HttpTransport::setShared(services.transport);
     kestro::platform::linux_x11::X11WindowSupport windowSupport;
     kestro::PaletteWindow::setDesktop(kestro::PaletteWindow::Desktop{
         .compositing = [&windowSupport] { return windowSupport.compositingManagerRunning(); },

@@ -13,26 +13,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Sends what the synthesizer asks of the service's own address to the local server instead,
-// over the real transport.
-class RedirectingTransport final : public platform::HttpTransport {
-public:
-    RedirectingTransport(std::shared_ptr<platform::HttpTransport> inner, std::string url)
-        : inner_(std::move(inner)), url_(std::move(url)) {}
-
-protected:
-    platform::HttpResponse perform(const platform::HttpRequest& request,
-                                   std::stop_token stop) override {
-        platform::HttpRequest redirected = request;
-        redirected.url = url_;
-        return inner_->post(redirected, std::move(stop));
-    }
-
-private:
-    std::shared_ptr<platform::HttpTransport> inner_;
-    std::string url_;
-};
-
 class AppRoadsHttpTest : public AppFixture {
 public:
     AppState& makeOnServer() {
@@ -52,15 +32,11 @@ public:
     }
 
     LocalServer server_;
-    std::shared_ptr<platform::linux_curl::CurlTransport> curl_ =
-        std::make_shared<platform::linux_curl::CurlTransport>();
 };
 
 TEST_F(AppRoadsHttpTest, RecordingBecomesASkillFolder) {
     grantAll();
     setKey("sk-local");
-    platform::fake::SharedTransportScope scope(
-        std::make_shared<RedirectingTransport>(curl_, server_.url()));
     server_.reply(200, modelReply(draftText("Send the invoice")));
     AppState& app = makeOnServer();
     drain();
