@@ -3,13 +3,13 @@
 #include "Kestro/AppState.h"
 #include "Kestro/Brand.h"
 #include "Kestro/ControlKeyCap.h"
+#include "Kestro/KeptWindow.h"
 #include "Kestro/MainViewModel.h"
 #include "Kestro/OnboardingWindow.h"
 #include "Kestro/SkillIcon.h"
 #include "Kestro/Symbols.h"
 
 #include <QApplication>
-#include <QCloseEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -20,7 +20,6 @@
 #include <QPainterPath>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QScrollArea>
 #include <QStackedWidget>
 #include <QToolButton>
@@ -478,7 +477,7 @@ void MainView::syncRows() {
 namespace {
 
 // Closing only hides the window; it lives as long as the process.
-class MainWindowFrame final : public QWidget {
+class MainWindowFrame final : public KeptWindow {
 public:
     explicit MainWindowFrame(AppState& app) {
         setWindowTitle("Kestro");
@@ -488,23 +487,11 @@ public:
         layout->setContentsMargins(0, 0, 0, 0);
         layout->addWidget(new MainView(app, this));
     }
-
-protected:
-    void closeEvent(QCloseEvent* event) override {
-        event->ignore();
-        hide();
-    }
 };
 
 QPointer<QWidget>& storage() {
     static QPointer<QWidget> window;
     return window;
-}
-
-void bringForward(QWidget* w) {
-    w->show();
-    w->raise();
-    w->activateWindow();
 }
 
 } // namespace
@@ -517,10 +504,7 @@ void MainWindow::show(AppState& app) {
     auto* w = new MainWindowFrame(app);
     const Size size = MainViewModel::contentSize(!app.skills().empty());
     w->resize(int(size.width), int(size.height));
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        w->move(area.center() - QPoint(w->width() / 2, w->height() / 2));
-    }
+    centreOnPrimaryScreen(w);
     storage() = w;
     bringForward(w);
 }

@@ -1,15 +1,14 @@
 #include "Kestro/OnboardingWindow.h"
 
 #include "Kestro/Brand.h"
+#include "Kestro/KeptWindow.h"
 #include "Kestro/MainViewModel.h"
 #include "Kestro/Symbols.h"
 
-#include <QCloseEvent>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
-#include <QScreen>
 #include <QStackedWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -169,7 +168,7 @@ void OnboardingView::showEvent(QShowEvent* event) {
 namespace {
 
 // The close button only hides the window; Done drops it.
-class OnboardingFrame final : public QWidget {
+class OnboardingFrame final : public KeptWindow {
 public:
     explicit OnboardingFrame(PermissionsManager& permissions) {
         setWindowTitle("Kestro setup");
@@ -181,23 +180,11 @@ public:
         setFixedSize(520, 580);
     }
     OnboardingView* view = nullptr;
-
-protected:
-    void closeEvent(QCloseEvent* event) override {
-        event->ignore();
-        hide();
-    }
 };
 
 QPointer<OnboardingFrame>& storage() {
     static QPointer<OnboardingFrame> window;
     return window;
-}
-
-void bringForward(QWidget* w) {
-    w->show();
-    w->raise();
-    w->activateWindow();
 }
 
 } // namespace
@@ -210,10 +197,7 @@ void OnboardingWindow::show(PermissionsManager& permissions) {
         return;
     }
     auto* w = new OnboardingFrame(permissions);
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        w->move(area.center() - QPoint(w->width() / 2, w->height() / 2));
-    }
+    centreOnPrimaryScreen(w);
     storage() = w;
     bringForward(w);
 }
