@@ -263,11 +263,11 @@ TEST_F(PaletteDesktop, ControlSlashOpensWithTheKeyboardAndReturnCasts) {
               PaletteWindow::placement(QGuiApplication::primaryScreen()->availableGeometry()));
 
     type("rec");
-    ASSERT_TRUE(waitFor([] { return PaletteWindow::view()->queryField()->text() == "rec"; }, 5));
+    ASSERT_TRUE(waitFor([] { return PaletteWindow::view()->queryField()->text() == "rec"; }, 15));
     tap(XK_Return);
-    ASSERT_TRUE(waitFor([&] { return !casts_.empty(); }, 5));
+    ASSERT_TRUE(waitFor([&] { return !casts_.empty(); }, 15));
     EXPECT_EQ(casts_, std::vector<std::string>{"Reconcile invoices"});
-    ASSERT_TRUE(waitFor([] { return !PaletteWindow::isOpen(); }, 5));
+    ASSERT_TRUE(waitFor([] { return !PaletteWindow::isOpen(); }, 15));
     EXPECT_EQ(closed_, 1);
     session_->stop(fixture_);
 }
@@ -280,13 +280,13 @@ TEST_F(PaletteDesktop, EscapeAndFocusElsewhereCloseAtOnce) {
     pressControlSlash();
     ASSERT_TRUE(waitFor([&] { return openedWithFocus(); }, 10));
     tap(XK_Escape);
-    ASSERT_TRUE(waitFor([] { return !PaletteWindow::isOpen(); }, 5));
+    ASSERT_TRUE(waitFor([] { return !PaletteWindow::isOpen(); }, 15));
     EXPECT_EQ(closed_, 1);
 
     pressControlSlash();
     ASSERT_TRUE(waitFor([&] { return openedWithFocus(); }, 10));
     support_->activate(fixture, 0);
-    ASSERT_TRUE(waitFor([] { return !PaletteWindow::isOpen(); }, 5));
+    ASSERT_TRUE(waitFor([] { return !PaletteWindow::isOpen(); }, 15));
     EXPECT_EQ(closed_, 2);
     EXPECT_TRUE(casts_.empty());
     EXPECT_EQ(toggles_, 0);
