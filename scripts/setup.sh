@@ -14,7 +14,7 @@ packages=(
     qt6-base-dev qt6-qpa-plugins qt6-svg-dev openbox
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth dbus dbus-x11 at-spi2-core x11-utils x11-xserver-utils fonts-dejavu-core
-    zenity xcompmgr picom
+    zenity xcompmgr picom trayer
 )
 if [ "${KESTRO_WITH_FUZZ:-0}" = 1 ]; then
     packages+=(clang libclang-rt-14-dev)

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "KestroCore/AnthropicClient.h"
+
+#include <string>
+
+namespace kestro {
+
+// The whole program on the desktop: the application object on the Linux services, its windows,
+// the tray item and the main loop. Returns the exit status. The program's entry point runs it
+// with the model service's own address; the end-to-end tests run it against theirs.
+struct ApplicationOptions {
+    std::string modelEndpoint = std::string(AnthropicClient::defaultEndpoint);
+};
+
+int runApplication(int argc, char** argv, const ApplicationOptions& options = {});
+
+} // namespace kestro

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "KestroCore/Skill.h"
+#include "tests/support/TempDataDir.h"
+#include "tests/support/e2e/KestroProcess.h"
+#include "tests/support/e2e/ModelStandIn.h"
+#include "tests/support/e2e/UserDesktop.h"
+#include "tests/support/e2e/Wait.h"
+#include "tests/support/e2e/XDesk.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestro::testing::e2e {
+
+// The base of every end-to-end scenario: private data folders (HOME, XDG_DATA_HOME,
+// XDG_CONFIG_HOME, XDG_RUNTIME_DIR, ~/Downloads), the model stand-in, a desktop of the test's
+// own, and Kestro started on them. Each scenario's time is printed and recorded.
+class EndToEndTest : public ::testing::Test {
+protected:
+    // A scenario may ask for another desktop (no tray host, a compositing manager, ...).
+    virtual UserDesktop::Options desktopOptions() const { return {}; }
+
+    void SetUp() override;
+    void TearDown() override;
+
+    // Kestro with the stand-in's address; waits for its main window. Fails the test when it does
+    // not show.
+    KestroProcess& startKestro();
+    KestroProcess& kestro() { return *kestro_; }
+    UserDesktop& desk() { return *desk_; }
+    XDesk& x() { return desk_->x(); }
+    ModelStandIn& model() { return model_; }
+
+    // Data folders.
+    std::filesystem::path support() const; // $XDG_DATA_HOME/Kestro
+    std::filesystem::path downloads() const { return data_.home() / "Downloads"; }
+    // Every regular file under the test's folders (data, config, home), for leak checks.
+    std::vector<std::filesystem::path> allFiles() const;
+    // The files whose bytes contain `needle`.
+    std::vector<std::filesystem::path> filesContaining(const std::string& needle) const;
+    // Folder names in support()/<kind> ("skills", "recordings").
+    std::vector<std::string> folders(const std::string& kind) const;
+
+    void setApiKey(const std::string& key);
+    // mcp_servers.json: the built-in "linear" server with a token (so casts can run).
+    void connectLinear(const std::string& token);
+    // A skill stored as the application stores one.
+    void storeSkill(const Skill& skill);
+
+    // Kestro's windows, found by title and process.
+    std::optional<XWindow> mainWindow();
+    std::optional<XWindow> pill();
+    std::optional<XWindow> palette();
+    std::vector<XWindow> frames();
+    // The window of Kestro's docked tray icon, when a tray host runs.
+    std::optional<XWindow> trayIcon();
+
+    // Whether Kestro holds its global hotkeys (they start in a step queued after start-up).
+    bool hotkeysArmed();
+    bool waitForHotkeys(double seconds = 30);
+
+    // The screen now, saved as <build>/artifacts/e2e/<name>.png.
+    Image screenshot(const std::string& name);
+    // The pill's drawn shape (without a compositing manager the pill is shaped to what it
+    // draws), in root coordinates.
+    std::optional<XDesk::Extents> pillShape();
+    // The pixels in the pill's window of the pill's red (the recording dot).
+    int pillRedPixels();
+
+    TempDataDir data_;
+    ModelStandIn model_;
+    std::unique_ptr<UserDesktop> desk_;
+    std::unique_ptr<KestroProcess> kestro_;
+    Clock::time_point started_;
+};
+
+} // namespace kestro::testing::e2e

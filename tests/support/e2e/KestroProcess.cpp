@@ -1,0 +1,155 @@
+#include "tests/support/e2e/KestroProcess.h"
+
+#include "KestroBase/FileIO.h"
+#include "tests/support/e2e/Wait.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+extern char** environ;
+
+namespace kestro::testing::e2e {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+pid_t spawnWith(const std::vector<std::string>& argv, const fs::path& out, const fs::path& err) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<char*> args;
+    for (const auto& a : argv) {
+        args.push_back(const_cast<char*>(a.c_str()));
+    }
+    args.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) {
+        pid = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+std::optional<int> reap(pid_t pid, bool block) {
+    int status = 0;
+    if (::waitpid(pid, &status, block ? 0 : WNOHANG) != pid) {
+        return std::nullopt;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+} // namespace
+
+KestroProcess::KestroProcess(const fs::path& folder, const std::string& modelEndpoint)
+    : logFile_(folder / "kestro.log"), errFile_(folder / "kestro.err") {
+    fs::create_directories(folder);
+    std::ofstream(logFile_).flush();
+    pid_ = spawnWith(
+        {launcherPath(), "--model-endpoint", modelEndpoint, "--log-file", logFile_.string()},
+        "/dev/null", errFile_);
+}
+
+KestroProcess::~KestroProcess() {
+    if (pid_ <= 0 || status_) {
+        return;
+    }
+    ::kill(pid_, SIGTERM);
+    if (!wait(3)) {
+        ::kill(pid_, SIGKILL);
+        reap(pid_, true);
+    }
+}
+
+bool KestroProcess::running() {
+    if (pid_ > 0 && !status_) {
+        status_ = reap(pid_, false);
+    }
+    return pid_ > 0 && !status_;
+}
+
+std::optional<int> KestroProcess::wait(double seconds) {
+    waitFor([&] { return !running(); }, seconds);
+    return status_;
+}
+
+std::vector<std::string> KestroProcess::log() const {
+    std::vector<std::string> lines;
+    std::istringstream in(kestro::readFileIfPresent(logFile_).value_or(""));
+    std::string line;
+    while (std::getline(in, line)) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::optional<std::string> KestroProcess::waitForLog(const std::string& prefix, double seconds,
+                                                     std::size_t from) const {
+    std::optional<std::string> found;
+    waitFor(
+        [&] {
+            const auto lines = log();
+            for (std::size_t i = from; i < lines.size(); ++i) {
+                if (lines[i].rfind(prefix, 0) == 0) {
+                    found = lines[i];
+                    return true;
+                }
+            }
+            return false;
+        },
+        seconds);
+    return found;
+}
+
+std::string KestroProcess::errors() const {
+    return kestro::readFileIfPresent(errFile_).value_or("");
+}
+
+std::string KestroProcess::launcherPath() {
+#ifdef KESTRO_E2E_LAUNCHER_PATH
+    return KESTRO_E2E_LAUNCHER_PATH;
+#else
+    return {};
+#endif
+}
+
+std::string KestroProcess::programPath() {
+#ifdef KESTRO_E2E_PROGRAM_PATH
+    return KESTRO_E2E_PROGRAM_PATH;
+#else
+    return {};
+#endif
+}
+
+Finished runToEnd(const std::vector<std::string>& argv, double seconds) {
+    char pattern[] = "/tmp/kestro-run-XXXXXX";
+    const int fd = ::mkstemp(pattern);
+    if (fd < 0) {
+        return {};
+    }
+    ::close(fd);
+    const pid_t pid = spawnWith(argv, pattern, "/dev/null");
+    Finished result;
+    if (pid > 0) {
+        std::optional<int> status;
+        waitFor([&] { return (status = reap(pid, false)).has_value(); }, seconds);
+        if (!status) {
+            ::kill(pid, SIGKILL);
+            reap(pid, true);
+        }
+        result.status = status.value_or(-1);
+    }
+    result.out = kestro::readFileIfPresent(pattern).value_or("");
+    ::unlink(pattern);
+    return result;
+}
+
+} // namespace kestro::testing::e2e
