@@ -41,6 +41,8 @@ AXResolver::ElementRef AXResolver::frontWindow() const {
     }
     const ElementRef app = accessibility_.application(front->processIdentifier);
     if (!app) {
+        // Not found over accessibility: it was never asked, so what it shows is not known.
+        ++unanswered_;
         return nullptr;
     }
     ElementRef window = copyElement(app, ax::focusedWindow);
@@ -106,6 +108,13 @@ AXResolver::Focus AXResolver::focusForKey(bool afterFocusMove) const {
         return Focus{std::nullopt, true};
     }
     if (!element) {
+        // Nothing has the focus, as far as the accessibility service knows; but an application
+        // in front that it cannot find was never asked, and may be reading a password.
+        if (const std::optional<platform::RunningApplication> front =
+                applications_.frontmostApplication();
+            front && !accessibility_.application(front->processIdentifier)) {
+            return Focus{std::nullopt, true};
+        }
         return Focus{}; // the application answered: nothing has the focus
     }
     bool secrecyUnknown = false;

@@ -38,15 +38,17 @@ public:
     // its main window), in the order a depth-first walk finds them, read attribute by attribute
     // on this thread.
     std::vector<Rect> secureFieldRects() const;
-    // The same, or nothing when part of the window could not be read (the application did not
-    // answer): then where its secure fields lie is not known.
+    // The same, or nothing when the window or part of it could not be read (the application did
+    // not answer, or is not found over accessibility): then where its secure fields lie is not
+    // known. An application that answers that it has no window gives the empty list.
     std::optional<std::vector<Rect>> readSecureFieldRects() const;
 
     // The focused element for a key press.
     struct Focus {
         std::optional<AXTarget> target;
         // Whether the key went into a secure field cannot be told: the lookup failed, timed out
-        // or could not be brought up to date with the input before the key.
+        // or could not be brought up to date with the input before the key, or the application
+        // in front is not found over accessibility.
         bool unknown = false;
     };
     // `afterFocusMove`: input since the last lookup (a press, a key that types no text) may have
@@ -54,9 +56,9 @@ public:
     Focus focusForKey(bool afterFocusMove) const;
 
     // The same frames, read when the reader is called, on any thread; nothing when they could
-    // not be read. The window is chosen now. Where the platform can search a window off the
-    // main thread the fields are read only then, so they are as recent as the call; otherwise
-    // they are walked now and the reader hands them over.
+    // not be read, the choice of window included. The window is chosen now. Where the platform can
+    // search a window off the main thread the fields are read only then, so they are as recent as
+    // the call; otherwise they are walked now and the reader hands them over.
     using SecureFieldReader = std::function<std::optional<std::vector<Rect>>()>;
     SecureFieldReader secureFieldReader() const;
 

@@ -111,10 +111,13 @@ bool Recorder::start() {
     captureTickets_.clear();
     lastFrameOffset_ = -1.0;
 
+    framesFolderReady_ = false;
     try {
         store_.prepareFramesDirectory(id_);
+        framesFolderReady_ = true;
     } catch (const std::exception&) {
-        // Captures whose files cannot be written simply leave their events without frames.
+        // No frame is taken in this recording: what stands in the folder's place (a link to
+        // elsewhere, a file) is not ours to write into, even should it change meanwhile.
     }
     noteContext(resolver_.focusedTarget());
     isRecording_ = true;
@@ -373,6 +376,9 @@ std::optional<std::int64_t> Recorder::requestFrame(std::optional<Point> at) {
     }
     lastFrameOffset_ = now;
     const std::int64_t n = ++framesRequested_;
+    if (!framesFolderReady_) {
+        return n; // a failed capture: its number is used up, nothing is taken or written
+    }
     const std::string relativePath = relativeFramePath(n);
     const std::filesystem::path url = store_.frameURL(id_, relativePath);
     // The front window is chosen now; its secure fields are read on the capturer's thread just

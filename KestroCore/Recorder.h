@@ -153,6 +153,8 @@ private:
     std::optional<ScrollRun> scrollRun_;
     // Input since the last focus lookup that succeeded may have moved the focus.
     bool focusMayHaveMoved_ = true;
+    // The recording's frames folder was made (or found) as ours; without it no frame is taken.
+    bool framesFolderReady_ = false;
     std::int64_t framesRequested_ = 0;
     std::map<std::int64_t, FrameRef> framesByReservation_;
     // Reservation numbers of the captures started, in order; those still out are in pending.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 using namespace kestro;
 using platform::AXElementRef;
@@ -351,4 +352,89 @@ TEST_F(SecureFieldsTest, ChildrenThatAreNotAListOfElementsCountAsNone) {
     holey->set(ax::children, std::vector<AXElementRef>{secureField("s", 1), nullptr});
     window_->addChild(odd).addChild(holey).addChild(secureField("last", 9));
     EXPECT_EQ(resolver_.secureFieldRects(), std::vector<Rect>{Rect::make(9, 0, 10, 10)});
+}
+
+TEST_F(SecureFieldsTest, TheReaderFailsWhenTheFrontWindowCannotBeAsked) {
+    // Nothing: the frame cannot be told safe. An empty list: there is nothing to hide.
+    using Rects = std::optional<std::vector<Rect>>;
+    const Rects failed;
+    const Rects nothingToHide = std::vector<Rect>{};
+    const Rects found = std::vector<Rect>{Rect::make(1, 0, 10, 10)};
+    struct Case {
+        const char* what;
+        std::function<void()> arrange;
+        Rects expected;
+    } cases[] = {
+        {"the window is found", [] {}, found},
+        {"the focused-window read goes unanswered",
+         [this] { app_->unanswered = {std::string(ax::focusedWindow)}; }, failed},
+        {"no focused window, and the main-window read goes unanswered",
+         [this] {
+             app_->attributes.erase(std::string(ax::focusedWindow));
+             app_->unanswered = {std::string(ax::mainWindow)};
+         },
+         failed},
+        {"the application does not answer", [this] { access_.unresponsive = {appPID}; }, failed},
+        {"the application in front is not found over accessibility",
+         [this] { access_.applicationElements.erase(appPID); }, failed},
+        {"no accessibility at all", [this] { access_.trusted = false; }, failed},
+        {"the application answers that it has no window",
+         [this] { app_->attributes.erase(std::string(ax::focusedWindow)); }, nothingToHide},
+        {"no application is in front", [this] { apps_.frontmost.reset(); }, nothingToHide},
+    };
+    window_->addChild(secureField("field", 1));
+    for (const bool withSearch : {false, true}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + (withSearch ? ", with a search" : ", walked"));
+            app_->attributes.clear();
+            app_->set(ax::focusedWindow, AXElementRef(window_));
+            app_->unanswered.clear();
+            access_.unresponsive.clear();
+            access_.applicationElements[appPID] = app_;
+            access_.trusted = true;
+            apps_.frontmost = appPID;
+            std::vector<std::string> searched;
+            access_.search = nullptr;
+            if (withSearch) {
+                access_.search = [&searched](const std::string& window) {
+                    searched.push_back(window);
+                    return std::optional(std::vector<Rect>{Rect::make(1, 0, 10, 10)});
+                };
+            }
+            c.arrange();
+            EXPECT_EQ(resolver_.secureFieldReader()(), c.expected);
+            // A window that could not be chosen is never searched.
+            if (withSearch) {
+                EXPECT_EQ(searched.empty(), c.expected != found);
+            }
+            access_.search = nullptr;
+        }
+    }
+}
+
+TEST_F(AXResolverTest, AKeyWithNothingFocusedIsUnknownOnlyWhenTheFrontApplicationWasNotAsked) {
+    struct Case {
+        const char* what;
+        std::function<void()> arrange;
+        bool unknown;
+    } cases[] = {
+        {"the application in front answers that nothing has the focus", [] {}, false},
+        {"no application is in front", [this] { apps_.frontmost.reset(); }, false},
+        {"the application in front is not found over accessibility",
+         [this] { access_.applicationElements.erase(appPID); }, true},
+        {"the focus read goes unanswered",
+         [this] { access_.systemWideElement->unanswered = {std::string(ax::focusedUIElement)}; },
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        access_.systemWideElement->attributes.clear();
+        access_.systemWideElement->unanswered.clear();
+        access_.applicationElements[appPID] = app_;
+        apps_.frontmost = appPID;
+        c.arrange();
+        const AXResolver::Focus focus = resolver_.focusForKey(false);
+        EXPECT_EQ(focus.unknown, c.unknown);
+        EXPECT_FALSE(focus.target);
+    }
 }

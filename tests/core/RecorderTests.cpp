@@ -825,9 +825,33 @@ TEST_F(RecorderTest, KeysWhoseFocusCannotBeToldKeepNoText) {
              t.access_.trusted = true;
          },
          {"unknown"}},
+        {"the application in front is not found over accessibility, after a plain run",
+         [](RecorderTest& t) {
+             t.type("ada");
+             t.access_.systemWideElement->attributes.erase(std::string(ax::focusedUIElement));
+             t.access_.applicationElements.erase(editorPID);
+             t.type("pw9");
+         },
+         {"text:ada", "unknown"}},
+        {"an open secure run goes on when the application in front cannot be found",
+         [](RecorderTest& t) {
+             t.focus(t.password_);
+             t.type("pw");
+             t.access_.systemWideElement->attributes.erase(std::string(ax::focusedUIElement));
+             t.access_.applicationElements.erase(editorPID);
+             t.type("9x");
+         },
+         {"secure"}},
+        {"the application in front answers that nothing has the focus: kept, a run per key",
+         [](RecorderTest& t) {
+             t.access_.systemWideElement->attributes.erase(std::string(ax::focusedUIElement));
+             t.type("ab");
+         },
+         {"text:a", "text:b"}},
     };
     for (const auto& c : cases) {
         access_.unresponsive.clear();
+        access_.applicationElements[editorPID] = editor_;
         focus(name_);
         ASSERT_TRUE(recorder_->start());
         c.act(*this);
@@ -856,6 +880,76 @@ TEST_F(RecorderTest, AFrameWhoseSecureFieldsCannotBeReadIsNotTaken) {
     EXPECT_EQ(r->frames[0].relativePath, "frames/000002.png");
     EXPECT_EQ(capture_.calls().size(), 1u);
     EXPECT_FALSE(fs::exists(Paths::recording(r->id) / "frames" / "000001.png"));
+}
+
+TEST_F(RecorderTest, AKeyFrameIsWrittenOnlyWhenTheFrontWindowCouldBeAsked) {
+    struct Case {
+        const char* what;
+        std::function<void(RecorderTest&)> arrange;
+        bool written;
+    } cases[] = {
+        {"the focused-window read goes unanswered",
+         [](RecorderTest& t) { t.editor_->unanswered = {std::string(ax::focusedWindow)}; }, false},
+        {"no focused window, and the main-window read goes unanswered",
+         [](RecorderTest& t) {
+             t.editor_->attributes.erase(std::string(ax::focusedWindow));
+             t.editor_->unanswered = {std::string(ax::mainWindow)};
+         },
+         false},
+        {"the application in front is not found over accessibility",
+         [](RecorderTest& t) { t.access_.applicationElements.erase(editorPID); }, false},
+        {"the application answers that it has no window",
+         [](RecorderTest& t) { t.editor_->attributes.erase(std::string(ax::focusedWindow)); },
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        editor_->set(ax::focusedWindow, AXElementRef(window_));
+        editor_->unanswered.clear();
+        access_.applicationElements[editorPID] = editor_;
+        const std::size_t screenshotsBefore = capture_.calls().size();
+        ASSERT_TRUE(recorder_->start());
+        c.arrange(*this);
+        click(300, 10); // on no element: only the window choice decides
+        auto r = stop();
+        ASSERT_TRUE(r);
+        ASSERT_EQ(r->events.size(), 1u);
+        const fs::path png = Paths::recording(r->id) / "frames" / "000001.png";
+        if (c.written) {
+            ASSERT_EQ(r->frames.size(), 1u);
+            EXPECT_TRUE(r->frames[0].redactedRegions.empty());
+            EXPECT_EQ(r->events[0].frameIndex, 0);
+            EXPECT_TRUE(fs::exists(png));
+        } else {
+            EXPECT_TRUE(r->frames.empty());
+            EXPECT_FALSE(r->events[0].frameIndex);
+            EXPECT_FALSE(fs::exists(png));
+            EXPECT_EQ(capture_.calls().size(), screenshotsBefore) << "a screenshot was taken";
+        }
+    }
+}
+
+TEST_F(RecorderTest, WithoutItsFramesFolderARecordingTakesNoFrames) {
+    // Something that is not a folder stands where the recordings go.
+    fs::remove_all(Paths::recordings());
+    kestro::testing::writeFile(Paths::recordings(), "not a folder");
+    ASSERT_TRUE(recorder_->start());
+    click(20, 20);
+    later(0.4);
+    type("ada");
+    // The obstacle goes away while recording: frames still are not written.
+    fs::remove(Paths::recordings());
+    later(0.4);
+    click(20, 85);
+    auto r = stop();
+    ASSERT_TRUE(r);
+    EXPECT_EQ(keystrokes(*r), (std::vector<std::string>{"click", "text:ada", "click"}));
+    EXPECT_TRUE(r->frames.empty());
+    for (const ActionEvent& e : r->events) {
+        EXPECT_FALSE(e.frameIndex);
+    }
+    EXPECT_TRUE(capture_.calls().empty()) << "no screenshot is taken for a frame with no folder";
+    EXPECT_FALSE(fs::exists(Paths::recording(r->id) / "frames"));
 }
 
 TEST_F(RecorderTest, LosingTheDisplaySavesWhatWasRecorded) {
