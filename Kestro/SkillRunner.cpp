@@ -122,7 +122,12 @@ void SkillRunner::performStep(const std::shared_ptr<Task>& task) {
                               .detail = detail(step),
                               .agentic = false});
     ++task->next;
-    after(stepDelay, [task](SkillRunner& runner) { runner.beginStep(task); });
+    // A long text may still be going out; the pause after the step starts once all of it is.
+    input_.whenPosted([self = std::weak_ptr<SkillRunner*>(self_), task] {
+        if (auto runner = self.lock()) {
+            (*runner)->after(stepDelay, [task](SkillRunner& r) { r.beginStep(task); });
+        }
+    });
 }
 
 void SkillRunner::finish(const std::shared_ptr<Task>& task) {

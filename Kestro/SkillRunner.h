@@ -24,7 +24,8 @@ class StepConfirmer;
 // The walk is a chain of steps on the main thread: every wait is a delayed post to the main
 // queue, so the thread stays free for the user interface and for abort() meanwhile. The abort
 // flag is looked at only before a step and again after its application was brought forward;
-// a wait in progress runs to its end.
+// a wait in progress runs to its end. The pause after a step starts once the input layer has
+// posted all of the step's events, which for a long text can take a moment.
 class SkillRunner final {
 public:
     // The pace of a run, in seconds.

@@ -28,7 +28,6 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/inotify.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -70,15 +69,19 @@ void addPercentiles(benchmark::State& state, const std::string& name, std::vecto
 }
 
 // Follows the log of a kestro-input-log window and tells, to the microsecond, when a line
-// arrives: the window writes each line unbuffered, and inotify wakes us at that write.
+// arrives: the window writes each line unbuffered, and inotify wakes the main loop at that write.
+// The loop runs meanwhile, as the application's would, for the input layer's delayed work.
 class LogTail {
 public:
-    explicit LogTail(const fs::path& path) {
+    LogTail(const fs::path& path, GLibMainQueue& queue) : queue_(queue) {
         notify_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         ::inotify_add_watch(notify_, path.c_str(), IN_MODIFY);
         file_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        watch_ = queue_.watch(notify_, platform::MainQueue::FdEvents::readable,
+                              [this] { written_ = true; });
     }
     ~LogTail() {
+        watch_.reset();
         ::close(file_);
         ::close(notify_);
     }
@@ -110,8 +113,9 @@ public:
             if (left <= 0) {
                 return std::nullopt;
             }
-            pollfd p{notify_, POLLIN, 0};
-            ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 100)));
+            written_ = false;
+            queue_.runUntil([this] { return written_; },
+                            static_cast<double>(std::min<long long>(left, 100)) / 1000.0);
             char events[4096];
             while (::read(notify_, events, sizeof events) > 0) {
             }
@@ -141,8 +145,11 @@ private:
         }
     }
 
+    GLibMainQueue& queue_;
     int notify_ = -1;
     int file_ = -1;
+    std::unique_ptr<platform::MainQueue::Token> watch_;
+    bool written_ = false;
     std::string partial_;
     std::vector<std::string> lines_;
     std::vector<std::string> last_;
@@ -196,7 +203,7 @@ struct Desk {
             return;
         }
         { std::ofstream touch(logPath); }
-        log = std::make_unique<LogTail>(logPath);
+        log = std::make_unique<LogTail>(logPath, queue);
         session.spawn({kestro::testing::inputLogAppPath(), "--log", logPath.string(),
                        "--window-rect", "200,200,600,400"});
         const auto ready =

@@ -2,6 +2,8 @@
 
 #include "platform/EventTap.h"
 
+#include <functional>
+
 namespace kestro::platform {
 
 // Posts synthetic input where the user's devices enter the session, so that the application in
@@ -12,15 +14,21 @@ class SyntheticInput {
 public:
     virtual ~SyntheticInput() = default;
 
-    // Posts one event at once, without waiting for anyone to receive it:
+    // Posts one event, after the ones given before it, without waiting for anyone to receive it:
     // - mouseMoved, left/right mouse down and up at `location` (the click state tells a second
     //   press of a double click);
     // - keyDown and keyUp of `keyCode` with the modifier keys of `flags` held around it;
     // - keyDown and keyUp carrying `unicodeString`: that text, whatever key the layout has for it
     //   (`keyCode` and `flags` are then ignored).
     // Events the platform cannot express (another type, a key code it has no key for, a location
-    // outside what it can address) are dropped silently.
+    // outside what it can address) are dropped silently. Normally an event is out when this
+    // returns; a platform that must first give the receiving application time to take in earlier
+    // ones holds it, and the ones after it, back and posts them later from the main queue.
     virtual void post(const InputEvent& event) = 0;
+
+    // Calls `done` on the main thread once every event given so far is posted: at once when
+    // nothing is held back.
+    virtual void whenPosted(std::function<void()> done) { done(); }
 };
 
 } // namespace kestro::platform

@@ -3,11 +3,13 @@
 #include "platform/SyntheticInput.h"
 
 #include <functional>
+#include <utility>
 #include <vector>
 
 namespace kestro::platform::fake {
 
-// Keeps every posted event, in order.
+// Keeps every posted event, in order. With `holdBack` set, it behaves as a platform still
+// holding events back: whenPosted callbacks wait until `releaseHeld()`.
 class FakeSyntheticInput final : public SyntheticInput {
 public:
     void post(const InputEvent& event) override {
@@ -16,9 +18,26 @@ public:
             onPost(event);
         }
     }
+    void whenPosted(std::function<void()> done) override {
+        if (holdBack) {
+            held_.push_back(std::move(done));
+        } else {
+            done();
+        }
+    }
+    void releaseHeld() {
+        holdBack = false;
+        for (auto& done : std::exchange(held_, {})) {
+            done();
+        }
+    }
 
     std::vector<InputEvent> posted;
     std::function<void(const InputEvent&)> onPost;
+    bool holdBack = false;
+
+private:
+    std::vector<std::function<void()>> held_;
 };
 
 } // namespace kestro::platform::fake

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace kestro::platform::linux_x11 {
 
@@ -83,6 +84,44 @@ void X11SyntheticInput::post(const InputEvent& event) {
     if (!ok_) {
         return;
     }
+    pending_.push_back(event);
+    // Behind events held back it waits its turn; their drain is already on the queue.
+    if (pending_.size() == 1) {
+        drain();
+    }
+}
+
+void X11SyntheticInput::whenPosted(std::function<void()> done) {
+    if (pending_.empty()) {
+        done();
+    } else {
+        whenPosted_.push_back(std::move(done));
+    }
+}
+
+void X11SyntheticInput::drain() {
+    while (!pending_.empty()) {
+        const double wait = postOne(pending_.front());
+        if (wait > 0) {
+            xcb_flush(x_.xcb());
+            // No restore while characters still wait for key codes.
+            ++restoreGeneration_;
+            queue_.postAfter(wait, [this, alive = std::weak_ptr<int>(alive_)] {
+                if (alive.lock()) {
+                    drain();
+                }
+            });
+            return;
+        }
+        pending_.pop_front();
+    }
+    xcb_flush(x_.xcb());
+    for (auto& done : std::exchange(whenPosted_, {})) {
+        done();
+    }
+}
+
+double X11SyntheticInput::postOne(InputEvent& event) {
     switch (event.type) {
     case type::mouseMoved:
     case type::leftMouseDown:
@@ -90,19 +129,17 @@ void X11SyntheticInput::post(const InputEvent& event) {
     case type::rightMouseDown:
     case type::rightMouseUp:
         postMouse(event);
-        break;
+        return 0;
     case type::keyDown:
     case type::keyUp:
         if (!event.unicodeString.empty()) {
-            postText(event.unicodeString, event.type == type::keyDown);
-        } else {
-            postKey(event, event.type == type::keyDown);
+            return postText(event, event.type == type::keyDown);
         }
-        break;
+        postKey(event, event.type == type::keyDown);
+        return 0;
     default:
-        return;
+        return 0;
     }
-    xcb_flush(x_.xcb());
 }
 
 void X11SyntheticInput::fake(std::uint8_t eventType, std::uint8_t detail, std::int16_t x,
@@ -197,12 +234,17 @@ void X11SyntheticInput::release(const Held& held) {
     }
 }
 
-void X11SyntheticInput::postText(const std::string& text, bool press) {
-    for (char32_t character : text::decodeUtf8(text)) {
+double X11SyntheticInput::postText(InputEvent& event, bool press) {
+    const std::u32string characters = text::decodeUtf8(event.unicodeString);
+    for (std::size_t i = 0; i < characters.size(); ++i) {
+        const char32_t character = characters[i];
         if (!press) {
             auto it = heldText_.find(character);
             if (it != heldText_.end()) {
                 release(it->second);
+                if (auto remap = remapped_.find(it->second.keycode); remap != remapped_.end()) {
+                    remap->second.releasedAt = SteadyClock::now();
+                }
                 heldText_.erase(it);
             }
             continue;
@@ -216,7 +258,6 @@ void X11SyntheticInput::postText(const std::string& text, bool press) {
         std::optional<Key> key;
         for (auto& [keycode, remap] : remapped_) {
             if (remap.keysym == keysym) {
-                remap.lastUse = ++uses_;
                 key = Key{keycode, false};
                 break;
             }
@@ -225,7 +266,17 @@ void X11SyntheticInput::postText(const std::string& text, bool press) {
             key = keyOnLayout(keysym);
         }
         if (!key) {
-            const std::uint8_t lent = lend(keysym);
+            double wait = 0;
+            const std::uint8_t lent = lend(keysym, wait);
+            if (wait > 0) {
+                // This character and the rest of the text go out once a key code is free.
+                std::string rest;
+                for (std::size_t j = i; j < characters.size(); ++j) {
+                    text::appendUtf8(rest, characters[j]);
+                }
+                event.unicodeString = std::move(rest);
+                return wait;
+            }
             if (!lent) {
                 continue;
             }
@@ -250,6 +301,7 @@ void X11SyntheticInput::postText(const std::string& text, bool press) {
     if (!press && heldText_.empty() && !remapped_.empty()) {
         scheduleRestore();
     }
+    return 0;
 }
 
 void X11SyntheticInput::refreshKeyboard() {
@@ -330,7 +382,7 @@ X11SyntheticInput::KeyboardState X11SyntheticInput::keyboardState() {
     return result;
 }
 
-std::uint8_t X11SyntheticInput::lend(std::uint32_t keysym) {
+std::uint8_t X11SyntheticInput::lend(std::uint32_t keysym, double& wait) {
     if (perCode_ == 0) {
         return 0;
     }
@@ -368,15 +420,24 @@ std::uint8_t X11SyntheticInput::lend(std::uint32_t keysym) {
         }
     }
     if (!chosen) {
-        // All lent: take back the one used longest ago that is not held down.
+        // All lent: take back the one released longest ago. Its window reads the keymap when it
+        // gets to that character's press, which may be well after the press was posted; given
+        // to another character before then, the window would type that one instead. So it is
+        // taken only once it had as long as a restore allows.
         auto oldest = remapped_.end();
         for (auto it = remapped_.begin(); it != remapped_.end(); ++it) {
             if (!held(it->first) &&
-                (oldest == remapped_.end() || it->second.lastUse < oldest->second.lastUse)) {
+                (oldest == remapped_.end() || it->second.releasedAt < oldest->second.releasedAt)) {
                 oldest = it;
             }
         }
         if (oldest == remapped_.end()) {
+            return 0;
+        }
+        const double age =
+            std::chrono::duration<double>(SteadyClock::now() - oldest->second.releasedAt).count();
+        if (age < restoreDelay_) {
+            wait = restoreDelay_ - age;
             return 0;
         }
         chosen = oldest->first;
@@ -389,7 +450,7 @@ std::uint8_t X11SyntheticInput::lend(std::uint32_t keysym) {
         keysyms_[static_cast<std::size_t>(chosen - minKeycode_) * perCode_ +
                  static_cast<std::size_t>(column)] = keysym;
     }
-    remapped_[chosen] = Remap{keysym, std::move(original), ++uses_};
+    remapped_[chosen] = Remap{keysym, std::move(original), {}};
     return chosen;
 }
 
@@ -401,7 +462,8 @@ std::uint8_t X11SyntheticInput::modifierKey(std::uint32_t maskBit) const {
 void X11SyntheticInput::scheduleRestore() {
     const std::uint64_t generation = ++restoreGeneration_;
     queue_.postAfter(restoreDelay_, [this, alive = std::weak_ptr<int>(alive_), generation] {
-        if (alive.lock() && generation == restoreGeneration_ && heldText_.empty()) {
+        if (alive.lock() && generation == restoreGeneration_ && heldText_.empty() &&
+            pending_.empty()) {
             restoreKeyboardMapping();
             xcb_flush(x_.xcb());
         }

@@ -5,7 +5,10 @@
 #include "platform/linux/XConnection.h"
 
 #include <array>
+#include <chrono>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -28,7 +31,10 @@ namespace kestro::platform::linux_x11 {
 // Several characters get several such key codes, so an application that reads the changed
 // keymap late still finds each one; they get their empty mapping back `restoreDelaySeconds`
 // after the last typed key is released (through the main queue, never waiting on the main
-// thread), or at once when this object is destroyed.
+// thread), or at once when this object is destroyed. When a text needs more of them than the
+// keyboard has spare, a lent one is taken back for another character only once its own last
+// release is `restoreDelaySeconds` old, as for the restore; until then that character and every
+// event after it wait, in order, on the main queue (whenPosted tells when they are all out).
 class X11SyntheticInput final : public SyntheticInput {
 public:
     explicit X11SyntheticInput(MainQueue& queue, const char* displayName = nullptr,
@@ -41,6 +47,7 @@ public:
     bool ok() const { return ok_; }
 
     void post(const InputEvent& event) override;
+    void whenPosted(std::function<void()> done) override;
 
     // Gives every borrowed key code its own mapping back now.
     void restoreKeyboardMapping();
@@ -57,15 +64,21 @@ private:
         std::vector<std::uint8_t> modifiers; // pressed for it, in press order
         bool relockCaps = false;             // Caps Lock was on and is turned back on after it
     };
+    using SteadyClock = std::chrono::steady_clock;
     struct Remap {
         std::uint32_t keysym = 0;
         std::vector<std::uint32_t> original;
-        std::uint64_t lastUse = 0;
+        SteadyClock::time_point releasedAt; // of its last character; while held, not lendable
     };
 
+    // Posts the events held back, from the first, until one has to wait again.
+    void drain();
+    // Posts one event; or, when it has to wait, the seconds to wait, with the part of its text
+    // already posted taken off.
+    double postOne(InputEvent& event);
     void postMouse(const InputEvent& event);
     void postKey(const InputEvent& event, bool press);
-    void postText(const std::string& text, bool press);
+    double postText(InputEvent& event, bool press);
     void fake(std::uint8_t type, std::uint8_t detail, std::int16_t x = 0, std::int16_t y = 0);
     void release(const Held& held);
 
@@ -76,7 +89,8 @@ private:
         bool plain = false; // first group, no other modifier held or locked
     };
     KeyboardState keyboardState();
-    std::uint8_t lend(std::uint32_t keysym);
+    // A key code given `keysym`; 0 when it has to wait (`wait` seconds) or none can be had.
+    std::uint8_t lend(std::uint32_t keysym, double& wait);
     std::uint8_t modifierKey(std::uint32_t maskBit) const;
     std::uint32_t keysymAt(std::uint8_t keycode, int column) const;
     void scheduleRestore();
@@ -96,7 +110,6 @@ private:
     std::array<std::vector<std::uint8_t>, 8> modifierKeys_;
 
     std::map<std::uint8_t, Remap> remapped_;
-    std::uint64_t uses_ = 0;
     std::multimap<std::uint16_t, Held> heldKeys_;
     std::multimap<char32_t, Held> heldText_;
 
@@ -104,6 +117,9 @@ private:
     std::optional<std::pair<int, int>> pointer_;
 
     std::uint64_t restoreGeneration_ = 0;
+    // Events given but not yet posted, and who waits for them to be out.
+    std::deque<InputEvent> pending_;
+    std::vector<std::function<void()>> whenPosted_;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 

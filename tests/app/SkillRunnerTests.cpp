@@ -431,6 +431,53 @@ TEST_F(RunnerTest, RunWhileRunningIsIgnoredAndAnEmptyPlanOnlyWaits) {
     EXPECT_EQ(second->auditLog().size(), 1u);
 }
 
+// A long text can still be going out after perform returns; the pause must not start before it
+// is out, or the next step's activation would send the rest of the text to another window.
+TEST_F(RunnerTest, ThePauseAfterAStepStartsOnceItsEventsAreOut) {
+    activator.running = {"org.example.Other"};
+    const std::vector<PlanStep> plan = {
+        {.index = 0, .intent = "Type", .action = ActionType::keystroke, .text = "ab"},
+        {.index = 1,
+         .intent = "Elsewhere",
+         .action = ActionType::keystroke,
+         .target = targetIn("org.example.Other"),
+         .keyCode = 36},
+    };
+    input.holdBack = true;
+    auto ctx = context(plan);
+    runner->run(ctx);
+    for (int i = 0; i < 5; ++i) {
+        manual.advance(1.0);
+    }
+    EXPECT_EQ(journal,
+              (Journal{"wait 0.5", "key↓ \"a\"", "key↑ \"a\"", "key↓ \"b\"", "key↑ \"b\""}));
+    EXPECT_EQ(ctx->auditLog().size(), 1u);
+    input.releaseHeld();
+    runToEnd();
+    EXPECT_EQ(journal, (Journal{"wait 0.5", "key↓ \"a\"", "key↑ \"a\"", "key↓ \"b\"", "key↑ \"b\"",
+                                "wait 0.5", "activate org.example.Other", "wait 0.35",
+                                "key↓ 36 0x0", "key↑ 36 0x0", "wait 0.5", "finish"}));
+
+    // An abort meanwhile is seen after the pause; a runner gone meanwhile is never called.
+    journal.clear();
+    input.holdBack = true;
+    auto aborted = context(plan);
+    runner->run(aborted);
+    manual.advance(1.0);
+    runner->abort();
+    input.releaseHeld();
+    runToEnd();
+    EXPECT_EQ(effects(), (Journal{"key↓ \"a\"", "key↑ \"a\"", "key↓ \"b\"", "key↑ \"b\""}));
+    EXPECT_EQ(aborted->auditLog().size(), 1u);
+
+    input.holdBack = true;
+    runner->run(context(plan));
+    manual.advance(1.0);
+    runner.reset();
+    input.releaseHeld();
+    manual.advance(5.0);
+}
+
 TEST_F(RunnerTest, AbortWithoutARunAndARunnerGoneMeanwhile) {
     runner->abort();
     {
