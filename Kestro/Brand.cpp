@@ -13,6 +13,9 @@
 #ifndef KESTRO_BUILD_BUNDLE_PATH
 #define KESTRO_BUILD_BUNDLE_PATH ""
 #endif
+#ifndef KESTRO_INSTALLED_BUNDLE_FOLDER
+#define KESTRO_INSTALLED_BUNDLE_FOLDER "../share/kestro"
+#endif
 
 namespace kestro::Brand {
 
@@ -73,12 +76,17 @@ const std::optional<QImage>& Images::menuBarImage() const {
     return menuBar_.image;
 }
 
+QString installedBundlePath(const QString& programFolder) {
+    const QString folder =
+        QDir(programFolder).filePath(QStringLiteral(KESTRO_INSTALLED_BUNDLE_FOLDER));
+    return QDir::cleanPath(QDir(folder).filePath(QString::fromLatin1(bundleName)));
+}
+
 QString installedBundlePath() {
     std::error_code error;
     const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
-    const QString folder =
-        error ? QDir::currentPath() : QString::fromStdString(program.parent_path().string());
-    return QDir(folder).filePath(QString::fromLatin1(bundleName));
+    return installedBundlePath(error ? QDir::currentPath()
+                                     : QString::fromStdString(program.parent_path().string()));
 }
 
 QString buildTreeBundlePath() {

@@ -10,9 +10,10 @@ namespace kestro {
 
 // The brand artwork: the application icon in two variants, the small mark, the application
 // (taskbar) icon and an 18 by 18 tray version of the mark. The images are PNG files in the
-// resource bundle, a folder "Kestro_Kestro.bundle" beside the program (or, in a build tree, the
-// one the build made). Each image is read once, on first use, and kept; a missing or unreadable
-// file leaves that image absent and every user has its own fallback.
+// resource bundle, a folder "Kestro_Kestro.bundle" that an installation keeps under
+// <prefix>/share/kestro (or, in a build tree, the one the build made). Each image is read once, on
+// first use, and kept; a missing or unreadable file leaves that image absent and every user has its
+// own fallback.
 namespace Brand {
 
 inline constexpr const char* bundleName = "Kestro_Kestro.bundle";
@@ -48,7 +49,10 @@ private:
     mutable Slot icon_, mark_, iconOpaque_, appIcon_, menuBar_;
 };
 
-// The two places the bundle may be: beside the running program, then the build tree's.
+// The two places the bundle may be: the installation's, found from the running program's own
+// folder so that any prefix works (<prefix>/bin/kestro reads <prefix>/share/kestro), then the
+// build tree's.
+QString installedBundlePath(const QString& programFolder);
 QString installedBundlePath();
 QString buildTreeBundlePath();
 

@@ -110,6 +110,21 @@ TEST(Brand, TheBuiltBundleHoldsTheArtwork) {
     EXPECT_EQ(qAlpha(Brand::icon()->pixel(0, 0)), 0);
 }
 
+TEST(Brand, InstalledBundleIsFoundFromTheProgramsFolderUnderAnyPrefix) {
+    const struct {
+        const char* programFolder;
+        const char* bundle;
+    } cases[] = {
+        {"/usr/bin", "/usr/share/kestro/Kestro_Kestro.bundle"},
+        {"/tmp/stage/opt/kestro/bin", "/tmp/stage/opt/kestro/share/kestro/Kestro_Kestro.bundle"},
+        {"/usr/local/bin/", "/usr/local/share/kestro/Kestro_Kestro.bundle"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Brand::installedBundlePath(QString::fromUtf8(c.programFolder)),
+                  QString::fromUtf8(c.bundle));
+    }
+}
+
 TEST(BrandDeathTest, NoBundleStopsWithBothPaths) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_DEATH(Brand::locateBundle("/nonexistent/a/Kestro_Kestro.bundle",
