@@ -592,11 +592,12 @@ AXElementRef AtspiAccessibility::elementAtPosition(const AXElementRef& rootRef, 
     x_.discardEvents();
     const int x = static_cast<int>(std::floor(fx)) + origin_.x;
     const int y = static_cast<int>(std::floor(fy)) + origin_.y;
-    // X knows which window is on top there; AT-SPI does not.
+    // X knows which window is on top there; AT-SPI does not. Windows that let clicks through
+    // there (such as our own frames round the screen) are not what the user touched.
     const std::vector<TopLevel> stack = listTopLevels(x_);
     const TopLevel* hit = nullptr;
     for (auto it = stack.rbegin(); it != stack.rend(); ++it) {
-        if (it->viewable && it->inputOutput && it->contains(x, y)) {
+        if (it->viewable && it->inputOutput && takesInputAt(x_, *it, x, y)) {
             hit = &*it;
             break;
         }

@@ -3,6 +3,7 @@
 #include "KestroBase/Text.h"
 
 #include <xcb/res.h>
+#include <xcb/shape.h>
 
 #include <cstring>
 #include <map>
@@ -204,6 +205,36 @@ std::vector<TopLevel> listTopLevels(const XConnection& x) {
         stack[i].processID = pids[i];
     }
     return stack;
+}
+
+bool takesInputAt(const XConnection& x, const TopLevel& window, int px, int py) {
+    if (!window.contains(px, py)) {
+        return false;
+    }
+    if (!x.ok()) {
+        return true;
+    }
+    const xcb_query_extension_reply_t* shape = xcb_get_extension_data(x.xcb(), &xcb_shape_id);
+    if (!shape || !shape->present) {
+        return true;
+    }
+    Reply<xcb_shape_get_rectangles_reply_t> input(xcb_shape_get_rectangles_reply(
+        x.xcb(), xcb_shape_get_rectangles(x.xcb(), window.window, XCB_SHAPE_SK_INPUT), nullptr));
+    if (!input) {
+        return true; // gone meanwhile: as before the question
+    }
+    // Shapes are relative to the inside of the border.
+    const int rx = px - window.x - window.border;
+    const int ry = py - window.y - window.border;
+    const xcb_rectangle_t* rects = xcb_shape_get_rectangles_rectangles(input.get());
+    const int count = xcb_shape_get_rectangles_rectangles_length(input.get());
+    for (int i = 0; i < count; ++i) {
+        if (rx >= rects[i].x && ry >= rects[i].y && rx < rects[i].x + rects[i].width &&
+            ry < rects[i].y + rects[i].height) {
+            return true;
+        }
+    }
+    return false;
 }
 
 std::vector<ManagedWindow> managedWindows(const XConnection& x) {

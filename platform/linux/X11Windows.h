@@ -37,6 +37,11 @@ struct TopLevel {
 // are asked about are left out.
 std::vector<TopLevel> listTopLevels(const XConnection& x);
 
+// Whether a click at (px, py), in root pixels, lands in this window rather than passing through
+// it: inside its frame and, where it has cut its input shape (windows that let clicks through,
+// such as our overlay frames and resting pill), inside that shape.
+bool takesInputAt(const XConnection& x, const TopLevel& window, int px, int py);
+
 // The top-level holding the keyboard: the window manager's active window, else the window
 // with the input focus; nothing when neither is known.
 std::optional<TopLevel> activeTopLevel(const XConnection& x, const std::vector<TopLevel>& stack);

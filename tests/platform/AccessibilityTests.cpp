@@ -20,6 +20,7 @@
 // Xlib comes after gtest.
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
+#include <xcb/shape.h>
 
 #include <chrono>
 #include <functional>
@@ -258,6 +259,38 @@ TEST_F(AccessibilityTest, StackingOrderPicksBetweenOverlappingWindows) {
     EXPECT_EQ(top->windowTitle, "Kestro Fixture");
     // Over the bare desktop nothing lies.
     EXPECT_FALSE(resolver_->target(Point{1000, 900}));
+}
+
+// A window over everything that lets clicks through (as the recording frames do) is not what a
+// click touched; once it takes input it is.
+TEST_F(AccessibilityTest, ClickThroughWindowsAreNotHit) {
+    desktop_->raise("Kestro Fixture");
+    auto button = frameOf(desktop_->fixture, "Sign In");
+    ASSERT_TRUE(button);
+    xcb_connection_t* c = desktop_->x->xcb();
+    const xcb_window_t cover = xcb_generate_id(c);
+    const std::uint32_t values[] = {1};
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, cover, desktop_->x->root(), 0, 0, 1920, 1080, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, XCB_CW_OVERRIDE_REDIRECT,
+                      values);
+    xcb_shape_rectangles(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_INPUT, XCB_CLIP_ORDERING_UNSORTED, cover,
+                         0, 0, 0, nullptr);
+    xcb_map_window(c, cover);
+    desktop_->sync();
+
+    auto target = resolver_->target(center(*button));
+    ASSERT_TRUE(target);
+    EXPECT_EQ(target->axTitle, "Sign In");
+    EXPECT_EQ(target->windowTitle, "Kestro Fixture");
+
+    // Input follows the bounding shape again: the cover is hit.
+    xcb_shape_mask(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_INPUT, cover, 0, 0, XCB_NONE);
+    desktop_->sync();
+    target = resolver_->target(center(*button));
+    EXPECT_FALSE(target && target->axTitle == "Sign In");
+
+    xcb_destroy_window(c, cover);
+    desktop_->sync();
 }
 
 TEST_F(AccessibilityTest, ZenityPasswordPrompt) {
