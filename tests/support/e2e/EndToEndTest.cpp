@@ -6,6 +6,7 @@
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -112,6 +113,25 @@ void EndToEndTest::storeSkill(const Skill& skill) {
     SkillStore().save(skill);
 }
 
+Skill EndToEndTest::weeklyReportSkill() {
+    return Skill{.name = "File the weekly report",
+                 .trigger = "weekly report",
+                 .summary = "Files the report.",
+                 .parameters = {Parameter{.name = "week",
+                                          .type = ParameterType::date,
+                                          .prompt = "Which week?",
+                                          .exampleValue = "2026-06-06",
+                                          .usedInSteps = {1}}},
+                 .plan = {PlanStep{.index = 0,
+                                   .intent = "Open the report form",
+                                   .action = ActionType::click},
+                          PlanStep{.index = 1,
+                                   .intent = "Type the week",
+                                   .action = ActionType::keystroke,
+                                   .text = "{{week}}"}},
+                 .appScope = {"com.linear"}};
+}
+
 std::optional<XWindow> EndToEndTest::mainWindow() {
     return kestro_ ? x().findOne("Kestro", kestro_->pid()) : std::nullopt;
 }
@@ -180,6 +200,71 @@ bool EndToEndTest::hotkeysArmed() {
 
 bool EndToEndTest::waitForHotkeys(double seconds) {
     return waitFor([&] { return hotkeysArmed(); }, seconds);
+}
+
+int EndToEndTest::frameReach(const XWindow& frame) {
+    const int band = 40;
+    const int top = frame.y + frame.height / 4;
+    const int height = frame.height / 2;
+    const Image strip = x().grab(frame.x, top, band, height);
+    int reach = 0;
+    for (int row = 0; row < strip.height; ++row) {
+        for (int col = 0; col < strip.width; ++col) {
+            const std::uint8_t* px = strip.pixel(col, row);
+            if (px[0] < 90 && px[1] < 90 && px[2] < 90) {
+                reach = std::max(reach, col + 1);
+            }
+        }
+    }
+    return reach;
+}
+
+bool EndToEndTest::framesDrawn(std::size_t count) {
+    const auto shown = frames();
+    if (shown.size() != count) {
+        return false;
+    }
+    for (const XWindow& frame : shown) {
+        if (frameReach(frame) == 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::optional<double> EndToEndTest::doubleTapUntilFrames(std::size_t count, double seconds) {
+    x().tap("Control_L");
+    settle(60);
+    x().press("Control_L");
+    const auto pressed = Clock::now();
+    x().release("Control_L");
+    if (!waitFor([&] { return framesDrawn(count); }, seconds, 5)) {
+        return std::nullopt;
+    }
+    return secondsSince(pressed);
+}
+
+std::optional<double> EndToEndTest::openPaletteWithFocus(double seconds) {
+    x().press("Control_L");
+    settle(20);
+    x().press("slash");
+    const auto pressed = Clock::now();
+    x().release("slash");
+    x().release("Control_L");
+    std::optional<XWindow> shown;
+    if (!waitFor(
+            [&] {
+                shown = palette();
+                return shown && x().focusWindow() == shown->id;
+            },
+            seconds, 5)) {
+        return std::nullopt;
+    }
+    return secondsSince(pressed);
+}
+
+std::size_t EndToEndTest::expectedFrames() const {
+    return desk_->monitors().size();
 }
 
 Image EndToEndTest::screenshot(const std::string& name) {

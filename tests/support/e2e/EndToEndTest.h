@@ -52,6 +52,9 @@ protected:
     void connectLinear(const std::string& token);
     // A skill stored as the application stores one.
     void storeSkill(const Skill& skill);
+    // "File the weekly report" for "com.linear" (so the "linear" server runs it): one "week"
+    // parameter with example "2026-06-06", two steps.
+    static Skill weeklyReportSkill();
 
     // Kestro's windows, found by title and process.
     std::optional<XWindow> mainWindow();
@@ -64,6 +67,22 @@ protected:
     // Whether Kestro holds its global hotkeys (they start in a step queued after start-up).
     bool hotkeysArmed();
     bool waitForHotkeys(double seconds = 30);
+
+    // How far into its screen the frame's line reaches at its left edge, in pixels (the
+    // recording style stays within about 20, the casting style goes further); 0 when nothing of
+    // it is drawn there.
+    int frameReach(const XWindow& frame);
+    // Whether every frame shows and is drawn.
+    bool framesDrawn(std::size_t count);
+    // A double tap of Control from idle: the seconds from the second press to `count` frames
+    // drawn on screen, or nothing when they do not come within the time.
+    std::optional<double> doubleTapUntilFrames(std::size_t count, double seconds = 20);
+    // The frames each monitor should get: one per screen the toolkit knows.
+    std::size_t expectedFrames() const;
+
+    // Control-/ as a person presses it: the seconds from the press to the palette holding the
+    // keyboard, or nothing when it does not within the time.
+    std::optional<double> openPaletteWithFocus(double seconds = 20);
 
     // The screen now, saved as <build>/artifacts/e2e/<name>.png.
     Image screenshot(const std::string& name);

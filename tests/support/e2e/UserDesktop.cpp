@@ -45,8 +45,12 @@ UserDesktop::UserDesktop(Options options) : options_(options) {
                                          std::to_string(options.monitorHeight) + "/" +
                                          std::to_string(options.monitorHeight * 286 / 1080) + "+" +
                                          std::to_string(i * options.monitorWidth) + "+0";
+            // The first monitor takes over Xvfb's one output ("screen"), so that the automatic
+            // monitor of that output, the whole screen, goes; the toolkit would count it as a
+            // third screen.
             const std::string name = (i == 0 ? "*" : "") + std::string("e2e-") + std::to_string(i);
-            if (DesktopSession::run({"xrandr", "--setmonitor", name, geometry, "none"}) != 0) {
+            if (DesktopSession::run(
+                    {"xrandr", "--setmonitor", name, geometry, i == 0 ? "screen" : "none"}) != 0) {
                 error_ = "xrandr --setmonitor failed";
                 return;
             }
