@@ -534,6 +534,33 @@ TEST_F(AccessibilityTest, ItsOwnProcessIsNeverAsked) {
     EXPECT_TRUE(rects.empty());
 }
 
+TEST_F(AccessibilityTest, AnApplicationInFrontWithoutATreeCannotBeToldSafe) {
+    // A window of a program that is not on the accessibility bus, with the keyboard.
+    const std::string title = "Kestro Without Tree";
+    const pid_t owner = desktop_->session.spawn(
+        {"xmessage", "-title", title, "-geometry", "+600+450", "no accessibility here"});
+    ASSERT_GT(owner, 0);
+    ASSERT_TRUE(pumpUntil([&] { return desktop_->window(title).has_value(); }))
+        << "xmessage never showed its window";
+    desktop_->raise(title);
+    desktop_->focus(title);
+    auto front = apps_->frontmostApplication();
+    ASSERT_TRUE(front);
+    EXPECT_EQ(front->processIdentifier, owner);
+
+    // Nothing could be asked: no key keeps its text, no frame passes for one without fields.
+    const AXResolver::Focus focus = resolver_->focusForKey(true);
+    EXPECT_TRUE(focus.unknown);
+    EXPECT_FALSE(resolver_->readSecureFieldRects());
+    EXPECT_FALSE(searchOffTheMainThread(*resolver_));
+
+    desktop_->session.stop(owner);
+    desktop_->focus("Kestro Fixture");
+    // An application that answers is told apart again.
+    EXPECT_FALSE(resolver_->focusForKey(true).unknown);
+    EXPECT_TRUE(resolver_->readSecureFieldRects());
+}
+
 TEST_F(AccessibilityTest, AHungApplicationCostsOneTimeOut) {
     desktop_->raise("Kestro Fixture 2");
     desktop_->focus("Kestro Fixture 2");
@@ -545,6 +572,9 @@ TEST_F(AccessibilityTest, AHungApplicationCostsOneTimeOut) {
     auto rects = resolver_->secureFieldRects();
     auto focused = resolver_->focusedTarget();
     const double restTime = since(start);
+    // Left alone, it cannot be asked which window is in front: that is no empty window.
+    const auto read = resolver_->readSecureFieldRects();
+    const auto searched = searchOffTheMainThread(*resolver_);
     ::kill(desktop_->second, SIGCONT);
     pumpFor(0.5);
     // Each call waits 200 ms at most, and the application is then left alone.
@@ -553,6 +583,8 @@ TEST_F(AccessibilityTest, AHungApplicationCostsOneTimeOut) {
     ASSERT_TRUE(target);
     EXPECT_EQ(target->windowTitle, "Kestro Fixture 2"); // from X
     EXPECT_TRUE(rects.empty());
+    EXPECT_FALSE(read);
+    EXPECT_FALSE(searched);
 
     // Once it answers again it is asked again.
     std::optional<AXTarget> later;
