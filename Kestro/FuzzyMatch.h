@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -15,7 +16,7 @@ namespace kestro {
 // subsequence of one of its fields, and runs of adjacent matches and a match at the very start
 // of a field score higher. Characters are user-perceived characters (grapheme clusters) after
 // full Unicode lower-casing and canonical composition, so "é" typed composed finds "é" stored
-// decomposed. Pure, no state.
+// decomposed. The functions are pure; Prepared keeps a list's folded fields for repeated queries.
 namespace FuzzyMatch {
 
 // The query as the ranker compares it: trimmed of space separators and tabs (never line
@@ -81,6 +82,82 @@ std::vector<std::size_t> rankIndices(std::size_t count, std::string_view rawQuer
     }
     return result;
 }
+
+// A list of items whose fields are lower-cased, composed and split into characters once, when the
+// list is made, so that ranking on each keystroke compares numbers and touches no Unicode
+// tables. It ranks exactly as rankIndices does over the same fields: same survivors, same order,
+// same scores. Immutable once built; safe to share between threads.
+class Prepared {
+public:
+    Prepared() = default;
+
+    // `fields(i)` as for rankIndices; it is asked twice for each item, once to size the
+    // storage (growing it piecemeal costs far more than the folding) and once to fill it. The
+    // texts are not kept.
+    template <class Fields> Prepared(std::size_t count, Fields&& fields) {
+        std::size_t fieldCount = 0;
+        std::size_t bytes = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            for (const auto& field : fields(i)) {
+                ++fieldCount;
+                bytes += std::string_view(field).size();
+            }
+        }
+        items_.reserve(count + 1);
+        fields_.reserve(fieldCount);
+        // Nearly always one character for each byte or fewer.
+        characters_.reserve(bytes);
+        for (std::size_t i = 0; i < count; ++i) {
+            items_.push_back(fields_.size());
+            for (const auto& field : fields(i)) {
+                addField(std::string_view(field));
+            }
+        }
+        items_.push_back(fields_.size());
+    }
+
+    std::size_t size() const { return items_.empty() ? 0 : items_.size() - 1; }
+
+    // The first `limit` of the ranked order (every kept item when `limit` is larger): best score
+    // first, ties in input order; an empty query keeps every item in input order.
+    std::vector<std::size_t> rankIndices(std::string_view rawQuery,
+                                         std::size_t limit = static_cast<std::size_t>(-1)) const;
+
+    // Item `item` (below size()): its best score over its fields for the query as typed
+    // (trimmed and folded here), or nothing when no field matches.
+    std::optional<std::int64_t> score(std::size_t item, std::string_view rawQuery) const;
+
+private:
+    // One character of a field: its code point when it is a single one, otherwise the number
+    // of its text in `clusters_` offset past the last code point.
+    using Key = std::uint32_t;
+
+    struct Field {
+        std::size_t begin = 0;
+        std::size_t length = 0;
+        // One bit for each character present (many characters share a bit): a field lacking a
+        // bit the query needs cannot match.
+        std::uint64_t present = 0;
+    };
+
+    struct Keys {
+        std::vector<Key> keys;
+        std::uint64_t present = 0;
+    };
+
+    void addField(std::string_view text);
+    // Adds a character made of several code points to `clusters_` when it is new.
+    Key keyOf(std::u16string_view character);
+    // For the query: a character that no field holds gets a key no field has.
+    Key lookUp(std::u16string_view character) const;
+    Keys queryKeys(const Query& query) const;
+    std::optional<std::int64_t> bestScore(std::size_t item, const Keys& query) const;
+
+    std::vector<Key> characters_;
+    std::vector<Field> fields_;
+    std::vector<std::size_t> items_; // first field of each item, then the end
+    std::unordered_map<std::u16string, Key> clusters_;
+};
 
 // The kept items themselves, in ranked order.
 template <class T, class Fields>

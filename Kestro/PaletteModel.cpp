@@ -8,14 +8,61 @@
 
 namespace kestro {
 
+// The matched texts of each skill: the slash command, derived from the name with Unicode tables,
+// and the fields folded for the ranker, made at the first query that needs them.
+struct PaletteModel::MatchFields {
+    std::vector<std::string> names;
+    std::vector<std::string> triggers;
+    std::vector<std::string> slashCommands;
+    std::unique_ptr<const FuzzyMatch::Prepared> prepared;
+
+    bool describes(const std::vector<Skill>& skills) const {
+        if (skills.size() != names.size()) {
+            return false;
+        }
+        for (std::size_t i = 0; i < skills.size(); ++i) {
+            if (skills[i].name != names[i] || skills[i].trigger != triggers[i]) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    const FuzzyMatch::Prepared& folded() {
+        if (!prepared) {
+            prepared =
+                std::make_unique<const FuzzyMatch::Prepared>(names.size(), [this](std::size_t i) {
+                    return std::array<std::string_view, 3>{slashCommands[i], names[i], triggers[i]};
+                });
+        }
+        return *prepared;
+    }
+};
+
+// Each opening of the palette makes a new model over what is nearly always the skill list of
+// the last one: comparing the texts costs far less than deriving and folding them again. Main
+// thread only, as the model is.
+std::shared_ptr<PaletteModel::MatchFields>& PaletteModel::lastFields() {
+    static std::shared_ptr<MatchFields> last;
+    return last;
+}
+
 void PaletteModel::setSkills(std::vector<Skill> skills) {
     skills_ = std::move(skills);
-    // The slash command is derived with Unicode tables; derive it once per list, not per key.
-    slashCommands_.clear();
-    slashCommands_.reserve(skills_.size());
-    for (const Skill& s : skills_) {
-        slashCommands_.push_back(s.slashCommand());
+    std::shared_ptr<MatchFields>& last = lastFields();
+    if (!last || !last->describes(skills_)) {
+        auto fields = std::make_shared<MatchFields>();
+        fields->names.reserve(skills_.size());
+        fields->triggers.reserve(skills_.size());
+        fields->slashCommands.reserve(skills_.size());
+        for (const Skill& s : skills_) {
+            fields->names.push_back(s.name);
+            fields->triggers.push_back(s.trigger);
+            fields->slashCommands.push_back(s.slashCommand());
+        }
+        last = std::move(fields);
     }
+    fields_ = last;
     rerank();
 }
 
@@ -29,14 +76,15 @@ void PaletteModel::setQuery(std::string query) {
 }
 
 void PaletteModel::rerank() {
-    auto order = FuzzyMatch::rankIndices(skills_.size(), query_, [this](std::size_t i) {
-        return std::array<std::string_view, 3>{slashCommands_[i], skills_[i].name,
-                                               skills_[i].trigger};
-    });
-    if (order.size() > maxRows) {
-        order.resize(maxRows);
+    if (!fields_ || FuzzyMatch::Query(query_).empty()) {
+        // Nothing to match: the stored order, without folding anything.
+        shown_.resize(std::min(skills_.size(), maxRows));
+        for (std::size_t i = 0; i < shown_.size(); ++i) {
+            shown_[i] = i;
+        }
+        return;
     }
-    shown_ = std::move(order);
+    shown_ = fields_->folded().rankIndices(query_, maxRows);
 }
 
 std::vector<const Skill*> PaletteModel::shown() const {

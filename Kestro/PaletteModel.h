@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -59,12 +60,17 @@ public:
     static std::map<std::string, std::string> exampleValues(const Skill& skill);
 
 private:
+    // A skill list's texts for matching, shared by the palettes opened over the same list.
+    struct MatchFields;
+    // The fields of the list last handed to any model.
+    static std::shared_ptr<MatchFields>& lastFields();
+
     void rerank();
     Action run(std::size_t index);
     Action createNew();
 
     std::vector<Skill> skills_;
-    std::vector<std::string> slashCommands_;
+    std::shared_ptr<MatchFields> fields_;
     std::vector<std::size_t> shown_; // indices into skills_
     std::string query_;
     std::size_t selection_ = 0;

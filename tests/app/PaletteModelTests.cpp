@@ -152,3 +152,39 @@ TEST(PaletteModel, NoSkillsLeavesOnlyTheCreateRow) {
     EXPECT_TRUE(m.createRowSelected());
     EXPECT_EQ(m.activate().kind, Kind::createNew);
 }
+
+TEST(PaletteModel, EachListIsMatchedByItsOwnTexts) {
+    // Palettes reuse the folded texts of the list seen last; a list differing in any matched
+    // text, even at the same length, must be matched afresh.
+    auto withTrigger = [](const std::string& name, const std::string& trigger) {
+        Skill s = skillNamed(name);
+        s.trigger = trigger;
+        return s;
+    };
+    PaletteModel first;
+    first.setSkills({skillNamed("Alpha"), skillNamed("Beta")});
+    first.setQuery("al");
+    EXPECT_EQ(shownNames(first), std::vector<std::string>{"Alpha"});
+
+    const struct {
+        const char* what;
+        std::vector<Skill> skills;
+        std::vector<std::string> shown;
+    } cases[] = {
+        {"renamed", {skillNamed("Gamma"), skillNamed("Alps")}, {"Alps"}},
+        {"new trigger", {skillNamed("Alpha"), withTrigger("Beta", "al")}, {"Alpha", "Beta"}},
+        {"accented", {skillNamed("\xC3\x80la carte"), skillNamed("Beta")}, {}},
+        {"the first list again", {skillNamed("Alpha"), skillNamed("Beta")}, {"Alpha"}},
+    };
+    for (const auto& c : cases) {
+        PaletteModel m;
+        m.setSkills(c.skills);
+        m.setQuery("al");
+        EXPECT_EQ(shownNames(m), c.shown) << c.what;
+    }
+    // The first palette still ranks the list it was given, and takes a new one mid-query.
+    first.setQuery("alp");
+    EXPECT_EQ(shownNames(first), std::vector<std::string>{"Alpha"});
+    first.setSkills({skillNamed("Beta"), skillNamed("Alpine")});
+    EXPECT_EQ(shownNames(first), std::vector<std::string>{"Alpine"});
+}
