@@ -85,9 +85,15 @@ int runApplication(int argc, char** argv, const ApplicationOptions& options) {
     }
 
     platform::linux_x11::LinuxServices services;
+    // Frames and pill let clicks through and follow the compositing manager through the
+    // toolkit's own X connection; the palette asks the same of it.
+    std::unique_ptr<platform::linux_x11::X11SurfaceWindows> windows;
+    if (auto* x11 = app.nativeInterface<QNativeInterface::QX11Application>()) {
+        windows = services.makeSurfaceWindows(static_cast<void*>(x11->connection()));
+    }
     platform::linux_x11::X11WindowSupport windowSupport;
     PaletteWindow::setDesktop(PaletteWindow::Desktop{
-        .compositing = [&windowSupport] { return windowSupport.compositingManagerRunning(); },
+        .compositing = [&windows] { return windows && windows->compositing(); },
         .activate =
             [&windowSupport](WId window, std::uint32_t time) {
                 windowSupport.activate(static_cast<std::uint32_t>(window), time);
@@ -96,12 +102,6 @@ int runApplication(int argc, char** argv, const ApplicationOptions& options) {
             [&windowSupport](WId window) {
                 windowSupport.setOnAllDesktops(static_cast<std::uint32_t>(window));
             }});
-    // Frames and pill let clicks through and follow the compositing manager through the
-    // toolkit's own X connection.
-    std::unique_ptr<platform::linux_x11::X11SurfaceWindows> windows;
-    if (auto* x11 = app.nativeInterface<QNativeInterface::QX11Application>()) {
-        windows = services.makeSurfaceWindows(static_cast<void*>(x11->connection()));
-    }
     DesktopSurfaces surfaces(windows.get());
     AppState state(AppState::Platform{services.taps, services.queue, services.clock,
                                       services.displays, services.accessibility,

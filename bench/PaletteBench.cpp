@@ -17,6 +17,7 @@
 // After Qt: the X11 headers' macros would break it.
 #include "platform/linux/GLibMainQueue.h"
 #include "platform/linux/X11EventTaps.h"
+#include "platform/linux/X11SurfaceWindows.h"
 #include "platform/linux/X11WindowSupport.h"
 
 #include <X11/Xlib.h>
@@ -194,14 +195,17 @@ void BM_ControlSlashToPaletteWithFocus(benchmark::State& state) {
     auto* app = new QApplication(argc, argv);
     {
         x11::X11WindowSupport support;
+        x11::GLibMainQueue queue;
+        auto* native = app->nativeInterface<QNativeInterface::QX11Application>();
+        x11::X11SurfaceWindows surfaces(queue, native ? static_cast<void*>(native->connection())
+                                                      : nullptr);
         PaletteWindow::setDesktop(PaletteWindow::Desktop{
-            .compositing = [&] { return support.compositingManagerRunning(); },
+            .compositing = [&] { return surfaces.compositing(); },
             .activate =
                 [&](WId w, std::uint32_t t) { support.activate(static_cast<std::uint32_t>(w), t); },
             .showOnAllDesktops =
                 [&](WId w) { support.setOnAllDesktops(static_cast<std::uint32_t>(w)); },
         });
-        x11::GLibMainQueue queue;
         x11::X11EventTaps taps(queue);
         platform::SystemClock clock;
         HotkeyEngine engine(taps, queue, clock);

@@ -2,7 +2,6 @@
 
 #include "platform/linux/XConnection.h"
 
-#include <cstring>
 #include <string>
 
 namespace kestro::platform::linux_x11 {
@@ -22,13 +21,6 @@ X11WindowSupport::X11WindowSupport() : x_(std::make_unique<XConnection>()) {
         return;
     }
     xcb_connection_t* c = x_->xcb();
-    int screenNumber = 0;
-    if (const char* display = std::getenv("DISPLAY")) {
-        if (const char* dot = std::strrchr(display, '.')) {
-            screenNumber = std::atoi(dot + 1);
-        }
-    }
-    cmSelection_ = intern(c, "_NET_WM_CM_S" + std::to_string(screenNumber));
     userTime_ = intern(c, "_NET_WM_USER_TIME");
     userTimeWindow_ = intern(c, "_NET_WM_USER_TIME_WINDOW");
     wmDesktop_ = intern(c, "_NET_WM_DESKTOP");
@@ -52,16 +44,6 @@ X11WindowSupport::~X11WindowSupport() {
 
 bool X11WindowSupport::ok() const {
     return x_->ok();
-}
-
-bool X11WindowSupport::compositingManagerRunning() const {
-    if (!ok() || cmSelection_ == XCB_ATOM_NONE) {
-        return false;
-    }
-    xcb_connection_t* c = x_->xcb();
-    Reply<xcb_get_selection_owner_reply_t> reply(
-        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, cmSelection_), nullptr));
-    return reply && reply->owner != XCB_WINDOW_NONE;
 }
 
 std::uint32_t X11WindowSupport::serverTime() const {

@@ -8,8 +8,9 @@ namespace kestro::platform::linux_x11 {
 class XConnection;
 
 // What the application's own windows need from the X server and the window manager, on a
-// private connection: whether a compositing manager draws translucent windows, and activation
-// that focus-stealing prevention accepts because it names the user action that asked for it.
+// private connection: activation that focus-stealing prevention accepts because it names the
+// user action that asked for it, and a place on every desktop. (Whether a compositing manager
+// runs is told by X11SurfaceWindows, which follows it as it comes and goes.)
 // Windows are X window ids (what a toolkit reports as the native id). Main thread only.
 class X11WindowSupport {
 public:
@@ -19,9 +20,6 @@ public:
     X11WindowSupport& operator=(const X11WindowSupport&) = delete;
 
     bool ok() const;
-
-    // True when the screen's compositing-manager selection has an owner.
-    bool compositingManagerRunning() const;
 
     // The server's current time (ms), read with a property change on a window of our own.
     std::uint32_t serverTime() const;
@@ -36,8 +34,8 @@ public:
 private:
     std::unique_ptr<XConnection> x_;
     std::uint32_t timeWindow_ = 0;
-    std::uint32_t cmSelection_ = 0, userTime_ = 0, userTimeWindow_ = 0, wmDesktop_ = 0,
-                  activeWindow_ = 0, cardinal_ = 6;
+    std::uint32_t userTime_ = 0, userTimeWindow_ = 0, wmDesktop_ = 0, activeWindow_ = 0,
+                  cardinal_ = 6;
 };
 
 } // namespace kestro::platform::linux_x11

@@ -21,6 +21,7 @@
 #include "platform/linux/GLibMainQueue.h"
 #include "platform/linux/X11EventTaps.h"
 #include "platform/linux/X11ScreenCapture.h"
+#include "platform/linux/X11SurfaceWindows.h"
 #include "platform/linux/X11WindowSupport.h"
 #include "platform/linux/X11Windows.h"
 #include "platform/linux/XConnection.h"
@@ -65,8 +66,12 @@ protected:
         qputenv("QT_QPA_PLATFORM", "xcb");
         app_ = new QApplication(argc, argv);
         support_ = new x11::X11WindowSupport();
+        surfaceQueue_ = new x11::GLibMainQueue();
+        auto* native = app_->nativeInterface<QNativeInterface::QX11Application>();
+        surfaces_ = new x11::X11SurfaceWindows(
+            *surfaceQueue_, native ? static_cast<void*>(native->connection()) : nullptr);
         PaletteWindow::setDesktop(PaletteWindow::Desktop{
-            .compositing = [] { return support_->compositingManagerRunning(); },
+            .compositing = [] { return surfaces_->compositing(); },
             .activate =
                 [](WId w, std::uint32_t t) {
                     support_->activate(static_cast<std::uint32_t>(w), t);
@@ -83,10 +88,14 @@ protected:
             QCoreApplication::processEvents();
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         }
+        delete surfaces_;
+        delete surfaceQueue_;
         delete support_;
         delete app_;
         delete x_;
         delete session_;
+        surfaces_ = nullptr;
+        surfaceQueue_ = nullptr;
         support_ = nullptr;
         app_ = nullptr;
         x_ = nullptr;
@@ -237,6 +246,8 @@ protected:
     static inline x11::XConnection* x_ = nullptr;
     static inline QApplication* app_ = nullptr;
     static inline x11::X11WindowSupport* support_ = nullptr;
+    static inline x11::GLibMainQueue* surfaceQueue_ = nullptr;
+    static inline x11::X11SurfaceWindows* surfaces_ = nullptr;
     static inline pid_t wm_ = -1;
 
     std::vector<Skill> skills_;
@@ -324,7 +335,7 @@ TEST_F(PaletteDesktop, KeyFramesLeaveItOutAndItLooksTheSameComposited) {
         pid_t manager = -1;
         if (composited) {
             manager = session_->spawn({"xcompmgr"});
-            ASSERT_TRUE(waitFor([] { return support_->compositingManagerRunning(); }, 10));
+            ASSERT_TRUE(waitFor([] { return surfaces_->compositing(); }, 10));
             QTest::qWait(200);
         }
         PaletteWindow::show(host(), [this] { ++closed_; });
@@ -360,7 +371,7 @@ TEST_F(PaletteDesktop, KeyFramesLeaveItOutAndItLooksTheSameComposited) {
         PaletteWindow::close();
         if (manager > 0) {
             session_->stop(manager);
-            waitFor([] { return !support_->compositingManagerRunning(); }, 10);
+            waitFor([] { return !surfaces_->compositing(); }, 10);
         }
     }
 }
