@@ -1,16 +1,15 @@
 #pragma once
 
 #include "Kestro/WobbleGeometry.h"
+#include "Kestro/WobbleRingPainter.h"
 
 #include <QElapsedTimer>
-#include <QPainter>
 #include <QPainterPath>
 #include <QRegion>
 #include <QTimer>
 #include <QWidget>
 
 #include <functional>
-#include <vector>
 
 namespace kestro {
 
@@ -41,25 +40,8 @@ public:
     // The band along the edges where the outline can lie, corners included; everything inside
     // it stays clear, so only this band needs repainting or, without a compositor, showing.
     static QRegion ringRegion(QSize size, Mode mode);
-    // The ring cut along a grid of `tileSide` squares: the line is filled one tile at a time.
-    struct Tiles {
-        int side = 0;
-        int columns = 0;
-        std::vector<QRect> rects;
-        // The tiles in each square of the grid, row by row.
-        std::vector<std::vector<int>> inSquare;
-    };
-    static Tiles ringTiles(QSize size, Mode mode, int side = tileSide);
-    static constexpr int tileSide = 128;
-
-    // Clears `region` and draws the line along `path` (a smooth closed outline as `pathFor`
-    // makes) into it: the band half the line's width to either side of the curve, taken every
-    // few pixels, filled tile by tile with only the stretch of it that reaches the tile. That is
-    // the line a round-joined pen draws, at a small part of the cost: the pen's outline of
-    // joins and offset curves is far longer, and one anti-aliased fill along a whole 4K edge
-    // costs many times what the short fills do.
-    static void paintRing(QPainter& painter, const QRegion& region, const QPainterPath& path,
-                          const Tiles& tiles, Mode mode);
+    // How far in from each edge the ring reaches.
+    static int ringBand(Mode mode);
 
     // The region the stroked outline covers: without a compositor the window is shaped to it
     // at every frame, so nothing but the line itself is ever shown.
@@ -83,7 +65,8 @@ private:
     QElapsedTimer clock_;
     QPainterPath path_;
     QRegion ring_;
-    Tiles tiles_;
+    WobbleRingPainter painter_;
+    double time_ = 0;
     std::function<void(const QPainterPath&)> frameObserver_;
 };
 

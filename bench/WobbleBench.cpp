@@ -20,6 +20,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <time.h>
 #include <unistd.h>
 
 using namespace kestro;
@@ -56,24 +57,37 @@ Bench& bench() {
 }
 
 // One frame as the view makes it: the outline, then the ring repainted into an ARGB backing
-// store of the screen's size (cleared, and the line filled tile by tile).
+// store of the screen's size (the straight stretches copied, the corners filled).
 void BM_WobbleFrame(benchmark::State& state) {
     bench();
     const QSize size(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     QImage backing(size, QImage::Format_ARGB32_Premultiplied);
     backing.fill(Qt::transparent);
     const QRegion ring = WobbleFrameView::ringRegion(size, WobbleMode::casting);
-    const WobbleFrameView::Tiles tiles = WobbleFrameView::ringTiles(size, WobbleMode::casting);
+    const WobbleRingPainter painter(size, WobbleMode::casting);
     double t = 0;
     for (auto _ : state) {
         const QPainterPath path = WobbleFrameView::pathFor(QSizeF(size), WobbleMode::casting, t);
         QPainter p(&backing);
-        WobbleFrameView::paintRing(p, ring, path, tiles, WobbleMode::casting);
+        painter.paint(p, ring, path, t);
         p.end();
         t += 1.0 / 60;
     }
 }
 BENCHMARK(BM_WobbleFrame)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMillisecond);
+
+// What a new view (a new screen size or style) spends drawing its straight stretches ahead.
+void BM_WobbleRingPainterMade(benchmark::State& state) {
+    bench();
+    const QSize size(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(WobbleRingPainter(size, WobbleMode::casting));
+    }
+}
+BENCHMARK(BM_WobbleRingPainterMade)
+    ->Args({1920, 1080})
+    ->Args({3840, 2160})
+    ->Unit(benchmark::kMillisecond);
 
 // The same frame stroked in one piece with a round-joined pen, as it first was: for comparison.
 void BM_WobbleFramePenStroke(benchmark::State& state) {
@@ -153,6 +167,13 @@ double processSeconds(pid_t pid) {
     return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
+// CPU time of the calling thread, in seconds.
+double threadSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
 // The private X server this process started.
 pid_t xvfbPid() {
     DIR* dir = opendir("/proc");
@@ -222,6 +243,7 @@ void BM_FramesOnServer(benchmark::State& state) {
         loop.exec();
         const double server0 = processSeconds(server);
         const double self0 = processSeconds(getpid());
+        const double main0 = threadSeconds();
         const int paints0 = counter.paints;
         QElapsedTimer run;
         run.start();
@@ -229,11 +251,13 @@ void BM_FramesOnServer(benchmark::State& state) {
         loop.exec();
         const double wall = static_cast<double>(run.elapsed()) / 1000;
         const double self = processSeconds(getpid()) - self0;
+        const double mainThread = threadSeconds() - main0;
         const int frames = counter.paints - paints0;
         state.counters["xserver_cpu_pct"] = 100 * (processSeconds(server) - server0) / wall;
         state.counters["process_cpu_pct"] = 100 * self / wall;
         state.counters["frames_per_s"] = frames / wall;
         state.counters["process_ms_per_frame"] = frames > 0 ? 1000 * self / frames : 0;
+        state.counters["main_thread_ms_per_frame"] = frames > 0 ? 1000 * mainThread / frames : 0;
         w.orderOut();
     }
 }

@@ -266,12 +266,13 @@ QImage penStroke(QSize size, WobbleMode mode, const QPainterPath& path) {
 constexpr QRgb stale = qRgba(200, 30, 30, 255);
 
 // Over stale content everywhere: what the region covers must come out cleared.
-QImage ringPainted(QSize size, WobbleMode mode, const QPainterPath& path, const QRegion& region,
+QImage ringPainted(QSize size, WobbleMode mode, double t, const QRegion& region,
                    QRgb background = stale) {
     QImage image(size, QImage::Format_ARGB32_Premultiplied);
     image.fill(background);
     QPainter p(&image);
-    WobbleFrameView::paintRing(p, region, path, WobbleFrameView::ringTiles(size, mode), mode);
+    WobbleRingPainter(size, mode)
+        .paint(p, region, WobbleFrameView::pathFor(QSizeF(size), mode, t), t);
     return image;
 }
 
@@ -329,7 +330,7 @@ TEST_F(WobbleView, TheTiledLineIsThePensLine) {
                      << c.size.width() << "x" << c.size.height() << " t=" << c.t);
         const QPainterPath path = WobbleFrameView::pathFor(QSizeF(c.size), c.mode, c.t);
         const QRegion ring = WobbleFrameView::ringRegion(c.size, c.mode);
-        const QImage tiled = ringPainted(c.size, c.mode, path, ring);
+        const QImage tiled = ringPainted(c.size, c.mode, c.t, ring);
         const QImage pen = penStroke(c.size, c.mode, path);
         // Cleared and drawn black: nothing of the stale red stays in the ring.
         for (const QRect& r : ring) {
@@ -371,7 +372,7 @@ TEST_F(WobbleView, TheTiledLineIsThePensLine) {
         }
         if (c.size == QSize(1920, 1080)) {
             pen.save(artifacts.filePath(QStringLiteral("frame-line-pen-1920x1080.png")));
-            ringPainted(c.size, c.mode, path, ring, qRgba(0, 0, 0, 0))
+            ringPainted(c.size, c.mode, c.t, ring, qRgba(0, 0, 0, 0))
                 .save(artifacts.filePath(QStringLiteral("frame-line-tiled-1920x1080.png")));
         }
     }
@@ -383,7 +384,7 @@ TEST_F(WobbleView, OnlyTheRegionIsPainted) {
     const QPainterPath path = WobbleFrameView::pathFor(QSizeF(size), WobbleMode::casting, 0.3);
     const QRegion part = QRegion(100, 370, 300, 30) + QRegion(0, 0, 20, 200);
     const QImage pen = penStroke(size, WobbleMode::casting, path);
-    const QImage painted = ringPainted(size, WobbleMode::casting, path, part);
+    const QImage painted = ringPainted(size, WobbleMode::casting, 0.3, part);
     for (int y = 0; y < size.height(); ++y) {
         for (int x = 0; x < size.width(); ++x) {
             const QRgb p = painted.pixel(x, y);
