@@ -4,6 +4,7 @@
 #include "Kestro/Brand.h"
 #include "Kestro/MainViewModel.h"
 #include "Kestro/OnboardingWindow.h"
+#include "Kestro/QuitShortcut.h"
 #include "Kestro/Symbols.h"
 
 #include <QApplication>
@@ -110,8 +111,7 @@ void TrayIcon::rebuildMenu() {
             });
             break;
         case Action::quit:
-            connect(action, &QAction::triggered, qApp, &QCoreApplication::quit,
-                    Qt::QueuedConnection);
+            connect(action, &QAction::triggered, qApp, &quitApplication, Qt::QueuedConnection);
             break;
         }
     }
