@@ -133,12 +133,23 @@ std::string nameOf(AtspiAccessible* e) {
     return out;
 }
 
+bool enabledItem(AtspiAccessible* e) {
+    AtspiStateSet* states = atspi_accessible_get_state_set(e);
+    if (!states) {
+        return false;
+    }
+    const bool enabled = atspi_state_set_contains(states, ATSPI_STATE_ENABLED);
+    g_object_unref(states);
+    return enabled;
+}
+
 } // namespace
 
 struct MenuWatch::State {
     long pid = -1;
     AtspiEventListener* listener = nullptr;
     std::vector<std::string> entries;
+    std::vector<std::string> disabled;
 };
 
 MenuWatch::MenuWatch(long pid) : state_(new State{pid}) {
@@ -151,16 +162,21 @@ MenuWatch::MenuWatch(long pid) : state_(new State{pid}) {
                 static_cast<long>(atspi_accessible_get_process_id(source, nullptr)) == state->pid) {
                 if (AtspiAccessible* menu = atspi_accessible_get_parent(source, nullptr)) {
                     std::vector<std::string> names;
+                    std::vector<std::string> disabled;
                     const int n = atspi_accessible_get_child_count(menu, nullptr);
                     for (int i = 0; i < n; ++i) {
                         if (AtspiAccessible* item =
                                 atspi_accessible_get_child_at_index(menu, i, nullptr)) {
                             names.push_back(nameOf(item));
+                            if (!enabledItem(item)) {
+                                disabled.push_back(names.back());
+                            }
                             g_object_unref(item);
                         }
                     }
                     if (!names.empty()) {
                         state->entries = names;
+                        state->disabled = disabled;
                     }
                     g_object_unref(menu);
                 }
@@ -177,6 +193,11 @@ MenuWatch::~MenuWatch() {
     atspi_event_listener_deregister(state_->listener, "object:state-changed:selected", nullptr);
     g_object_unref(state_->listener);
     delete state_;
+}
+
+std::vector<std::string> MenuWatch::disabledEntries() {
+    entries();
+    return state_->disabled;
 }
 
 std::vector<std::string> MenuWatch::entries() {
@@ -222,6 +243,7 @@ std::vector<AccessibleNode> accessibleTree(long pid) {
             }
             if (AtspiStateSet* states = atspi_accessible_get_state_set(e)) {
                 node.showing = atspi_state_set_contains(states, ATSPI_STATE_SHOWING);
+                node.enabled = atspi_state_set_contains(states, ATSPI_STATE_ENABLED);
                 g_object_unref(states);
             }
             out.push_back(node);

@@ -71,6 +71,7 @@ struct AccessibleNode {
     std::string name;
     int x = 0, y = 0, width = 0, height = 0;
     bool showing = false;
+    bool enabled = false; // takes input (a disabled button or menu item does not)
 };
 
 // The elements of the process's tree (its windows, labels, buttons, menus), depth first; empty
@@ -90,6 +91,8 @@ public:
     MenuWatch& operator=(const MenuWatch&) = delete;
     // Handles the events so far; the entries of the last menu seen.
     std::vector<std::string> entries();
+    // Of those, the ones that are disabled (separators included).
+    std::vector<std::string> disabledEntries();
 
 private:
     struct State;
