@@ -86,8 +86,9 @@ TEST_F(Permissions, WithAccessibilityOffSetupIsAskedAndSwitchingItOnArmsRecordin
     const double noticed = secondsSince(switched);
     std::printf("[ figure ] accessibility switched on to the success page: %.2f s\n", noticed);
     RecordProperty("noticedSeconds", std::to_string(noticed));
-    // The poll runs every 1.5 s; the rest is a loaded machine's slack.
-    EXPECT_LT(noticed, 4.0);
+    // The poll runs every 1.5 s (the figure above); the bound leaves a loaded machine slack
+    // while still catching a poll that misses the change.
+    EXPECT_LT(noticed, 6.0);
     screenshot("permissions-granted");
     EXPECT_TRUE(waitFor([&] { return !steps::findShowing(pid, "Finish setup"); }, 10))
         << "the banner stayed";
