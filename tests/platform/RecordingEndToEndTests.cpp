@@ -335,12 +335,13 @@ TEST_F(RecordingEndToEnd, PasswordsTypedAtOnceAfterAClickOrTabAreNotStored) {
     auto recording = desk_->stopRecording();
     ASSERT_TRUE(recording);
     expectNoSecretStored(*recording, secrets);
-    // The plain text still is.
+    // The plain text still is, at least once: on a loaded machine a slow answer keeps a run out,
+    // as it must.
     std::size_t plain = 0;
     for (const ActionEvent& e : recording->events) {
         plain += e.typedText == "ok";
     }
-    EXPECT_GE(plain, 2u);
+    EXPECT_GE(plain, 1u);
 }
 
 TEST_F(RecordingEndToEnd, PasswordsTypedIntoAPausedApplicationAreNotStored) {
