@@ -232,14 +232,26 @@ bool EndToEndTest::framesDrawn(std::size_t count) {
     return true;
 }
 
-std::optional<double> EndToEndTest::doubleTapUntilFrames(std::size_t count, double seconds) {
+std::optional<double> EndToEndTest::doubleTapUntilFrames(std::size_t count, double seconds,
+                                                         double* mapped) {
     x().tap("Control_L");
     settle(60);
     x().press("Control_L");
     const auto pressed = Clock::now();
     x().release("Control_L");
-    if (!waitFor([&] { return framesDrawn(count); }, seconds, 5)) {
+    std::optional<double> firstMapped;
+    if (!waitFor(
+            [&] {
+                if (!firstMapped && frames().size() == count) {
+                    firstMapped = secondsSince(pressed);
+                }
+                return firstMapped && framesDrawn(count);
+            },
+            seconds, 5)) {
         return std::nullopt;
+    }
+    if (mapped) {
+        *mapped = *firstMapped;
     }
     return secondsSince(pressed);
 }
@@ -273,17 +285,32 @@ Image EndToEndTest::screenshot(const std::string& name) {
     return image;
 }
 
-std::optional<XDesk::Extents> EndToEndTest::pillShape() {
+std::optional<XDesk::Extents> EndToEndTest::pillDrawn() {
     const auto p = pill();
     if (!p) {
         return std::nullopt;
     }
-    auto shape = x().boundingShape(p->id);
-    if (shape) {
-        shape->x += p->x;
-        shape->y += p->y;
+    const Image image = x().grab(p->x, p->y, p->width, p->height);
+    int left = image.width, top = image.height, right = -1, bottom = -1;
+    for (int row = 0; row < image.height; ++row) {
+        for (int col = 0; col < image.width; ++col) {
+            const std::uint8_t* px = image.pixel(col, row);
+            bool differs = false;
+            for (int c = 0; c < 3; ++c) {
+                differs = differs || std::abs(px[c] - UserDesktop::background[c]) > 30;
+            }
+            if (differs) {
+                left = std::min(left, col);
+                top = std::min(top, row);
+                right = std::max(right, col);
+                bottom = std::max(bottom, row);
+            }
+        }
     }
-    return shape;
+    if (right < 0) {
+        return std::nullopt;
+    }
+    return XDesk::Extents{p->x + left, p->y + top, right - left + 1, bottom - top + 1};
 }
 
 int EndToEndTest::pillRedPixels() {
@@ -293,6 +320,17 @@ int EndToEndTest::pillRedPixels() {
     }
     const Image image = x().grab(p->x, p->y, p->width, p->height);
     return countColour(image, 255, 59, 48, 40);
+}
+
+std::vector<DesktopKind> desktopKinds(bool compositor, bool withoutTray) {
+    std::vector<DesktopKind> kinds = {{"plain", {}}};
+    if (compositor) {
+        kinds.push_back({"xcompmgr", {.compositor = true}});
+    }
+    if (withoutTray) {
+        kinds.push_back({"notray", {.trayHost = false}});
+    }
+    return kinds;
 }
 
 } // namespace kestro::testing::e2e

@@ -75,8 +75,10 @@ protected:
     // Whether every frame shows and is drawn.
     bool framesDrawn(std::size_t count);
     // A double tap of Control from idle: the seconds from the second press to `count` frames
-    // drawn on screen, or nothing when they do not come within the time.
-    std::optional<double> doubleTapUntilFrames(std::size_t count, double seconds = 20);
+    // drawn on screen, or nothing when they do not come within the time. `mapped`, when given,
+    // receives the seconds until the frame windows were mapped.
+    std::optional<double> doubleTapUntilFrames(std::size_t count, double seconds = 20,
+                                               double* mapped = nullptr);
     // The frames each monitor should get: one per screen the toolkit knows.
     std::size_t expectedFrames() const;
 
@@ -86,9 +88,9 @@ protected:
 
     // The screen now, saved as <build>/artifacts/e2e/<name>.png.
     Image screenshot(const std::string& name);
-    // The pill's drawn shape (without a compositing manager the pill is shaped to what it
-    // draws), in root coordinates.
-    std::optional<XDesk::Extents> pillShape();
+    // What the pill draws on screen: the extents, in root coordinates, of the pixels in its
+    // window that differ from the desktop's background (with or without a compositing manager).
+    std::optional<XDesk::Extents> pillDrawn();
     // The pixels in the pill's window of the pill's red (the recording dot).
     int pillRedPixels();
 
@@ -97,6 +99,31 @@ protected:
     std::unique_ptr<UserDesktop> desk_;
     std::unique_ptr<KestroProcess> kestro_;
     Clock::time_point started_;
+};
+
+// A desktop a scenario runs on, for tables of scenarios.
+struct DesktopKind {
+    std::string name; // in the test's name and its screenshots' names
+    UserDesktop::Options options;
+};
+// The usual one (openbox, a tray host, no compositing manager), the same with xcompmgr, and one
+// without a tray host.
+std::vector<DesktopKind> desktopKinds(bool compositor = true, bool withoutTray = true);
+
+inline void PrintTo(const DesktopKind& kind, std::ostream* out) {
+    *out << kind.name;
+}
+
+class EndToEndOnDesktops : public EndToEndTest, public ::testing::WithParamInterface<DesktopKind> {
+public:
+    static std::string testName(const ::testing::TestParamInfo<DesktopKind>& info) {
+        return info.param.name;
+    }
+
+protected:
+    UserDesktop::Options desktopOptions() const override { return GetParam().options; }
+    // A screenshot name for this desktop.
+    std::string shot(const std::string& base) const { return base + "-" + GetParam().name; }
 };
 
 } // namespace kestro::testing::e2e

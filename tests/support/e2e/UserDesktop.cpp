@@ -10,16 +10,6 @@
 
 namespace kestro::testing::e2e {
 
-namespace {
-
-std::string hexColour(const int (&rgb)[3]) {
-    char text[8];
-    std::snprintf(text, sizeof text, "#%02x%02x%02x", rgb[0], rgb[1], rgb[2]);
-    return text;
-}
-
-} // namespace
-
 UserDesktop::UserDesktop(Options options) : options_(options) {
     session_ = std::make_unique<DesktopSession>(
         DesktopSession::Options{.width = options.monitorWidth * std::max(1, options.monitors),
@@ -34,10 +24,7 @@ UserDesktop::UserDesktop(Options options) : options_(options) {
         error_ = "cannot open the display";
         return;
     }
-    if (DesktopSession::run({"xsetroot", "-solid", hexColour(background)}) != 0) {
-        error_ = "xsetroot failed";
-        return;
-    }
+    x_->setBackground(background[0], background[1], background[2]);
     if (options.monitors > 1) {
         for (int i = 0; i < options.monitors; ++i) {
             const std::string geometry = std::to_string(options.monitorWidth) + "/" +

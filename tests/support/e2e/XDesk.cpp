@@ -39,6 +39,28 @@ int XDesk::rootHeight() const {
     return DisplayHeight(display_, DefaultScreen(display_));
 }
 
+void XDesk::setBackground(int r, int g, int b) {
+    const Window root = DefaultRootWindow(display_);
+    const int screen = DefaultScreen(display_);
+    const Pixmap tile = XCreatePixmap(display_, root, 1, 1,
+                                      static_cast<unsigned int>(DefaultDepth(display_, screen)));
+    XColor colour{};
+    colour.red = static_cast<unsigned short>(r * 257);
+    colour.green = static_cast<unsigned short>(g * 257);
+    colour.blue = static_cast<unsigned short>(b * 257);
+    colour.flags = DoRed | DoGreen | DoBlue;
+    XAllocColor(display_, DefaultColormap(display_, screen), &colour);
+    GC gc = XCreateGC(display_, tile, 0, nullptr);
+    XSetForeground(display_, gc, colour.pixel);
+    XFillRectangle(display_, tile, gc, 0, 0, 1, 1);
+    XFreeGC(display_, gc);
+    XChangeProperty(display_, root, XInternAtom(display_, "_XROOTPMAP_ID", False), XA_PIXMAP, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(&tile), 1);
+    XSetWindowBackgroundPixmap(display_, root, tile);
+    XClearWindow(display_, root);
+    XSync(display_, False);
+}
+
 unsigned int XDesk::keycode(const std::string& keysym) {
     return XKeysymToKeycode(display_, XStringToKeysym(keysym.c_str()));
 }

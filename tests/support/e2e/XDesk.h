@@ -46,6 +46,11 @@ public:
     int rootWidth() const;
     int rootHeight() const;
 
+    // Paints the root in one colour and publishes it as the root pixmap (_XROOTPMAP_ID), as
+    // desktops do for their wallpaper, so that a compositing manager paints it too. Lasts as
+    // long as this connection.
+    void setBackground(int r, int g, int b);
+
     // Keys by their X names ("Control_L", "slash", "Escape", "Return", "a").
     void press(const std::string& keysym);
     void release(const std::string& keysym);
