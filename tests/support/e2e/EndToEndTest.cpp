@@ -285,6 +285,19 @@ Image EndToEndTest::screenshot(const std::string& name) {
     return image;
 }
 
+std::optional<XDesk::Extents> EndToEndTest::pillShape() {
+    const auto p = pill();
+    if (!p) {
+        return std::nullopt;
+    }
+    auto shape = x().boundingShape(p->id);
+    if (shape) {
+        shape->x += p->x;
+        shape->y += p->y;
+    }
+    return shape;
+}
+
 std::optional<XDesk::Extents> EndToEndTest::pillDrawn() {
     const auto p = pill();
     if (!p) {

@@ -88,6 +88,9 @@ protected:
 
     // The screen now, saved as <build>/artifacts/e2e/<name>.png.
     Image screenshot(const std::string& name);
+    // The pill's bounding shape, in root coordinates: without a compositing manager the pill is
+    // shaped to what it draws (with one it is the whole panel).
+    std::optional<XDesk::Extents> pillShape();
     // What the pill draws on screen: the extents, in root coordinates, of the pixels in its
     // window that differ from the desktop's background (with or without a compositing manager).
     std::optional<XDesk::Extents> pillDrawn();
