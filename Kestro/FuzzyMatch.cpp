@@ -283,18 +283,22 @@ std::vector<std::size_t> Prepared::rankIndices(std::string_view rawQuery, std::s
         return result;
     }
     const Keys keys = queryKeys(query);
-    std::vector<std::pair<std::int64_t, std::size_t>> scored;
-    scored.reserve(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        if (const auto best = bestScore(i, keys)) {
-            scored.emplace_back(*best, i);
-        }
-    }
-    // Scores are small: no more than a run as long as the query plus the prefix bonus. Place
-    // the kept items by score, highest first, keeping input order within a score: the order a
-    // stable sort would give, in linear time.
+    // No score passes a run as long as the query plus the prefix bonus, which a field starting
+    // with the query scores. Later items can at best tie with those and ties keep input order,
+    // so once `limit` items score that, the rest cannot enter the first `limit`.
     const auto n = static_cast<std::int64_t>(keys.keys.size());
     const std::int64_t highest = n - 1 + n * (n + 1) / 2 + prefixBonus;
+    std::vector<std::pair<std::int64_t, std::size_t>> scored;
+    scored.reserve(count);
+    std::size_t atHighest = 0;
+    for (std::size_t i = 0; i < count && atHighest < limit; ++i) {
+        if (const auto best = bestScore(i, keys)) {
+            scored.emplace_back(*best, i);
+            atHighest += *best == highest ? 1 : 0;
+        }
+    }
+    // Scores are small: place the kept items by score, highest first, keeping input order
+    // within a score: the order a stable sort would give, in linear time.
     const std::size_t kept = std::min(scored.size(), limit);
     if (highest <= 4096) {
         std::vector<std::size_t> start(static_cast<std::size_t>(highest) + 2, 0);
