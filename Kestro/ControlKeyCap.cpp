@@ -91,8 +91,16 @@ void ControlKeyCap::paintEvent(QPaintEvent*) {
     p.drawPath(path);
 
     const QColor secondary = QColor::fromRgbF(0.24f, 0.24f, 0.26f, 0.6f);
-    Symbols::paint(p, QRectF(body.center().x() - 9, body.top() + 6, 18, 16), "chevron.up",
-                   secondary, Symbols::Weight::semibold);
+    // The symbol is the same in every frame of the animation: rendered once, then reused.
+    const qreal density = devicePixelRatioF();
+    if (chevron_.isNull() || chevron_.devicePixelRatio() != density) {
+        chevron_ = Symbols::image(QStringLiteral("chevron.up"), chevronSize, secondary,
+                                  Symbols::Weight::semibold, density);
+    }
+    const QPointF chevronCenter(body.center().x(), body.top() + 14);
+    p.drawImage(QRectF(chevronCenter.x() - chevronSize / 2, chevronCenter.y() - chevronSize / 2,
+                       chevronSize, chevronSize),
+                chevron_);
     QFont font = p.font();
     font.setPixelSize(10);
     font.setWeight(QFont::Medium);

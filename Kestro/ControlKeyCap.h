@@ -2,6 +2,7 @@
 
 #include "platform/MainQueue.h"
 
+#include <QImage>
 #include <QVariantAnimation>
 #include <QWidget>
 
@@ -46,6 +47,8 @@ private:
     bool pressed_ = false;
     double depth_ = 0;
     QVariantAnimation animation_;
+    static constexpr double chevronSize = 16;
+    QImage chevron_;
 };
 
 } // namespace kestro

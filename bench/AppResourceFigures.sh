@@ -7,17 +7,20 @@
 # Starts Xvfb, a private D-Bus session with accessibility on and openbox, with HOME and the XDG
 # folders in a temporary folder, then `kestro` from the build folder, and prints:
 #   - resident memory of the idle application once it has settled;
-#   - its CPU time over one idle minute, as a share of one core, and its wakeups a second;
+#   - its CPU time over one idle minute with the main window open, then one with it closed, as a
+#     share of one core, and its wakeups a second;
 #   - resident memory during and after a recording of the given length, started and stopped by a
 #     double tap of Control through XTest while the fixture application is kept busy with XTest
 #     clicks and typing. No API key is given, so nothing leaves the machine.
-# The recording needs xdotool; the script installs it when it is missing.
+# It drives the desktop with xdotool, which it installs when it is missing. Pass 0 minutes for
+# the idle figures alone.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
-if [ "${1:-}" = --inside ]; then
-    shift
-    build="$1" minutes="$2" work="$3"
+# On the private desktop, inside its D-Bus session. A function, so that a failing expansion ends
+# it instead of falling through to the set-up below.
+inside() {
+    local build="$1" minutes="$2" work="$3"
     program="$build/Kestro/kestro"
     fixture="$build/tests/kestro-fixture-app"
     log="$work/kestro.log" # the log lines go to the system log; this keeps what else is said
@@ -44,10 +47,23 @@ if [ "${1:-}" = --inside ]; then
 
     rss_kib() { awk '/^VmRSS:/ {print $2}' "/proc/$1/status"; }
     pss_kib() { awk '/^Pss:/ {print $2}' "/proc/$1/smaps_rollup"; }
-    cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
-    switches() { # voluntary and involuntary context switches of every thread
-        cat "/proc/$1"/task/*/status 2>/dev/null |
-            awk '/ctxt_switches:/ {n += $2} END {print n}'
+    # Per-thread snapshots, "thread value" lines: threads come and go (the toolkit's pool lets
+    # idle ones expire), so a difference is taken over the threads alive at both ends.
+    cpu_ns() { # time on a CPU, exact (tick sampling overcharges short timer wakeups)
+        local task
+        for task in "/proc/$1"/task/*; do
+            awk -v t="${task##*/}" '{printf "%s %.0f\n", t, $1}' "$task/schedstat" 2>/dev/null || true
+        done | sort
+    }
+    switches() { # voluntary and involuntary context switches
+        local task
+        for task in "/proc/$1"/task/*; do
+            awk -v t="${task##*/}" '/ctxt_switches:/ {n += $2} END {printf "%s %.0f\n", t, n}' \
+                "$task/status" 2>/dev/null || true
+        done | sort
+    }
+    grown() { # sum of the differences between two snapshots
+        join <(echo "$1") <(echo "$2") | awk '{n += $3 - $2} END {printf "%.0f\n", n}'
     }
     threads() { ls "/proc/$1/task" | wc -l; }
     mib() { awk -v k="$1" 'BEGIN {printf "%.1f MiB", k / 1024}'; }
@@ -64,13 +80,22 @@ if [ "${1:-}" = --inside ]; then
     kill -0 "$kestro" || { echo "kestro exited: $(cat "$log")"; exit 1; }
     echo "idle: resident $(mib "$(rss_kib "$kestro")"), proportional $(mib "$(pss_kib "$kestro")"), $(threads "$kestro") threads"
 
-    ticks_per_second="$(getconf CLK_TCK)"
-    t0="$(cpu_ticks "$kestro")" s0="$(switches "$kestro")" start="$(date +%s.%N)"
-    sleep 60
-    t1="$(cpu_ticks "$kestro")" s1="$(switches "$kestro")" end="$(date +%s.%N)"
-    awk -v d="$((t1 - t0))" -v hz="$ticks_per_second" -v s="$((s1 - s0))" -v a="$start" -v b="$end" \
-        'BEGIN {w = b - a; printf "idle CPU over %.0f s: %.2f%% of one core (%.2f s), %.1f wakeups/s\n",
-                w, 100 * d / hz / w, d / hz, s / w}'
+    idle_minute() { # what: the state measured
+        local a s0 start b s1 end
+        a="$(cpu_ns "$kestro")" s0="$(switches "$kestro")" start="$(date +%s.%N)"
+        sleep 60
+        b="$(cpu_ns "$kestro")" s1="$(switches "$kestro")" end="$(date +%s.%N)"
+        awk -v d="$(grown "$a" "$b")" -v s="$(grown "$s0" "$s1")" -v a="$start" -v b="$end" -v what="$1" \
+            'BEGIN {w = b - a; printf "idle CPU, %s, over %.0f s: %.2f%% of one core (%.3f s), %.1f wakeups/s\n",
+                    what, w, 100 * d / 1e9 / w, d / 1e9, s / w}'
+    }
+    idle_minute "main window open on its empty state"
+    # Closed, the application lives on in its pill and tray.
+    main_window="$(xdotool search --onlyvisible --name '^Kestro$' | head -n 1)"
+    xdotool windowactivate --sync "$main_window" key alt+F4
+    sleep 3
+    idle_minute "main window closed"
+    echo "load average during the figures: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
 
     if [ "$minutes" = 0 ]; then
         exit 0
@@ -128,13 +153,19 @@ if [ "${1:-}" = --inside ]; then
     echo "after the recording, idle again: resident $(mib "$(rss_kib "$kestro")"), proportional $(mib "$(pss_kib "$kestro")")"
     echo "recording folder: $(du -sh "$recordings/$folder" | cut -f1), $(ls "$recordings/$folder/frames" 2>/dev/null | wc -l) key frames"
     exit 0
+}
+
+if [ "${1:-}" = --inside ]; then
+    shift
+    inside "$@"
+    exit $?
 fi
 
 build="${1:-$root/build}"
 minutes="${2:-10}"
 build="$(cd "$build" && pwd)"
 [ -x "$build/Kestro/kestro" ] || { echo "no kestro in $build: build first" >&2; exit 1; }
-if [ "$minutes" != 0 ] && ! command -v xdotool >/dev/null; then
+if ! command -v xdotool >/dev/null; then
     sudo=""
     [ "$(id -u)" -ne 0 ] && sudo=sudo
     $sudo apt-get install -y -qq xdotool

@@ -63,9 +63,30 @@ GDBusConnection* LinuxPermissionChecks::bus() {
     return bus_;
 }
 
-bool LinuxPermissionChecks::preflightScreenCaptureAccess() {
+std::optional<LinuxPermissionChecks::XFacilities> LinuxPermissionChecks::xFacilities() {
     Display* d = waylandSession() ? nullptr : display();
-    return d && hasExtension(d, "Composite") && hasExtension(d, "MIT-SHM");
+    if (!d || connectionLost(d)) {
+        return std::nullopt;
+    }
+    if (!facilities_) {
+        int opcode = 0, event = 0, error = 0;
+        int major = 2, minor = 2;
+        const bool xi = XQueryExtension(d, "XInputExtension", &opcode, &event, &error) &&
+                        XIQueryVersion(d, &major, &minor) == Success &&
+                        (major > 2 || (major == 2 && minor >= 2));
+        int recordMajor = 0, recordMinor = 0;
+        const bool record =
+            hasExtension(d, "RECORD") && XRecordQueryVersion(d, &recordMajor, &recordMinor) != 0;
+        facilities_ =
+            XFacilities{.capture = hasExtension(d, "Composite") && hasExtension(d, "MIT-SHM"),
+                        .listen = xi && record};
+    }
+    return facilities_;
+}
+
+bool LinuxPermissionChecks::preflightScreenCaptureAccess() {
+    const std::optional<XFacilities> facilities = xFacilities();
+    return facilities && facilities->capture;
 }
 
 bool LinuxPermissionChecks::requestScreenCaptureAccess() {
@@ -114,19 +135,8 @@ bool LinuxPermissionChecks::isProcessTrustedWithPrompt(bool prompt) {
 }
 
 std::uint32_t LinuxPermissionChecks::checkListenEventAccess() {
-    Display* d = waylandSession() ? nullptr : display();
-    if (!d) {
-        return accessDenied;
-    }
-    int opcode = 0, event = 0, error = 0;
-    int major = 2, minor = 2;
-    const bool xi = XQueryExtension(d, "XInputExtension", &opcode, &event, &error) &&
-                    XIQueryVersion(d, &major, &minor) == Success &&
-                    (major > 2 || (major == 2 && minor >= 2));
-    int recordMajor = 0, recordMinor = 0;
-    const bool record =
-        hasExtension(d, "RECORD") && XRecordQueryVersion(d, &recordMajor, &recordMinor) != 0;
-    return xi && record ? accessGranted : accessDenied;
+    const std::optional<XFacilities> facilities = xFacilities();
+    return facilities && facilities->listen ? accessGranted : accessDenied;
 }
 
 bool LinuxPermissionChecks::requestListenEventAccess() {

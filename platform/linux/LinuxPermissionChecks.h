@@ -2,6 +2,8 @@
 
 #include "platform/PermissionChecks.h"
 
+#include <optional>
+
 using Display = struct _XDisplay;
 using GDBusConnection = struct _GDBusConnection;
 
@@ -29,10 +31,20 @@ public:
     bool requestListenEventAccess() override;
 
 private:
+    struct XFacilities {
+        bool capture = false; // Composite and MIT-SHM
+        bool listen = false;  // XInput 2.2 or later and RECORD
+    };
+    // The server's extensions cannot change while we stay connected to it, and the permission
+    // poll asks every 1.5 s: they are asked once per connection. Absent without a usable X11
+    // connection.
+    std::optional<XFacilities> xFacilities();
+
     Display* display();
     GDBusConnection* bus();
     Display* display_ = nullptr;
     GDBusConnection* bus_ = nullptr;
+    std::optional<XFacilities> facilities_;
 };
 
 } // namespace kestro::platform::linux_x11
