@@ -54,18 +54,10 @@ TEST_F(Permissions, WithAccessibilityOffSetupIsAskedAndSwitchingItOnArmsRecordin
     const std::string paletteItem = "Run a skill\u2026  (\u2303/)";
     {
         MenuWatch watch(pid);
-        bool shown = false;
-        for (int attempt = 0; attempt < 3 && !shown; ++attempt) {
-            x().click(icon->centreX(), icon->centreY(), 3);
-            settle(300);
-            x().tap("Down");
-            shown = waitFor(
-                [&] {
-                    const auto e = watch.entries();
-                    return contains(e, "Finish setup\u2026") && contains(e, startItem);
-                },
-                10);
-        }
+        const bool shown = steps::openTrayMenu(x(), *icon, watch, "Down", [&](MenuWatch& w) {
+            const auto e = w.entries();
+            return contains(e, "Finish setup\u2026") && contains(e, startItem);
+        });
         screenshot("permissions-off-tray-menu");
         ASSERT_TRUE(shown) << "the tray menu does not offer setup";
         EXPECT_TRUE(contains(watch.disabledEntries(), startItem));

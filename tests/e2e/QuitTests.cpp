@@ -55,19 +55,11 @@ TEST_P(Quit, DuringAStalledCastTheProcessEndsWithinASecond) {
         ASSERT_TRUE(waitFor([&] { return (icon = trayIcon()).has_value(); }, 30))
             << "the tray icon did not dock";
         MenuWatch watch(kestro.pid());
-        bool onQuit = false;
-        for (int attempt = 0; attempt < 3 && !onQuit; ++attempt) {
-            x().click(icon->centreX(), icon->centreY(), 3);
-            settle(300);
-            // From no highlighted item, Up goes to the last one.
-            x().tap("Up");
-            onQuit = waitFor(
-                [&] {
-                    const auto entries = watch.entries();
-                    return !entries.empty() && entries.back() == "Quit Kestro";
-                },
-                10);
-        }
+        // From no highlighted item, Up goes to the last one.
+        const bool onQuit = steps::openTrayMenu(x(), *icon, watch, "Up", [](MenuWatch& w) {
+            const auto entries = w.entries();
+            return !entries.empty() && entries.back() == "Quit Kestro";
+        });
         ASSERT_TRUE(onQuit) << "the tray menu did not show Quit Kestro last";
         screenshot("quit-tray-menu");
         asked = Clock::now();
@@ -88,7 +80,8 @@ TEST_P(Quit, DuringAStalledCastTheProcessEndsWithinASecond) {
     RecordProperty("quitSeconds", std::to_string(took));
     ASSERT_TRUE(status) << "Kestro did not end within 10 s";
     EXPECT_EQ(*status, 0);
-    EXPECT_LT(took, 1.5) << "quitting waited on the stalled request";
+    // About a second; the margin is for a loaded machine, the stalled request holds for a minute.
+    EXPECT_LT(took, 3.0) << "quitting waited on the stalled request";
     model().release();
 }
 

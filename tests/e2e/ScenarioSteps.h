@@ -6,6 +6,7 @@
 #include "tests/support/e2e/EndToEndTest.h"
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -78,6 +79,21 @@ inline std::optional<RowControls> waitForRow(long pid, const std::string& slashC
     std::optional<RowControls> found;
     waitFor([&] { return (found = rowControls(pid, slashCommand)).has_value(); }, seconds);
     return found;
+}
+
+// Opens the tray icon's menu and moves onto it with `key` until `shown` holds for what `watch`
+// sees; a click can land before the icon is ready, so it tries three times.
+inline bool openTrayMenu(XDesk& x, const XWindow& icon, MenuWatch& watch, const char* key,
+                         const std::function<bool(MenuWatch&)>& shown) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        x.click(icon.centreX(), icon.centreY(), 3);
+        settle(300);
+        x.tap(key);
+        if (waitFor([&] { return shown(watch); }, 10)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 } // namespace kestro::testing::e2e::steps
