@@ -15,6 +15,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth dbus dbus-x11 at-spi2-core x11-utils x11-xserver-utils fonts-dejavu-core
     zenity xcompmgr picom trayer
+    xserver-xorg-core xserver-xorg-video-dummy  # a display server whose monitors come and go
     dpkg-dev file desktop-file-utils  # packaging and its tests
 )
 if [ "${KESTRO_WITH_FUZZ:-0}" = 1 ]; then

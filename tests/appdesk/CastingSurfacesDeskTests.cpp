@@ -1,5 +1,6 @@
 // The frames and the pill on a private desktop with a window manager, with and without a
-// compositing manager: click-through, stacking, hover, masks, several monitors, key frames.
+// compositing manager: click-through, stacking, hover, masks, key frames. (Several monitors are
+// in MonitorsDeskTests, on a server whose monitors come and go.)
 #include "Kestro/CastingSurfaces.h"
 #include "KestroCore/FrameCapturer.h"
 #include "platform/linux/GLibMainQueue.h"
@@ -13,7 +14,6 @@
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QScreen>
-#include <QSignalSpy>
 #include <QThread>
 #include <QToolButton>
 #include <QWidget>
@@ -344,9 +344,11 @@ protected:
 
 TEST_P(SurfacesOnDesk, FramesAndPillLetClicksThroughAndStayOnTop) {
     if (GetParam() == Compositor::picom) {
-        // Under a loaded machine the frames were once left beneath a restacked window with this
-        // compositor; until that is understood the run would not be reliable.
-        GTEST_SKIP() << "stacking under picom is not settled yet";
+        // In about one run in three here, soon after this compositor starts, the surface
+        // windows' own X connection stops handing over the root's map and configure events, so
+        // no restack is seen and nothing raises the frames again; with the events logged it did
+        // not happen in twenty runs. Until that is found the run would not be reliable.
+        GTEST_SKIP() << "restack events stop arriving under picom now and then";
     }
     const bool compositing = GetParam() != Compositor::none;
     Target target;
@@ -570,40 +572,6 @@ TEST_F(SurfacesDesk, KeyFramesLeaveTheFramesAndPillOut) {
     EXPECT_FALSE(frameShows(key)) << "the frame shows in the key frame";
     const QColor underPill = key.pixelColor(1905, 540);
     EXPECT_EQ(underPill, QColor(0x40, 0x60, 0x80)) << "the pill shows in the key frame";
-    surfaces.overlay().hide();
-}
-
-TEST_F(SurfacesDesk, TwoMonitorsGiveTwoFramesAndAChangeRebuildsThem) {
-    CastingSurfaces surfaces(desk->surfaces.get());
-    auto monitors = [] { return QGuiApplication::screens().size(); };
-    ASSERT_EQ(kestro::testing::DesktopSession::run(
-                  {"xrandr", "--setmonitor", "kestro-left", "960/254x1080/286+0+0", "none"}),
-              0);
-    ASSERT_EQ(kestro::testing::DesktopSession::run(
-                  {"xrandr", "--setmonitor", "kestro-right", "960/254x1080/286+960+0", "none"}),
-              0);
-    if (!waitFor([&] { return monitors() == 2; }, 10)) {
-        kestro::testing::DesktopSession::run({"xrandr", "--delmonitor", "kestro-left"});
-        kestro::testing::DesktopSession::run({"xrandr", "--delmonitor", "kestro-right"});
-        GTEST_SKIP() << "the toolkit did not follow the virtual monitors";
-    }
-    surfaces.overlay().show(false);
-    ASSERT_EQ(surfaces.overlay().windows().size(), 2u);
-    EXPECT_EQ(surfaces.overlay().windows()[0]->geometry().width(), 960);
-    EXPECT_EQ(surfaces.overlay().windows()[1]->geometry().x() +
-                  surfaces.overlay().windows()[0]->geometry().x(),
-              960);
-    settle(300);
-    saveScreen("frame-two-monitors.png");
-
-    QSignalSpy rebuilt(&surfaces.overlay(), &OverlayController::rebuilt);
-    kestro::testing::DesktopSession::run({"xrandr", "--delmonitor", "kestro-right"});
-    kestro::testing::DesktopSession::run({"xrandr", "--delmonitor", "kestro-left"});
-    ASSERT_TRUE(waitFor([&] {
-        return monitors() == 1 && surfaces.overlay().windows().size() == 1 &&
-               surfaces.overlay().windows()[0]->geometry() == QRect(0, 0, 1920, 1080);
-    }));
-    EXPECT_GE(rebuilt.count(), 1);
     surfaces.overlay().hide();
 }
 

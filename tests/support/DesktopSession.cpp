@@ -9,6 +9,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 namespace kestro::testing {
@@ -96,7 +98,7 @@ DesktopSession::DesktopSession(Options options) {
         hadBus_ = true;
         savedBus_ = b;
     }
-    ok_ = startXvfb(options);
+    ok_ = options.monitors ? startXorg(options) : startXvfb(options);
     if (ok_ && (options.dbus || options.accessibility)) {
         ok_ = startBus(options.accessibility);
     }
@@ -123,6 +125,78 @@ bool DesktopSession::startXvfb(const Options& options) {
     }
     display_ = ":" + number;
     ::setenv("DISPLAY", display_.c_str(), 1);
+    return true;
+}
+
+bool DesktopSession::startXorg(const Options& options) {
+    if (::geteuid() != 0) {
+        error_ = "an Xorg server with the dummy driver needs root";
+        return false;
+    }
+    char folder[] = "/tmp/kestro-xorg-XXXXXX";
+    if (!::mkdtemp(folder)) {
+        error_ = "no temporary folder";
+        return false;
+    }
+    configDir_ = folder;
+    const std::string config = configDir_ + "/xorg.conf";
+    {
+        // No input devices: synthetic input comes through XTest. Room for a 4K desktop.
+        std::ofstream out(config);
+        out << "Section \"ServerFlags\"\n"
+               "    Option \"AutoAddDevices\" \"false\"\n"
+               "    Option \"AutoEnableDevices\" \"false\"\n"
+               "    Option \"DontVTSwitch\" \"true\"\n"
+               "EndSection\n"
+               "Section \"Device\"\n"
+               "    Identifier \"dummy\"\n"
+               "    Driver \"dummy\"\n"
+               "    VideoRam 256000\n"
+               "EndSection\n"
+               "Section \"Monitor\"\n"
+               "    Identifier \"monitor\"\n"
+               "    HorizSync 5.0-1000.0\n"
+               "    VertRefresh 5.0-200.0\n"
+               "EndSection\n"
+               "Section \"Screen\"\n"
+               "    Identifier \"screen\"\n"
+               "    Device \"dummy\"\n"
+               "    Monitor \"monitor\"\n"
+               "    DefaultDepth 24\n"
+               "    SubSection \"Display\"\n"
+               "        Depth 24\n"
+               "        Virtual 3840 2160\n"
+               "    EndSubSection\n"
+               "EndSection\n";
+        if (!out) {
+            error_ = "could not write " + config;
+            return false;
+        }
+    }
+    int fds[2];
+    if (::pipe(fds) != 0) {
+        error_ = "pipe failed";
+        return false;
+    }
+    xvfb_ =
+        spawnProcess({"Xorg", "-displayfd", std::to_string(fds[1]), "-config", config, "-logfile",
+                      configDir_ + "/xorg.log", "-nolisten", "tcp", "-noreset", "-novtswitch",
+                      "-sharevts", "+extension", "RANDR", "+extension", "RECORD"},
+                     -1, fds[1]);
+    ::close(fds[1]);
+    std::string number = readLine(fds[0], 30);
+    ::close(fds[0]);
+    if (xvfb_ < 0 || number.empty()) {
+        error_ = "Xorg with the dummy driver did not start (see " + configDir_ + "/xorg.log)";
+        return false;
+    }
+    display_ = ":" + number;
+    ::setenv("DISPLAY", display_.c_str(), 1);
+    const std::string mode = std::to_string(options.width) + "x" + std::to_string(options.height);
+    if (run({"xrandr", "--output", "DUMMY0", "--mode", mode, "--pos", "0x0"}) != 0) {
+        error_ = "xrandr could not set " + mode + " on DUMMY0";
+        return false;
+    }
     return true;
 }
 
@@ -161,6 +235,10 @@ DesktopSession::~DesktopSession() {
     // The accessibility bus launcher and registry were started by the bus: they end with it.
     terminate(bus_);
     terminate(xvfb_);
+    if (!configDir_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(configDir_, ignored);
+    }
     if (hadDisplay_) {
         ::setenv("DISPLAY", savedDisplay_.c_str(), 1);
     } else {

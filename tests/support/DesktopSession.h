@@ -17,6 +17,10 @@ public:
         int height = 1080;
         bool dbus = false;
         bool accessibility = false; // implies dbus
+        // An Xorg server with the dummy video driver in place of Xvfb: its outputs (DUMMY0 to
+        // DUMMY15) are monitors that xrandr switches on and off, as toolkits see them. Only
+        // DUMMY0 is on, at width x height. Needs root, as Xorg does.
+        bool monitors = false;
     };
 
     DesktopSession();
@@ -42,6 +46,7 @@ public:
 
 private:
     bool startXvfb(const Options& options);
+    bool startXorg(const Options& options);
     bool startBus(bool accessibility);
 
     bool ok_ = false;
@@ -55,6 +60,7 @@ private:
     pid_t xvfb_ = -1;
     pid_t bus_ = -1;
     std::vector<pid_t> children_;
+    std::string configDir_;
 };
 
 } // namespace kestro::testing
