@@ -35,11 +35,15 @@ std::optional<AXTarget> AXResolver::focusedTarget() const {
 }
 
 AXResolver::ElementRef AXResolver::frontWindow() const {
-    const std::optional<platform::RunningApplication> front = applications_.frontmostApplication();
-    if (!front) {
+    const platform::FrontmostRead front = applications_.readFrontmostApplication();
+    if (front.ownerUnknown) {
+        ++unanswered_; // a window is in front whose application cannot be asked
         return nullptr;
     }
-    const ElementRef app = accessibility_.application(front->processIdentifier);
+    if (!front.application) {
+        return nullptr;
+    }
+    const ElementRef app = accessibility_.application(front.application->processIdentifier);
     if (!app) {
         // Not found over accessibility: it was never asked, so what it shows is not known.
         ++unanswered_;
@@ -108,11 +112,13 @@ AXResolver::Focus AXResolver::focusForKey(bool afterFocusMove) const {
         return Focus{std::nullopt, true};
     }
     if (!element) {
-        // Nothing has the focus, as far as the accessibility service knows; but an application
-        // in front that it cannot find was never asked, and may be reading a password.
-        if (const std::optional<platform::RunningApplication> front =
-                applications_.frontmostApplication();
-            front && !accessibility_.application(front->processIdentifier)) {
+        // Nothing has the focus, as far as the accessibility service knows; but a window in
+        // front whose application it cannot find or name was never asked, and may be reading
+        // a password.
+        const platform::FrontmostRead front = applications_.readFrontmostApplication();
+        if (front.ownerUnknown ||
+            (front.application &&
+             !accessibility_.application(front.application->processIdentifier))) {
             return Focus{std::nullopt, true};
         }
         return Focus{}; // the application answered: nothing has the focus

@@ -149,7 +149,19 @@ void FakeApplications::add(int processID, std::optional<std::string> bundleID,
 }
 
 std::optional<RunningApplication> FakeApplications::frontmostApplication() {
-    return frontmost ? runningApplication(*frontmost) : std::nullopt;
+    return readFrontmostApplication().application;
+}
+
+FrontmostRead FakeApplications::readFrontmostApplication() {
+    if (frontWindowWithoutProcess) {
+        return {std::nullopt, true};
+    }
+    if (!frontmost) {
+        return {};
+    }
+    std::optional<RunningApplication> app = runningApplication(*frontmost);
+    const bool unknown = !app;
+    return {std::move(app), unknown};
 }
 
 std::optional<RunningApplication> FakeApplications::runningApplication(int processID) {

@@ -94,10 +94,13 @@ class FakeApplications final : public Applications {
 public:
     std::map<int, RunningApplication> running;
     std::optional<int> frontmost;
+    // A window has the keyboard and no process can be found for it.
+    bool frontWindowWithoutProcess = false;
 
     void add(int processID, std::optional<std::string> bundleID, std::optional<std::string> name);
 
     std::optional<RunningApplication> frontmostApplication() override;
+    FrontmostRead readFrontmostApplication() override;
     std::optional<RunningApplication> runningApplication(int processID) override;
 };
 

@@ -92,16 +92,25 @@ std::optional<std::string> executableName(int pid) {
 X11Applications::X11Applications(const char* displayName) : x_(displayName) {}
 
 std::optional<RunningApplication> X11Applications::frontmostApplication() {
+    return readFrontmostApplication().application;
+}
+
+FrontmostRead X11Applications::readFrontmostApplication() {
     if (!x_.ok()) {
-        return std::nullopt;
+        return {std::nullopt, true};
     }
     x_.discardEvents();
     const std::vector<TopLevel> stack = listTopLevels(x_);
     const std::optional<TopLevel> active = activeTopLevel(x_, stack);
-    if (!active || !active->processID) {
-        return std::nullopt;
+    if (!active) {
+        return {};
     }
-    return runningApplication(*active->processID);
+    if (!active->processID) {
+        return {std::nullopt, true};
+    }
+    std::optional<RunningApplication> app = runningApplication(*active->processID);
+    const bool unknown = !app; // a remote client's process id names no process here
+    return {std::move(app), unknown};
 }
 
 std::optional<RunningApplication> X11Applications::runningApplication(int processID) {

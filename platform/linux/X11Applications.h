@@ -33,6 +33,7 @@ public:
     void setToolkitNames(NameLookup lookup) { toolkitNames_ = std::move(lookup); }
 
     std::optional<RunningApplication> frontmostApplication() override;
+    FrontmostRead readFrontmostApplication() override;
     std::optional<RunningApplication> runningApplication(int processID) override;
 
 private:

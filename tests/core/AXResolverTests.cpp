@@ -381,6 +381,14 @@ TEST_F(SecureFieldsTest, TheReaderFailsWhenTheFrontWindowCannotBeAsked) {
         {"the application answers that it has no window",
          [this] { app_->attributes.erase(std::string(ax::focusedWindow)); }, nothingToHide},
         {"no application is in front", [this] { apps_.frontmost.reset(); }, nothingToHide},
+        {"the window in front has no process",
+         [this] {
+             apps_.frontmost.reset();
+             apps_.frontWindowWithoutProcess = true;
+         },
+         failed},
+        {"the window in front names a process that is not here",
+         [this] { apps_.frontmost = appPID + 1000; }, failed},
     };
     window_->addChild(secureField("field", 1));
     for (const bool withSearch : {false, true}) {
@@ -393,6 +401,7 @@ TEST_F(SecureFieldsTest, TheReaderFailsWhenTheFrontWindowCannotBeAsked) {
             access_.applicationElements[appPID] = app_;
             access_.trusted = true;
             apps_.frontmost = appPID;
+            apps_.frontWindowWithoutProcess = false;
             std::vector<std::string> searched;
             access_.search = nullptr;
             if (withSearch) {
@@ -425,6 +434,14 @@ TEST_F(AXResolverTest, AKeyWithNothingFocusedIsUnknownOnlyWhenTheFrontApplicatio
         {"the focus read goes unanswered",
          [this] { access_.systemWideElement->unanswered = {std::string(ax::focusedUIElement)}; },
          true},
+        {"the window in front has no process",
+         [this] {
+             apps_.frontmost.reset();
+             apps_.frontWindowWithoutProcess = true;
+         },
+         true},
+        {"the window in front names a process that is not here",
+         [this] { apps_.frontmost = appPID + 1000; }, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -432,6 +449,7 @@ TEST_F(AXResolverTest, AKeyWithNothingFocusedIsUnknownOnlyWhenTheFrontApplicatio
         access_.systemWideElement->unanswered.clear();
         access_.applicationElements[appPID] = app_;
         apps_.frontmost = appPID;
+        apps_.frontWindowWithoutProcess = false;
         c.arrange();
         const AXResolver::Focus focus = resolver_.focusForKey(false);
         EXPECT_EQ(focus.unknown, c.unknown);
