@@ -30,7 +30,9 @@ public:
     WobbleRingPainter(QSize size, WobbleMode mode);
 
     // Clears `region` and draws into it the line of `path`, the outline `WobbleFrameView::pathFor`
-    // gives for this size and style at `t` seconds.
+    // gives for this size and style at `t` seconds. A region of many slivers (a window shaped
+    // to its line) is painted as the whole ring round it: on a widget the painter's own clip
+    // keeps that to the region.
     void paint(QPainter& painter, const QRegion& region, const QPainterPath& path, double t) const;
 
     // The parts of the ring copied from the lines drawn ahead of time.
