@@ -113,69 +113,118 @@ void writeFileAtomically(const fs::path& path, std::string_view bytes) {
 
 namespace {
 
+// The file being read: `name` relative to the open folder `folder` (AT_FDCWD for the working
+// folder). Its full path is put together only for an error.
+struct FileAt {
+    int folder;
+    const char* name;
+    const fs::path* folderPath;
+
+    fs::path path() const { return folderPath ? *folderPath / name : fs::path(name); }
+};
+
+[[noreturn]] void fail(const char* what, const FileAt& file, int error) {
+    fail(what, file.path(), error);
+}
+
 // Only regular files are read: opening a FIFO would wait for a writer, and a device such as
 // /dev/zero never ends.
-void checkReadable(const struct stat& info, const fs::path& path, std::size_t maxBytes) {
+void checkReadable(const struct stat& info, const FileAt& file, std::size_t maxBytes) {
     if (S_ISDIR(info.st_mode)) {
-        fail("cannot read", path, EISDIR);
+        fail("cannot read", file, EISDIR);
     }
     if (!S_ISREG(info.st_mode)) {
-        fail("not a regular file", path, EINVAL);
+        fail("not a regular file", file, EINVAL);
     }
     if (info.st_size < 0 || static_cast<std::uintmax_t>(info.st_size) > maxBytes) {
-        fail("the file is too large", path, EFBIG);
+        fail("the file is too large", file, EFBIG);
+    }
+}
+
+std::string readFileAt(const FileAt& file, std::size_t maxBytes) {
+    struct stat info {};
+    // Looked at before opening, so that nothing but a regular file is ever opened.
+    if (::fstatat(file.folder, file.name, &info, 0) != 0) {
+        fail("cannot open", file, errno);
+    }
+    checkReadable(info, file, maxBytes);
+    // Non-blocking in case the name was swapped for a FIFO in between; the check below refuses it.
+    FileDescriptor fd(
+        ::openat(file.folder, file.name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (fd.get() < 0) {
+        fail("cannot open", file, errno);
+    }
+    if (::fstat(fd.get(), &info) != 0) {
+        fail("cannot read", file, errno);
+    }
+    checkReadable(info, file, maxBytes);
+    // Read straight into the result. One byte more than the stated size lets the end show in the
+    // first read; files whose size is not known up front (those of /proc) or that grow while read
+    // get more room as they need it, never more than one byte past the limit.
+    std::string out(static_cast<std::size_t>(info.st_size) + 1, '\0');
+    std::size_t size = 0;
+    for (;;) {
+        if (size == out.size()) {
+            const std::size_t left = maxBytes - size;
+            out.resize(size + (left < 65536 ? left + 1 : 65536));
+        }
+        ssize_t n = ::read(fd.get(), out.data() + size, out.size() - size);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            fail("cannot read", file, errno);
+        }
+        if (n == 0) {
+            break;
+        }
+        size += static_cast<std::size_t>(n);
+        if (size > maxBytes) {
+            fail("the file is too large", file, EFBIG);
+        }
+    }
+    out.resize(size);
+    return out;
+}
+
+template <typename Read> std::optional<std::string> readIfPresent(Read read) {
+    try {
+        return read();
+    } catch (const fs::filesystem_error&) {
+        return std::nullopt;
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
     }
 }
 
 } // namespace
 
 std::string readFile(const fs::path& path, std::size_t maxBytes) {
-    struct stat info {};
-    // Looked at before opening, so that nothing but a regular file is ever opened.
-    if (::stat(path.c_str(), &info) != 0) {
-        fail("cannot open", path, errno);
-    }
-    checkReadable(info, path, maxBytes);
-    // Non-blocking in case the name was swapped for a FIFO in between; the check below refuses it.
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (fd.get() < 0) {
-        fail("cannot open", path, errno);
-    }
-    if (::fstat(fd.get(), &info) != 0) {
-        fail("cannot read", path, errno);
-    }
-    checkReadable(info, path, maxBytes);
-    std::string out;
-    out.reserve(static_cast<std::size_t>(info.st_size));
-    char buffer[65536];
-    for (;;) {
-        ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            fail("cannot read", path, errno);
-        }
-        if (n == 0) {
-            break;
-        }
-        // Files whose size is not known up front (those of /proc) or that grow while read.
-        if (static_cast<std::size_t>(n) > maxBytes - out.size()) {
-            fail("the file is too large", path, EFBIG);
-        }
-        out.append(buffer, static_cast<std::size_t>(n));
-    }
-    return out;
+    return readFileAt(FileAt{AT_FDCWD, path.c_str(), nullptr}, maxBytes);
 }
 
 std::optional<std::string> readFileIfPresent(const fs::path& path, std::size_t maxBytes) {
-    try {
-        return readFile(path, maxBytes);
-    } catch (const fs::filesystem_error&) {
-        return std::nullopt;
-    } catch (const std::bad_alloc&) {
-        return std::nullopt;
+    return readIfPresent([&] { return readFile(path, maxBytes); });
+}
+
+OpenFolder::OpenFolder(const fs::path& path)
+    : path_(path), fd_(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    if (fd_ < 0) {
+        fail("cannot open the folder", path, errno);
     }
+}
+
+OpenFolder::~OpenFolder() {
+    ::close(fd_);
+}
+
+std::string OpenFolder::readFile(const std::string& relative, std::size_t maxBytes) const {
+    return readFileAt(FileAt{fd_, relative.c_str(), &path_}, maxBytes);
+}
+
+std::optional<std::string> OpenFolder::readFileIfPresent(const std::string& relative,
+                                                         std::size_t maxBytes) const {
+    return readIfPresent([&] { return readFile(relative, maxBytes); });
 }
 
 namespace {

@@ -32,6 +32,27 @@ std::string readFile(const std::filesystem::path& path, std::size_t maxBytes = m
 std::optional<std::string> readFileIfPresent(const std::filesystem::path& path,
                                              std::size_t maxBytes = maxStoredFileBytes);
 
+// A folder held open, whose files are read by names relative to it (also "sub/file"), so that
+// reading many of them does not walk the whole path for each one. The rules of readFile apply;
+// errors name the folder's path joined with the relative name.
+class OpenFolder {
+public:
+    // Throws std::filesystem::filesystem_error when `path` cannot be opened as a folder.
+    explicit OpenFolder(const std::filesystem::path& path);
+    ~OpenFolder();
+    OpenFolder(const OpenFolder&) = delete;
+    OpenFolder& operator=(const OpenFolder&) = delete;
+
+    std::string readFile(const std::string& relative,
+                         std::size_t maxBytes = maxStoredFileBytes) const;
+    std::optional<std::string> readFileIfPresent(const std::string& relative,
+                                                 std::size_t maxBytes = maxStoredFileBytes) const;
+
+private:
+    std::filesystem::path path_;
+    int fd_;
+};
+
 // Makes `path` a folder that only its owner may enter (mode 0700), creating it and every missing
 // folder above it with that mode. An existing folder at `path` that is ours and open to group or
 // others is tightened to 0700; folders above it that already exist are left alone. With

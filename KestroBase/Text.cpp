@@ -64,6 +64,34 @@ std::size_t decodeOne(std::string_view s, std::size_t i, char32_t& out, std::siz
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
 template <typename Pred> std::string trimBy(std::string_view s, Pred pred) {
+    if (isValidUtf8(s)) {
+        // Well-formed text is trimmed scalar by scalar at its ends and kept byte for byte in
+        // between, without decoding the whole of it.
+        std::size_t begin = 0;
+        std::size_t end = s.size();
+        char32_t c = 0;
+        std::size_t skip = 0;
+        while (begin < end) {
+            std::size_t n = decodeOne(s, begin, c, skip);
+            if (!pred(c)) {
+                break;
+            }
+            begin += n;
+        }
+        while (end > begin) {
+            std::size_t start = end - 1;
+            while (start > begin && (static_cast<std::uint8_t>(s[start]) & 0xC0) == 0x80) {
+                --start;
+            }
+            decodeOne(s, start, c, skip);
+            if (!pred(c)) {
+                break;
+            }
+            end = start;
+        }
+        return std::string(s.substr(begin, end - begin));
+    }
+    // Ill-formed sequences become U+FFFD, which is never trimmed.
     std::u32string scalars = decodeUtf8(s);
     std::size_t begin = 0;
     std::size_t end = scalars.size();
@@ -72,9 +100,6 @@ template <typename Pred> std::string trimBy(std::string_view s, Pred pred) {
     }
     while (end > begin && pred(scalars[end - 1])) {
         --end;
-    }
-    if (begin == 0 && end == scalars.size() && isValidUtf8(s)) {
-        return std::string(s);
     }
     return encodeUtf8(std::u32string_view(scalars).substr(begin, end - begin));
 }

@@ -209,7 +209,9 @@ std::vector<std::string> parseList(std::string_view value) {
     return items;
 }
 
-Skill parse(std::string_view text) {
+namespace {
+
+void fillFromMarkdown(Skill& skill, std::string_view text) {
     FrontMatter fm = splitFrontMatter(text);
     auto field = [&](const char* key) -> std::optional<std::string> {
         auto it = fm.fields.find(key);
@@ -218,7 +220,6 @@ Skill parse(std::string_view text) {
         }
         return it->second;
     };
-    Skill skill;
     skill.name = field("name").value_or("Untitled skill");
     skill.trigger = field("trigger").value_or(skill.name);
     skill.mode = executionModeFromRawValue(field("mode").value_or("agentic"))
@@ -234,6 +235,19 @@ Skill parse(std::string_view text) {
             break;
         }
     }
+}
+
+} // namespace
+
+Skill parse(std::string_view text) {
+    Skill skill;
+    fillFromMarkdown(skill, text);
+    return skill;
+}
+
+Skill parse(std::string_view text, const Uuid& id) {
+    Skill skill{id};
+    fillFromMarkdown(skill, text);
     return skill;
 }
 

@@ -16,6 +16,8 @@ std::string render(const Skill& skill);
 // Reads back the front matter (name, trigger, mode, created, app_scope) and the summary; every
 // text gives a skill, with defaults for whatever is missing.
 Skill parse(std::string_view text);
+// The same, for a skill whose id is already known (no id is drawn only to be replaced).
+Skill parse(std::string_view text, const Uuid& id);
 
 // Building blocks, exposed for tests.
 std::string yaml(std::string_view value);

@@ -7,7 +7,10 @@
 #include "KestroCore/StoredReader.h"
 
 #include <algorithm>
+#include <exception>
+#include <functional>
 #include <system_error>
+#include <thread>
 
 namespace kestro {
 
@@ -106,20 +109,23 @@ void SkillStore::save(const Skill& skill) const {
     }
 }
 
-Skill SkillStore::load(const fs::path& dir) const {
-    const fs::path markdownPath = dir / markdownFileName;
-    std::string markdown = readFile(markdownPath);
+namespace {
+
+// A skill from the files of `folder`, whose last name component is `name`; `read(file)` and
+// `readIfPresent(file)` read one of its files. Throws fs::filesystem_error when SKILL.md cannot
+// be read as UTF-8 text.
+template <typename Read, typename ReadIfPresent>
+Skill loadSkill(const fs::path& folder, std::string_view name, Read read,
+                ReadIfPresent readIfPresent) {
+    const std::string markdown = read(SkillStore::markdownFileName);
     if (!text::isValidUtf8(markdown)) {
-        throw fs::filesystem_error("the file is not UTF-8 text", markdownPath,
+        throw fs::filesystem_error("the file is not UTF-8 text",
+                                   folder / SkillStore::markdownFileName,
                                    std::make_error_code(std::errc::illegal_byte_sequence));
     }
-    Skill skill = SkillMarkdown::parse(markdown);
-    // The last component of the folder's name, also when it is written with a trailing "/".
-    const fs::path name = dir.has_filename() ? dir.filename() : dir.parent_path().filename();
-    if (auto id = Uuid::parse(name.string())) {
-        skill.id = *id;
-    }
-    if (auto bytes = readFileIfPresent(dir / planFileName)) {
+    const std::optional<Uuid> id = Uuid::parse(name);
+    Skill skill = id ? SkillMarkdown::parse(markdown, *id) : SkillMarkdown::parse(markdown);
+    if (auto bytes = readIfPresent(SkillStore::planFileName)) {
         try {
             ExecutionPlanDocument document = decodeExecutionPlan(*bytes);
             skill.parameters = std::move(document.parameters);
@@ -128,19 +134,30 @@ Skill SkillStore::load(const fs::path& dir) const {
             // A damaged plan loads as no plan at all, never as part of one.
         }
     }
-    if (auto bytes = readFileIfPresent(dir / recordingRefFileName);
+    if (auto bytes = readIfPresent(SkillStore::recordingRefFileName);
         bytes && text::isValidUtf8(*bytes)) {
         skill.sourceRecordingID = Uuid::parse(text::trimWhitespaceAndNewlines(*bytes));
     }
     return skill;
 }
 
+} // namespace
+
+Skill SkillStore::load(const fs::path& dir) const {
+    // The last component of the folder's name, also when it is written with a trailing "/".
+    const fs::path name = dir.has_filename() ? dir.filename() : dir.parent_path().filename();
+    return loadSkill(
+        dir, name.native(), [&](const char* file) { return readFile(dir / file); },
+        [&](const char* file) { return readFileIfPresent(dir / file); });
+}
+
 std::vector<Skill> SkillStore::loadAll() const {
-    std::vector<Skill> skills;
+    const fs::path dir = root();
+    std::vector<std::string> names;
     std::error_code ec;
-    fs::directory_iterator it(root(), ec);
+    fs::directory_iterator it(dir, ec);
     if (ec) {
-        return skills;
+        return {};
     }
     for (fs::directory_iterator end; it != end; it.increment(ec)) {
         if (ec) {
@@ -148,13 +165,78 @@ std::vector<Skill> SkillStore::loadAll() const {
         }
         std::error_code statusError;
         fs::file_status status = it->symlink_status(statusError);
-        if (statusError || !fs::is_directory(status)) {
-            continue;
+        if (!statusError && fs::is_directory(status)) {
+            names.push_back(it->path().filename().native());
         }
+    }
+    std::optional<OpenFolder> open;
+    try {
+        // Files are read relative to the open folder, which spares walking the whole path of
+        // each of them.
+        open.emplace(dir);
+    } catch (const fs::filesystem_error&) {
+        return {};
+    }
+
+    std::vector<std::optional<Skill>> loaded(names.size());
+    // Loads the folders [begin, end); anything but an unreadable SKILL.md ends the share and is
+    // kept for the caller.
+    auto loadShare = [&](std::size_t begin, std::size_t end, std::exception_ptr& failure) {
+        std::string relative;
         try {
-            skills.push_back(load(it->path()));
-        } catch (const fs::filesystem_error&) {
-            // A folder without a readable SKILL.md is not a skill.
+            for (std::size_t i = begin; i < end; ++i) {
+                const std::string& name = names[i];
+                auto inFolder = [&](const char* file) -> const std::string& {
+                    relative.assign(name).append(1, '/').append(file);
+                    return relative;
+                };
+                try {
+                    loaded[i] = loadSkill(
+                        dir / name, name,
+                        [&](const char* file) { return open->readFile(inFolder(file)); },
+                        [&](const char* file) { return open->readFileIfPresent(inFolder(file)); });
+                } catch (const fs::filesystem_error&) {
+                    // A folder without a readable SKILL.md is not a skill.
+                }
+            }
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    };
+    // Most of the time goes into system calls, so a large library is read on a few threads, each
+    // taking one run of folders; a small one is read on the calling thread alone.
+    constexpr std::size_t foldersPerThread = 128;
+    const std::size_t shares =
+        std::clamp<std::size_t>((names.size() + foldersPerThread - 1) / foldersPerThread, 1,
+                                std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4));
+    std::vector<std::exception_ptr> failures(shares);
+    std::vector<std::thread> threads;
+    auto shareBegin = [&](std::size_t share) { return names.size() * share / shares; };
+    for (std::size_t share = 1; share < shares; ++share) {
+        try {
+            threads.emplace_back(loadShare, shareBegin(share), shareBegin(share + 1),
+                                 std::ref(failures[share]));
+        } catch (const std::system_error&) {
+            // No thread to be had: this share is read here instead.
+            loadShare(shareBegin(share), shareBegin(share + 1), failures[share]);
+        }
+    }
+    loadShare(0, shareBegin(1), failures[0]);
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    // What a single pass in folder order would have thrown first.
+    for (const std::exception_ptr& failure : failures) {
+        if (failure) {
+            std::rethrow_exception(failure);
+        }
+    }
+
+    std::vector<Skill> skills;
+    skills.reserve(names.size());
+    for (std::optional<Skill>& skill : loaded) {
+        if (skill) {
+            skills.push_back(std::move(*skill));
         }
     }
     std::stable_sort(skills.begin(), skills.end(),

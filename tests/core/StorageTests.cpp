@@ -2,6 +2,7 @@
 #include "KestroCore/Paths.h"
 #include "KestroCore/RecordingStore.h"
 #include "KestroCore/Secrets.h"
+#include "KestroCore/SkillMarkdown.h"
 #include "KestroCore/SkillStore.h"
 #include "tests/support/TempDataDir.h"
 
@@ -332,6 +333,61 @@ TEST_F(SkillStoreTest, LoadAllSkipsWhatIsNotASkillAndSortsNewestFirst) {
 
     fs::remove_all(Paths::skills());
     EXPECT_TRUE(store.loadAll().empty());
+}
+
+TEST_F(SkillStoreTest, ALargeLibraryLoadsAsItsFoldersDoOneByOne) {
+    // Enough folders to be read on several threads, broken ones spread among them, and dates
+    // shared by many skills, so that their order comes from the folder listing.
+    using namespace std::chrono;
+    const fs::path root = Paths::skills();
+    for (int i = 0; i < 700; ++i) {
+        Skill s = sampleSkill();
+        s.name = "Skill " + std::to_string(i);
+        s.createdAt = Date(seconds(1000 + i % 7));
+        const fs::path dir = root / s.id.uuidString();
+        fs::create_directories(dir);
+        switch (i % 50) {
+        case 3: // no SKILL.md
+            break;
+        case 17:
+            writeFile(dir / "SKILL.md", "---\nname: \xC3\x28\n---\n");
+            break;
+        case 41:
+            fs::create_directories(dir / "SKILL.md");
+            break;
+        default:
+            writeFile(dir / "SKILL.md", SkillMarkdown::render(s));
+        }
+        writeFile(dir / "execution_plan.json", i % 50 == 29
+                                                   ? std::string("{\"plan\": [")
+                                                   : encodeExecutionPlan({s.parameters, s.plan}));
+        if (i % 2 == 0) {
+            writeFile(dir / "recording.ref", s.sourceRecordingID->uuidString());
+        }
+    }
+
+    std::vector<Skill> expected;
+    for (const fs::directory_entry& entry : fs::directory_iterator(root)) {
+        try {
+            expected.push_back(store.load(entry.path()));
+        } catch (const fs::filesystem_error&) {
+        }
+    }
+    std::stable_sort(expected.begin(), expected.end(),
+                     [](const Skill& a, const Skill& b) { return a.createdAt > b.createdAt; });
+    ASSERT_EQ(expected.size(), 700u - 3 * 14);
+
+    const std::vector<Skill> all = store.loadAll();
+    ASSERT_EQ(all.size(), expected.size());
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(all[i].id, expected[i].id);
+        EXPECT_EQ(all[i].name, expected[i].name);
+        EXPECT_EQ(all[i].createdAt, expected[i].createdAt);
+        EXPECT_EQ(all[i].plan.size(), expected[i].plan.size());
+        EXPECT_EQ(all[i].parameters.size(), expected[i].parameters.size());
+        EXPECT_EQ(all[i].sourceRecordingID, expected[i].sourceRecordingID);
+    }
 }
 
 TEST_F(SkillStoreTest, DeleteRemovesTheFolderAndAMissingOneThrows) {
