@@ -127,7 +127,7 @@ std::optional<fs::path> exportTo(const SkillStore& store, const Skill& skill,
     for (unsigned long counter = 1;; ++counter) {
         std::string name = fittedBaseName(base, counter);
         if (counter > 1) {
-            name += "-" + std::to_string(counter);
+            name.append("-").append(std::to_string(counter));
         }
         name += ".md";
         const fs::path candidate = folder / name;

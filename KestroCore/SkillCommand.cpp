@@ -87,7 +87,10 @@ std::string Skill::slashCommand() const {
     if (joined.empty()) {
         return "/skill";
     }
-    return "/" + text::encodeUtf8(joined);
+    // Appended rather than "/" + text, which GCC 12 at -O3 takes for an overlapping copy.
+    std::string command = "/";
+    command += text::encodeUtf8(joined);
+    return command;
 }
 
 } // namespace kestro

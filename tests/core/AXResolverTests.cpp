@@ -19,6 +19,13 @@ namespace {
 
 constexpr int appPID = 321;
 
+// prefix + n, appended: GCC 12 at -O3 takes "text" + string for an overlapping copy.
+std::string numbered(std::string_view prefix, int n) {
+    std::string name(prefix);
+    name += std::to_string(n);
+    return name;
+}
+
 class AXResolverTest : public ::testing::Test {
 protected:
     AXResolverTest() {
@@ -314,8 +321,8 @@ TEST_F(SecureFieldsTest, NestedAndFramelessSecureFieldsAreNotDescended) {
 TEST_F(SecureFieldsTest, VisitsAtMost4000Elements) {
     // The window is visit 1, so child i is visit i + 2: child 3998 is the 4000th and last.
     for (int i = 0; i < 4100; ++i) {
-        window_->addChild(i == 3998 || i == 3999 ? secureField("s" + std::to_string(i), i)
-                                                 : group("g" + std::to_string(i)));
+        window_->addChild(i == 3998 || i == 3999 ? secureField(numbered("s", i), i)
+                                                 : group(numbered("g", i)));
     }
     EXPECT_EQ(resolver_.secureFieldRects(), std::vector<Rect>{Rect::make(3998, 0, 10, 10)});
     EXPECT_FALSE(wasRead("s3999.AXSubrole"));
@@ -331,7 +338,7 @@ TEST_F(SecureFieldsTest, NeverGoesThirtyLevelsDeep) {
             parent->addChild(s29);
             break;
         }
-        auto g = group("g" + std::to_string(depth));
+        auto g = group(numbered("g", depth));
         if (depth == 28) {
             auto g29 = group("g29");
             g29->addChild(secureField("s30", 30));

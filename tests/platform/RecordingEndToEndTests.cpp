@@ -234,8 +234,14 @@ TEST_F(RecordingEndToEnd, ADemonstrationIsRecordedAndSavedWithoutItsPasswords) {
 
     std::vector<std::string> kinds;
     for (const ActionEvent& e : r.events) {
-        kinds.push_back(std::string(rawValue(e.type)) + (e.typedText ? ":" + *e.typedText : "") +
-                        (e.keyCode ? "#" + std::to_string(*e.keyCode) : ""));
+        std::string kind(rawValue(e.type));
+        if (e.typedText) {
+            kind.append(":").append(*e.typedText);
+        }
+        if (e.keyCode) {
+            kind.append("#").append(std::to_string(*e.keyCode));
+        }
+        kinds.push_back(std::move(kind));
     }
     const std::vector<std::string> expected = {
         "click", "keystroke:world", "click", "keystroke", "keystroke#36", "scroll",
