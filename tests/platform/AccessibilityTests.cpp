@@ -523,7 +523,13 @@ TEST_F(AccessibilityTest, ItsOwnProcessIsNeverAsked) {
     auto target = resolver.target(Point{150, 150});
     auto focused = resolver.focusedTarget();
     auto rects = resolver.secureFieldRects();
+#if defined(__SANITIZE_ADDRESS__)
+    // Every X round trip of the sanitizer build is several times slower; bus calls still are
+    // slower than that.
+    EXPECT_LT(since(start), 0.4);
+#else
     EXPECT_LT(since(start), 0.15);
+#endif
     ASSERT_TRUE(target);
     EXPECT_EQ(target->axRole, "AXWindow");
     EXPECT_EQ(target->windowTitle, "Kestro Fixture");
