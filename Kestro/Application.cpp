@@ -102,6 +102,13 @@ int runApplication(int argc, char** argv, const ApplicationOptions& options) {
             [&windowSupport](WId window) {
                 windowSupport.setOnAllDesktops(static_cast<std::uint32_t>(window));
             }});
+    // Those functions refer to the locals above: drop them before the locals go.
+    struct ForgetDesktop {
+        ForgetDesktop() = default;
+        ForgetDesktop(const ForgetDesktop&) = delete;
+        ForgetDesktop& operator=(const ForgetDesktop&) = delete;
+        ~ForgetDesktop() { PaletteWindow::setDesktop({}); }
+    } forgetDesktop;
     DesktopSurfaces surfaces(windows.get());
     AppState state(AppState::Platform{services.taps, services.queue, services.clock,
                                       services.displays, services.accessibility,
