@@ -28,7 +28,7 @@ TEST_F(Abort, EscapeEndsAStalledCastAtOnceAndItsLateEndTouchesNothing) {
     // Escape: the frames go at once, the aborted line follows.
     x().tap("Escape");
     const auto pressed = Clock::now();
-    EXPECT_TRUE(waitFor([&] { return frames().empty(); }, 2, 5)) << "the frames stayed";
+    EXPECT_TRUE(waitFor([&] { return frames().empty(); }, 5, 5)) << "the frames stayed";
     std::printf("[ figure ] Escape to the frames gone: %.0f ms\n", secondsSince(pressed) * 1000);
     const auto aborted = kestro.waitForLog("Kestro: run ", 10);
     ASSERT_TRUE(aborted);

@@ -104,7 +104,18 @@ TEST_P(Teach, ADoubleTapRecordsADemonstrationThatBecomesASkill) {
     settle(400);
     const pid_t dialog = desk().startPasswordDialog("Unlock keyring");
     ASSERT_GT(dialog, 0) << "the GTK password dialog did not show";
-    settle(800);
+    // Typed before the dialog holds the keyboard, the password would land in the fixture.
+    // GTK gives the keyboard to a child of its window, which carries no process id itself.
+    auto dialogFocused = [&] {
+        for (unsigned long w = x().focusWindow(); w != 0; w = x().parentOf(w)) {
+            if (x().windowPid(w) == dialog) {
+                return true;
+            }
+        }
+        return false;
+    };
+    ASSERT_TRUE(waitFor(dialogFocused, 20)) << "the password dialog did not take the keyboard";
+    settle(200);
     x().type(password);
     settle(400);
     screenshot(shot("teach-password-dialog"));

@@ -261,6 +261,25 @@ unsigned long XDesk::focusWindow() {
     return focus == PointerRoot ? 0 : focus;
 }
 
+unsigned long XDesk::parentOf(unsigned long window) {
+    Window root = 0, parent = 0;
+    Window* children = nullptr;
+    unsigned int n = 0;
+    XSync(display_, False);
+    // The window can go meanwhile; that error is not the test's.
+    auto previous = XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+    const Status ok = XQueryTree(display_, window, &root, &parent, &children, &n);
+    XSync(display_, False);
+    XSetErrorHandler(previous);
+    if (!ok) {
+        return 0;
+    }
+    if (children) {
+        XFree(children);
+    }
+    return parent == root ? 0 : parent;
+}
+
 unsigned long XDesk::selectionOwner(const std::string& name) {
     return XGetSelectionOwner(display_, XInternAtom(display_, name.c_str(), False));
 }

@@ -76,6 +76,8 @@ public:
     long windowPid(unsigned long window);
     // The window that has the keyboard focus (a client window, not a manager frame), or 0.
     unsigned long focusWindow();
+    // The window's parent, or 0 for the root and for a window gone.
+    unsigned long parentOf(unsigned long window);
     // The owner of a selection such as "_NET_SYSTEM_TRAY_S0", or 0.
     unsigned long selectionOwner(const std::string& name);
     // Whether clicks pass through the window (its input shape is empty).
