@@ -28,6 +28,8 @@ const QColor secondary(60, 60, 67, 153);
 const QColor green(52, 199, 89);
 const QColor orange(255, 149, 0);
 const QColor red(255, 59, 48);
+// The open pill's fill, opaque: what a shaped pill draws on where it has no desktop to show.
+const QColor base(246, 246, 248);
 
 QEasingCurve easeOut() {
     QEasingCurve curve(QEasingCurve::BezierSpline);
@@ -389,7 +391,8 @@ QRegion PillView::drawnRegion() const {
         } else if (c == Cluster::expanded) {
             shape.addRoundedRect(r.adjusted(-1, -1, 1, 1), r.width() / 2 + 1, r.width() / 2 + 1);
         } else {
-            shape.addRect(r.adjusted(-2, -2, 2, 2));
+            // A capsule round the mark and its caption, painted in the pill's own fill.
+            shape.addRoundedRect(r.adjusted(-5, -5, 5, 5), 9, 9);
         }
         region += QRegion(shape.toFillPolygon().toPolygon());
     };
@@ -660,6 +663,14 @@ void PillView::paintEvent(QPaintEvent* event) {
     QPainter p(this);
     p.setCompositionMode(QPainter::CompositionMode_Source);
     p.fillRect(event->rect(), Qt::transparent);
+    if (masked_) {
+        // Without a compositing manager the server shows what alpha would leave see-through as
+        // black: everything inside the shape goes over an opaque fill instead, as a compositor
+        // would blend it over a neutral colour.
+        for (const QRect& r : mask().intersected(event->rect())) {
+            p.fillRect(r, base);
+        }
+    }
     p.setCompositionMode(QPainter::CompositionMode_SourceOver);
 
     const double tipProgress = tipAnimation_.state() == QAbstractAnimation::Running

@@ -322,3 +322,49 @@ TEST_F(PillWidgets, MaskFollowsWhatIsDrawn) {
 }
 
 } // namespace
+
+// Without a compositing manager the server shows whatever alpha leaves see-through as black: a
+// shaped pill is opaque everywhere inside its shape, while things fade in and once they rest.
+TEST_F(PillWidgets, ShapedPillIsOpaqueInsideItsShape) {
+    auto inputs = [](State state, Status status, bool callTip) {
+        PillInputs in;
+        in.state = state;
+        in.status = status;
+        in.successName = "Sign in to the fixture";
+        in.skillsEmpty = !callTip;
+        in.showCallSkillTip = callTip;
+        return in;
+    };
+    const struct {
+        const char* name;
+        PillInputs in;
+    } cases[] = {
+        {"building", inputs(State::synthesizing, Status::creating, false)},
+        {"success with the call tip", inputs(State::idle, Status::success, true)},
+        {"call tip at rest", inputs(State::idle, Status::idle, true)},
+        {"failed", inputs(State::idle, Status::failure, false)},
+        {"casting", inputs(State::casting, Status::idle, false)},
+        {"recording with its tip", inputs(State::recording, Status::idle, false)},
+        {"resting", inputs(State::idle, Status::idle, false)},
+    };
+    PillModel model;
+    PillView view(&model);
+    view.setMasked(true);
+    view.show();
+    for (const auto& c : cases) {
+        view.setInputs(c.in);
+        for (int wait : {40, 400}) { // while fading in, then at rest
+            QTest::qWait(wait);
+            const QImage image = view.grab().toImage().convertToFormat(QImage::Format_ARGB32);
+            int clear = 0;
+            for (const QRect& r : view.mask()) {
+                for (int y = r.top(); y <= r.bottom(); ++y) {
+                    for (int x = r.left(); x <= r.right(); ++x) {
+                        clear += qAlpha(image.pixel(x, y)) < 255 ? 1 : 0;
+                    }
+                }
+            }
+            EXPECT_EQ(clear, 0) << c.name << " after " << wait << " ms";
+        }
+    }
+}

@@ -7,7 +7,9 @@
 #include "KestroCore/Json.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <regex>
 
 using namespace kestro::testing::e2e;
@@ -45,7 +47,35 @@ std::string draft() {
     return d.dump();
 }
 
-class Teach : public EndToEndOnDesktops {};
+class Teach : public EndToEndOnDesktops {
+protected:
+    // The share of the pill's bounding shape shown near-black. Without a compositing manager
+    // what the pill leaves see-through shows black there; only its marks and text may be dark.
+    double pillBlackShare() {
+        const auto shape = pillShape();
+        if (!shape || shape->width <= 0 || shape->height <= 0) {
+            return 1;
+        }
+        const kestro::Image image = x().grab(shape->x, shape->y, shape->width, shape->height);
+        int inside = 0, black = 0;
+        for (int row = 0; row < image.height; ++row) {
+            for (int col = 0; col < image.width; ++col) {
+                const std::uint8_t* px = image.pixel(col, row);
+                bool desktop = true;
+                for (int c = 0; c < 3; ++c) {
+                    desktop = desktop && std::abs(px[c] - UserDesktop::background[c]) <= 30;
+                }
+                if (desktop) {
+                    continue; // inside the extents, outside the shape
+                }
+                ++inside;
+                black += px[0] < 40 && px[1] < 40 && px[2] < 40 ? 1 : 0;
+            }
+        }
+        return inside > 0 ? static_cast<double>(black) / inside : 1;
+    }
+    bool shaped() const { return GetParam().name == "plain"; }
+};
 
 TEST_P(Teach, ADoubleTapRecordsADemonstrationThatBecomesASkill) {
     setApiKey(apiKey);
@@ -133,6 +163,11 @@ TEST_P(Teach, ADoubleTapRecordsADemonstrationThatBecomesASkill) {
         10))
         << "the pill does not show \"Building\u2026\"";
     screenshot(shot("teach-building"));
+    if (shaped()) {
+        const double share = pillBlackShare();
+        std::printf("[ figure ] \"Building\u2026\" near-black share: %.2f\n", share);
+        EXPECT_LT(share, 0.25) << "\"Building\u2026\" shows black where it should be clear";
+    }
     model().release();
 
     const auto line = kestro.waitForLog("Kestro: synthesized skill", 60);
@@ -195,7 +230,12 @@ TEST_P(Teach, ADoubleTapRecordsADemonstrationThatBecomesASkill) {
         return false;
     };
     EXPECT_TRUE(waitFor(tipShows, 15)) << "the call-skill tip did not show";
-    screenshot(shot("teach-call-tip"));
+    screenshot(shot("teach-call-tip")); // while it fades in, when black showed most
+    if (shaped()) {
+        const double share = pillBlackShare();
+        std::printf("[ figure ] call-skill tip near-black share: %.2f\n", share);
+        EXPECT_LT(share, 0.25) << "the tip shows black where it should be clear";
+    }
 
     // The password went nowhere: no file of the test's folders, no request.
     EXPECT_TRUE(filesContaining(password).empty()) << filesContaining(password).front();
