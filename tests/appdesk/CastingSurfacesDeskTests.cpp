@@ -6,6 +6,7 @@
 #include "platform/linux/GLibMainQueue.h"
 #include "platform/linux/X11ScreenCapture.h"
 #include "platform/linux/X11SurfaceWindows.h"
+#include "tests/appdesk/QtWait.h"
 #include "tests/support/DesktopSession.h"
 
 #include <QApplication>
@@ -83,16 +84,7 @@ void showBeneath(Target& target) {
 }
 
 bool waitFor(const std::function<bool()>& done, double seconds) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > seconds * 1000) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(2);
-    }
-    return true;
+    return kestro::testing::qtWaitFor(done, seconds);
 }
 
 void settle(int ms = 150) {

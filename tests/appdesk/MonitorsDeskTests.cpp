@@ -3,6 +3,7 @@
 #include "Kestro/CastingSurfaces.h"
 #include "platform/linux/GLibMainQueue.h"
 #include "platform/linux/X11SurfaceWindows.h"
+#include "tests/appdesk/QtWait.h"
 #include "tests/support/DesktopSession.h"
 
 #include <QApplication>
@@ -28,16 +29,7 @@ using platform::linux_x11::X11SurfaceWindows;
 namespace {
 
 bool waitFor(const std::function<bool()>& done, double seconds = 15) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > seconds * 1000) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(2);
-    }
-    return true;
+    return kestro::testing::qtWaitFor(done, seconds);
 }
 
 int xrandr(const std::vector<std::string>& arguments) {

@@ -14,16 +14,8 @@ namespace fs = std::filesystem;
 namespace {
 
 kestro::Skill weeklyReport() {
-    kestro::Skill skill;
-    skill.name = "Send weekly report";
-    skill.trigger = "send the weekly report";
-    skill.summary = "Files the weekly report in Linear.";
-    skill.appScope = {"com.linear"};
-    kestro::PlanStep step;
-    step.index = 0;
-    step.intent = "Open the report";
-    skill.plan.push_back(step);
-    return skill;
+    return steps::linearSkill("Send weekly report", "send the weekly report",
+                              "Files the weekly report in Linear.", "Open the report");
 }
 
 class Manage : public EndToEndTest {

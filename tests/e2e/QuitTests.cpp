@@ -20,16 +20,8 @@ struct QuitCase {
 class Quit : public EndToEndTest, public ::testing::WithParamInterface<QuitCase> {};
 
 kestro::Skill fileIssue() {
-    kestro::Skill skill;
-    skill.name = "File a bug";
-    skill.trigger = "file a bug";
-    skill.summary = "Files a bug in Linear.";
-    skill.appScope = {"com.linear"};
-    kestro::PlanStep step;
-    step.index = 0;
-    step.intent = "Create the issue";
-    skill.plan.push_back(step);
-    return skill;
+    return steps::linearSkill("File a bug", "file a bug", "Files a bug in Linear.",
+                              "Create the issue");
 }
 
 TEST_P(Quit, DuringAStalledCastTheProcessEndsWithinASecond) {

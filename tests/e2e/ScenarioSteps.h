@@ -9,9 +9,25 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kestro::testing::e2e::steps {
+
+// A stored skill scoped to Linear, with one step.
+inline Skill linearSkill(std::string name, std::string trigger, std::string summary,
+                         std::string intent) {
+    Skill skill;
+    skill.name = std::move(name);
+    skill.trigger = std::move(trigger);
+    skill.summary = std::move(summary);
+    skill.appScope = {"com.linear"};
+    PlanStep step;
+    step.index = 0;
+    step.intent = std::move(intent);
+    skill.plan.push_back(step);
+    return skill;
+}
 
 inline bool isButton(const AccessibleNode& node) {
     return node.role.find("button") != std::string::npos;
