@@ -262,7 +262,8 @@ void PillView::refresh(bool animate) {
         }
     }
     if (nextTip != tip_) {
-        leavingTip_ = animate ? tip_ : std::nullopt;
+        // A shaped pill paints its bubble opaque, so a fading one would stay a blank bubble.
+        leavingTip_ = animate && !masked_ ? tip_ : std::nullopt;
         tip_ = nextTip;
         tipAnimation_.stop();
         if (animate) {
