@@ -157,13 +157,26 @@ AtspiAccessibility::AtspiAccessibility(Options options, const char* displayName)
 }
 
 AtspiAccessibility::~AtspiAccessibility() {
+    // With the display server gone its accessibility bus goes too, and deregistering would make
+    // libatspi bring up another bus and wait on every call there: the listeners just go.
+    bool serverAnswers = false;
+    if (!x_.lost()) {
+        xcb_connection_t* c = x_.xcb();
+        Reply<xcb_get_input_focus_reply_t> focus(
+            xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+        serverAnswers = focus != nullptr;
+    }
     if (listener_) {
-        atspi_event_listener_deregister(listener_, "object:state-changed:focused", nullptr);
+        if (serverAnswers) {
+            atspi_event_listener_deregister(listener_, "object:state-changed:focused", nullptr);
+        }
         g_object_unref(listener_);
     }
     if (cacheListener_) {
         for (const char* kind : cacheEvents) {
-            atspi_event_listener_deregister(cacheListener_, kind, nullptr);
+            if (serverAnswers) {
+                atspi_event_listener_deregister(cacheListener_, kind, nullptr);
+            }
         }
         g_object_unref(cacheListener_);
     }

@@ -53,7 +53,13 @@ void closeDisplay(Display* display) {
     if (!display) {
         return;
     }
-    XCloseDisplay(display);
+    if (!connectionLost(display)) {
+        XCloseDisplay(display);
+    }
+    // Otherwise closing would send requests over the dead connection, and Xlib can wait there
+    // for ever on a lock that a call cut short by the loss left taken. The display, its socket
+    // included, stays as it is, once per lost server: the socket number cannot come back to
+    // someone else while something may still watch it.
     std::lock_guard lock(guardedMutex);
     guarded.erase(display);
 }
