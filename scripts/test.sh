@@ -7,12 +7,13 @@ build="${KESTRO_BUILD_DIR:-$root/build}"
 asan="${KESTRO_ASAN_BUILD_DIR:-$root/build-asan}"
 jobs="$(nproc)"
 
-# A desktop test that fails while the whole suite shares the machine is run once more on its own;
+# A desktop test that fails while the whole suite shares the machine is run again on its own (up
+# to three times);
 # the first failure stays in the log above the second run.
 run_suite() {
     (cd "$1" && ctest --output-on-failure --parallel "$jobs" --timeout "$2") ||
         (cd "$1" && echo "Running the failed tests again, one at a time:" &&
-            ctest --output-on-failure --rerun-failed --timeout "$2")
+            ctest --output-on-failure --rerun-failed --repeat until-pass:3 --timeout "$2")
 }
 
 bash "$root/scripts/setup.sh"
