@@ -59,7 +59,13 @@ SkillRunner::SkillRunner(platform::MainQueue& queue, const platform::Clock& cloc
     : queue_(queue), clock_(clock), input_(input), activator_(activator), confirmer_(confirmer),
       self_(std::make_shared<SkillRunner*>(this)) {}
 
-SkillRunner::~SkillRunner() = default;
+SkillRunner::~SkillRunner() {
+    // Nothing posted for a run can run on a runner that is going; the rest of its input is let go.
+    self_.reset();
+    if (task_) {
+        input_.cancelPending();
+    }
+}
 
 void SkillRunner::run(std::shared_ptr<RunContext> context) {
     if (task_ || !context) {
@@ -78,6 +84,10 @@ void SkillRunner::run(std::shared_ptr<RunContext> context) {
 void SkillRunner::abort() {
     if (auto context = context_.lock()) {
         context->abort();
+    }
+    // The step's whenPosted wait ends at once, so the run ends after the usual pause.
+    if (task_) {
+        input_.cancelPending();
     }
 }
 

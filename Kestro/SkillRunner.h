@@ -25,7 +25,9 @@ class StepConfirmer;
 // queue, so the thread stays free for the user interface and for abort() meanwhile. The abort
 // flag is looked at only before a step and again after its application was brought forward;
 // a wait in progress runs to its end. The pause after a step starts once the input layer has
-// posted all of the step's events, which for a long text can take a moment.
+// posted all of the step's events, which for a long text can take a moment; an abort, or the
+// runner going away mid-run, drops what of them the input layer still holds back, so that none
+// of it is typed into whatever window is in front afterwards.
 class SkillRunner final {
 public:
     // The pace of a run, in seconds.
@@ -48,7 +50,8 @@ public:
     // Starts a replay of the context's skill with its parameter values and returns at once.
     // Ignored while a run is in progress (the new context is not kept).
     void run(std::shared_ptr<RunContext> context);
-    // Aborts the current run's context, if it still exists; the run stops at its next check.
+    // Aborts the current run's context, if it still exists, and drops the input still held back
+    // for the run in progress; the run stops at its next check.
     void abort();
 
     // The audit text of a step: the typed text as stored, else its location, else its target.

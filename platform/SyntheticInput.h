@@ -29,6 +29,11 @@ public:
     // Calls `done` on the main thread once every event given so far is posted: at once when
     // nothing is held back.
     virtual void whenPosted(std::function<void()> done) { done(); }
+
+    // Drops every event given but not yet posted and lets go of every key still held down by
+    // earlier ones, so that nothing more reaches the application in front. Whoever waits in
+    // whenPosted is called before this returns: nothing is left to wait for.
+    virtual void cancelPending() {}
 };
 
 } // namespace kestro::platform

@@ -2,6 +2,7 @@
 
 #include "platform/SyntheticInput.h"
 
+#include <cstddef>
 #include <functional>
 #include <utility>
 #include <vector>
@@ -9,7 +10,8 @@
 namespace kestro::platform::fake {
 
 // Keeps every posted event, in order. With `holdBack` set, it behaves as a platform still
-// holding events back: whenPosted callbacks wait until `releaseHeld()`.
+// holding events back: whenPosted callbacks wait until `releaseHeld()` or a cancel. Each cancel
+// is noted with the number of events posted before it.
 class FakeSyntheticInput final : public SyntheticInput {
 public:
     void post(const InputEvent& event) override {
@@ -32,7 +34,15 @@ public:
         }
     }
 
+    void cancelPending() override {
+        cancels.push_back(posted.size());
+        for (auto& done : std::exchange(held_, {})) {
+            done();
+        }
+    }
+
     std::vector<InputEvent> posted;
+    std::vector<std::size_t> cancels;
     std::function<void(const InputEvent&)> onPost;
     bool holdBack = false;
 

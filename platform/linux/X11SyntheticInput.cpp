@@ -66,14 +66,7 @@ X11SyntheticInput::~X11SyntheticInput() {
         return;
     }
     // Nothing stays pressed, and every borrowed key code gets its mapping back.
-    for (const auto& [code, held] : heldKeys_) {
-        release(held);
-    }
-    for (const auto& [character, held] : heldText_) {
-        release(held);
-    }
-    heldKeys_.clear();
-    heldText_.clear();
+    releaseAll();
     restoreKeyboardMapping();
     // One round trip, so the server has it all before the connection closes.
     Reply<xcb_get_input_focus_reply_t> sync(
@@ -99,6 +92,38 @@ void X11SyntheticInput::whenPosted(std::function<void()> done) {
     }
 }
 
+void X11SyntheticInput::cancelPending() {
+    if (!ok_) {
+        return;
+    }
+    pending_.clear();
+    ++drainGeneration_;
+    releaseAll();
+    xcb_flush(x_.xcb());
+    // Windows may still be reading presses posted before the cancel; they get the usual time.
+    if (!remapped_.empty()) {
+        scheduleRestore();
+    }
+    for (auto& done : std::exchange(whenPosted_, {})) {
+        done();
+    }
+}
+
+void X11SyntheticInput::releaseAll() {
+    for (const auto& [code, held] : heldKeys_) {
+        release(held);
+    }
+    const auto now = SteadyClock::now();
+    for (const auto& [character, held] : heldText_) {
+        release(held);
+        if (auto remap = remapped_.find(held.keycode); remap != remapped_.end()) {
+            remap->second.releasedAt = now;
+        }
+    }
+    heldKeys_.clear();
+    heldText_.clear();
+}
+
 void X11SyntheticInput::drain() {
     while (!pending_.empty()) {
         const double wait = postOne(pending_.front());
@@ -106,11 +131,12 @@ void X11SyntheticInput::drain() {
             xcb_flush(x_.xcb());
             // No restore while characters still wait for key codes.
             ++restoreGeneration_;
-            queue_.postAfter(wait, [this, alive = std::weak_ptr<int>(alive_)] {
-                if (alive.lock()) {
-                    drain();
-                }
-            });
+            queue_.postAfter(
+                wait, [this, alive = std::weak_ptr<int>(alive_), generation = drainGeneration_] {
+                    if (alive.lock() && generation == drainGeneration_) {
+                        drain();
+                    }
+                });
             return;
         }
         pending_.pop_front();

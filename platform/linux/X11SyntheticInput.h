@@ -35,6 +35,8 @@ namespace kestro::platform::linux_x11 {
 // keyboard has spare, a lent one is taken back for another character only once its own last
 // release is `restoreDelaySeconds` old, as for the restore; until then that character and every
 // event after it wait, in order, on the main queue (whenPosted tells when they are all out).
+// cancelPending drops them; the keys their dropped releases would have let go are released, and
+// the lent key codes get their mappings back as after typing.
 class X11SyntheticInput final : public SyntheticInput {
 public:
     explicit X11SyntheticInput(MainQueue& queue, const char* displayName = nullptr,
@@ -48,6 +50,7 @@ public:
 
     void post(const InputEvent& event) override;
     void whenPosted(std::function<void()> done) override;
+    void cancelPending() override;
 
     // Gives every borrowed key code its own mapping back now.
     void restoreKeyboardMapping();
@@ -81,6 +84,7 @@ private:
     double postText(InputEvent& event, bool press);
     void fake(std::uint8_t type, std::uint8_t detail, std::int16_t x = 0, std::int16_t y = 0);
     void release(const Held& held);
+    void releaseAll();
 
     void refreshKeyboard();
     std::optional<Key> keyOnLayout(std::uint32_t keysym) const;
@@ -119,6 +123,7 @@ private:
     std::uint64_t restoreGeneration_ = 0;
     // Events given but not yet posted, and who waits for them to be out.
     std::deque<InputEvent> pending_;
+    std::uint64_t drainGeneration_ = 0; // a drain on the queue from before a cancel posts nothing
     std::vector<std::function<void()>> whenPosted_;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };

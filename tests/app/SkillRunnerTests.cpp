@@ -478,6 +478,66 @@ TEST_F(RunnerTest, ThePauseAfterAStepStartsOnceItsEventsAreOut) {
     manual.advance(5.0);
 }
 
+// Text the input layer still holds back when a run stops would otherwise go on being typed into
+// whatever window is in front by then.
+TEST_F(RunnerTest, AStopMidRunDropsTheInputStillHeldBack) {
+    const std::vector<PlanStep> plan = {
+        {.index = 0, .intent = "Type", .action = ActionType::keystroke, .text = "ab"},
+        {.index = 1, .intent = "Enter", .action = ActionType::keystroke, .keyCode = 36},
+    };
+    struct Case {
+        const char* name;
+        std::function<void()> stop;
+        bool runnerGone;
+    };
+    const std::vector<Case> cases = {
+        {"abort", [&] { runner->abort(); }, false},
+        {"runner destroyed", [&] { runner.reset(); }, true},
+    };
+    auto again = [&] {
+        journal.clear();
+        finished = 0;
+        input.posted.clear();
+        input.cancels.clear();
+        if (!runner) {
+            runner = std::make_unique<SkillRunner>(queue, clock, input, activator, confirmer);
+            runner->onFinish = [this] { ++finished; };
+        }
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        again();
+        input.holdBack = true;
+        auto ctx = context(plan);
+        runner->run(ctx);
+        manual.advance(1.0);
+        ASSERT_EQ(input.posted.size(), 4u);
+        EXPECT_TRUE(input.cancels.empty());
+        c.stop();
+        EXPECT_EQ(input.cancels, std::vector<std::size_t>{4}) << "dropped as the run stops";
+        for (int i = 0; i < 5; ++i) {
+            manual.advance(1.0);
+        }
+        EXPECT_EQ(effects(), (Journal{"key↓ \"a\"", "key↑ \"a\"", "key↓ \"b\"", "key↑ \"b\""}));
+        EXPECT_EQ(ctx->auditLog().size(), 1u);
+        // The wait for the dropped input ends: a live runner finishes after its pause.
+        EXPECT_EQ(finished, c.runnerGone ? 0 : 1);
+        if (runner) {
+            EXPECT_FALSE(runner->isRunning());
+        }
+        EXPECT_EQ(input.cancels.size(), 1u);
+    }
+
+    // A run that ends by itself, or a stop with no run, leaves the input layer alone.
+    again();
+    input.holdBack = false;
+    runner->run(context(plan));
+    runToEnd();
+    runner->abort();
+    EXPECT_EQ(input.posted.size(), 6u);
+    EXPECT_TRUE(input.cancels.empty());
+}
+
 TEST_F(RunnerTest, AbortWithoutARunAndARunnerGoneMeanwhile) {
     runner->abort();
     {
@@ -540,4 +600,5 @@ TEST_F(RunnerInAppTest, EscapesPanicAbortsTheReplayInProgress) {
     EXPECT_FALSE(app.runner().isRunning());
     EXPECT_EQ(ctx->auditLog().size(), 1u);
     EXPECT_EQ(input_.posted.size(), 2u) << "only the first step's key went out";
+    EXPECT_EQ(input_.cancels, std::vector<std::size_t>{2}) << "what was held back is dropped";
 }

@@ -14,6 +14,7 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 
+#include <bit>
 #include <chrono>
 #include <cmath>
 #include <fstream>
@@ -300,6 +301,77 @@ TEST_F(Desk, MoreCharactersThanSpareKeyCodesArriveAsTypedAndInOrder) {
     EXPECT_TRUE(waitFor([&] { return input->remappedKeyCount() == 0; }, 5));
     settle(0.2);
     EXPECT_EQ(keyboardMapping(), before);
+}
+
+// Held-back text must not go on being typed after a cancel, nor leave a key down: "é" is pressed
+// with no release given yet, Caps Lock is on (and off for that press), and the sentence then
+// needs more spare key codes than are left, so most of it and the releases after it wait.
+TEST_F(Desk, ACancelDropsWhatWaitsAndLeavesNothingHeld) {
+    start();
+    LogWindow w = openWindow("Cancel");
+    const std::string before = keyboardMapping();
+    const unsigned capsLock = XKeysymToKeycode(display, 0xffe5);
+    auto toggleCaps = [&] {
+        XTestFakeKeyEvent(display, capsLock, True, CurrentTime);
+        XTestFakeKeyEvent(display, capsLock, False, CurrentTime);
+        XSync(display, False);
+    };
+    auto capsLocked = [&] {
+        XkbStateRec state{};
+        XkbGetState(display, XkbUseCoreKbd, &state);
+        return (state.locked_mods & LockMask) != 0;
+    };
+    auto keysDown = [&] {
+        char keys[32] = {};
+        XQueryKeymap(display, keys);
+        int down = 0;
+        for (char byte : keys) {
+            down += std::popcount(static_cast<unsigned char>(byte));
+        }
+        return down;
+    };
+    toggleCaps();
+    ASSERT_TRUE(waitFor(capsLocked));
+
+    const std::string sentence = "Съешь же ещё этих мягких французских булок, да выпей чаю";
+    InputEvent held;
+    held.type = type::keyDown;
+    held.unicodeString = "é";
+    input->post(held);
+    typeText(text::decodeUtf8(sentence));
+    held.type = type::keyUp;
+    input->post(held);
+    key(48, flag::shift);
+    int waited = 0;
+    input->whenPosted([&] { ++waited; });
+    ASSERT_EQ(waited, 0) << "part of the text waits for key codes";
+
+    input->cancelPending();
+    EXPECT_EQ(waited, 1) << "whoever waited is told at once";
+    EXPECT_TRUE(waitFor([&] { return keysDown() == 0; }, 5)) << keysDown() << " keys still down";
+    EXPECT_TRUE(waitFor(capsLocked, 5));
+
+    // Long enough for the whole text to have gone out had it not been dropped.
+    settle(2.5);
+    const std::string typed = w.typed();
+    const std::string all = "é" + sentence;
+    EXPECT_TRUE(all.starts_with(typed)) << typed;
+    EXPECT_GT(typed.size(), std::string("é").size());
+    EXPECT_LT(typed.size(), all.size());
+    settle(1.0);
+    EXPECT_EQ(w.typed(), typed);
+    EXPECT_EQ(keysDown(), 0);
+
+    // The lent key codes come back, and typing goes on normally afterwards.
+    EXPECT_TRUE(waitFor([&] { return input->remappedKeyCount() == 0; }, 5));
+    settle(0.2);
+    EXPECT_EQ(keyboardMapping(), before);
+    typeText(U"ok");
+    EXPECT_TRUE(waitFor([&] { return w.typed().size() >= typed.size() + 2; }));
+    settle();
+    EXPECT_EQ(w.typed(), typed + "ok");
+    EXPECT_TRUE(waitFor([&] { return keysDown() == 0; }, 5));
+    toggleCaps();
 }
 
 TEST_F(Desk, CapsLockDoesNotChangeTypedLetters) {
