@@ -7,6 +7,7 @@
 #include "KestroCore/HotkeyEngine.h"
 #include "platform/Clock.h"
 #include "tests/support/DesktopSession.h"
+#include "tests/support/linux/WindowManager.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -188,8 +189,7 @@ void BM_ControlSlashToPaletteWithFocus(benchmark::State& state) {
         state.SkipWithError("no private X server");
         return;
     }
-    const pid_t wm = session.spawn({"openbox", "--sm-disable"});
-    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    const pid_t wm = kestro::testing::startWindowManager(session);
     int argc = 1;
     char name[] = "kestro-palette-bench";
     char* argv[] = {name, nullptr};

@@ -3,6 +3,7 @@
 #include "Kestro/TrayIcon.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/DesktopSession.h"
+#include "tests/support/linux/WindowManager.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -14,7 +15,6 @@
 #include <QTimer>
 
 #include <cstdlib>
-#include <thread>
 
 using namespace kestro;
 using namespace kestro::testing;
@@ -31,8 +31,7 @@ protected:
         if (!session_->ok()) {
             return;
         }
-        session_->spawn({"openbox"});
-        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        startWindowManager(*session_);
         ::setenv("QT_QPA_PLATFORM", "xcb", 1);
         static int argc = 1;
         static char name[] = "kestro-desk-tests";

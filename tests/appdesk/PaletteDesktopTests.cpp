@@ -9,6 +9,7 @@
 #include "platform/Clock.h"
 #include "tests/support/DesktopSession.h"
 #include "tests/support/FixtureApp.h"
+#include "tests/support/linux/WindowManager.h"
 
 #include <QApplication>
 #include <QDir>
@@ -57,9 +58,8 @@ protected:
         x_ = new x11::XConnection();
         ASSERT_TRUE(x_->ok());
         setWallpaper();
-        wm_ = session_->spawn({"openbox", "--sm-disable"});
-        ASSERT_GT(wm_, 0);
-        ASSERT_TRUE(waitFor([] { return windowManagerRunning(); }, 20)) << "openbox did not start";
+        wm_ = kestro::testing::startWindowManager(*session_);
+        ASSERT_GT(wm_, 0) << "openbox did not start";
         static int argc = 1;
         static char name[] = "kestro-palette-desktop-tests";
         static char* argv[] = {name, nullptr};
@@ -128,16 +128,6 @@ protected:
             }
         }
         return true;
-    }
-
-    static bool windowManagerRunning() {
-        xcb_connection_t* c = x_->xcb();
-        const char name[] = "_NET_SUPPORTING_WM_CHECK";
-        auto* atom =
-            xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, sizeof name - 1, name), nullptr);
-        const xcb_atom_t a = atom ? atom->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
-        std::free(atom);
-        return x_->propertyCardinal(x_->root(), a, XCB_ATOM_WINDOW).value_or(0) != 0;
     }
 
     static void setWallpaper() {

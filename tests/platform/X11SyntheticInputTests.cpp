@@ -6,6 +6,7 @@
 #include "tests/support/DesktopSession.h"
 #include "tests/support/FixtureApp.h"
 #include "tests/support/TempDataDir.h"
+#include "tests/support/linux/WindowManager.h"
 
 #include <gtest/gtest.h>
 
@@ -427,22 +428,7 @@ TEST_F(Desk, KeysWithModifiersAndNothingLeftHeld) {
 
 TEST_F(Desk, ActivatesTheApplicationWithThatIdentity) {
     start();
-    const pid_t manager = session->spawn({"openbox"});
-    ASSERT_GT(manager, 0);
-    // Openbox announces itself on the root window once it manages the screen.
-    const Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False);
-    ASSERT_TRUE(waitFor([&] {
-        Atom actual = 0;
-        int format = 0;
-        unsigned long count = 0, after = 0;
-        unsigned char* data = nullptr;
-        XGetWindowProperty(display, DefaultRootWindow(display), check, 0, 1, False, AnyPropertyType,
-                           &actual, &format, &count, &after, &data);
-        if (data) {
-            XFree(data);
-        }
-        return count > 0;
-    }));
+    ASSERT_GT(kestro::testing::startWindowManager(*session), 0);
     LogWindow a = openWindow("App A", "100,100,300,200", "org.kestro.LogA");
     LogWindow b = openWindow("App B", "500,100,300,200", "org.kestro.LogB");
 
