@@ -186,7 +186,9 @@ export XDG_RUNTIME_DIR="$work/runtime"
 unset ANTHROPIC_API_KEY WAYLAND_DISPLAY QT_QPA_PLATFORM XDG_SESSION_TYPE
 
 exec {displayfd}<> <(:)
-Xvfb -displayfd "$displayfd" -screen 0 1920x1080x24 -nolisten tcp +extension RANDR \
+# The display ends with this script even when it is killed outright; what runs on it then fails
+# and the D-Bus session ends with its last program.
+setpriv --pdeathsig TERM Xvfb -displayfd "$displayfd" -screen 0 1920x1080x24 -nolisten tcp +extension RANDR \
     +extension RECORD >/dev/null 2>&1 &
 xvfb=$!
 read -r -t 20 number <&"$displayfd" || { echo "Xvfb did not start" >&2; exit 1; }

@@ -6,6 +6,7 @@
 #include "KestroBase/Text.h"
 #include "platform/linux/GLibMainQueue.h"
 #include "platform/linux/X11SyntheticInput.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/DesktopSession.h"
 #include "tests/support/FixtureApp.h"
 #include "tests/support/TempDataDir.h"
@@ -470,18 +471,9 @@ void BM_SelfTestProgram(benchmark::State& state) {
     kestro::testing::TempDataDir data;
     int failed = 0;
     for (auto _ : state) {
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            const int null = ::open("/dev/null", O_WRONLY);
-            ::dup2(null, STDOUT_FILENO);
-            ::dup2(null, STDERR_FILENO);
-            for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-                ::unsetenv(name);
-            }
-            ::execl(KESTRO_PROGRAM_PATH, KESTRO_PROGRAM_PATH, "--selftest",
-                    static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
+        const pid_t pid = kestro::testing::spawnChild(
+            {KESTRO_PROGRAM_PATH, "--selftest"},
+            {.unsetEnvironment = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}});
         int status = 0;
         ::waitpid(pid, &status, 0);
         failed += !WIFEXITED(status) || WEXITSTATUS(status) != 0;

@@ -3,6 +3,7 @@
 
 #include "KestroBase/FileIO.h"
 #include "KestroBase/Image.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/DesktopSession.h"
 #include "tests/support/TempDataDir.h"
 
@@ -10,7 +11,6 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,9 +31,9 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
-extern char** environ;
-
+using kestro::testing::ChildOptions;
 using kestro::testing::DesktopSession;
+using kestro::testing::spawnChild;
 using kestro::testing::TempDataDir;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -55,19 +55,12 @@ bool waitFor(const std::function<bool()>& done, double seconds) {
 class Program {
 public:
     explicit Program(const std::vector<std::string>& argv, const fs::path& errFile) {
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        std::vector<char*> args;
-        for (const auto& a : argv) {
-            args.push_back(const_cast<char*>(a.c_str()));
+        const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (err >= 0) {
+            pid_ = spawnChild(
+                argv, {.in = ChildOptions::inherit, .out = ChildOptions::inherit, .err = err});
+            ::close(err);
         }
-        args.push_back(nullptr);
-        if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) {
-            pid_ = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
     }
     ~Program() {
         if (pid_ > 0 && !status_) {

@@ -1,5 +1,6 @@
 // The program's "--selftest" switch, decided before anything of the desktop is touched.
 
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TempDataDir.h"
 
 #include <gtest/gtest.h>
@@ -25,19 +26,13 @@ Outcome runWithoutDisplay(const std::string& argument) {
     int out[2], err[2];
     EXPECT_EQ(::pipe(out), 0);
     EXPECT_EQ(::pipe(err), 0);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(out[1], STDOUT_FILENO);
-        ::dup2(err[1], STDERR_FILENO);
-        ::close(out[0]);
-        ::close(err[0]);
-        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-            ::unsetenv(name);
-        }
-        ::execl(KESTRO_PROGRAM_PATH, KESTRO_PROGRAM_PATH, argument.c_str(),
-                static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
+    const pid_t pid = kestro::testing::spawnChild(
+        {KESTRO_PROGRAM_PATH, argument},
+        {.in = kestro::testing::ChildOptions::inherit,
+         .out = out[1],
+         .err = err[1],
+         .unsetEnvironment = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}});
+    EXPECT_GT(pid, 0);
     ::close(out[1]);
     ::close(err[1]);
     Outcome outcome;

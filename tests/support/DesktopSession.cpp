@@ -1,5 +1,7 @@
 #include "tests/support/DesktopSession.h"
 
+#include "tests/support/ChildProcess.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -18,32 +20,6 @@ namespace kestro::testing {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-pid_t spawnProcess(const std::vector<std::string>& argv, int stdoutFd, int keepFd) {
-    std::vector<char*> args;
-    for (const auto& a : argv) {
-        args.push_back(const_cast<char*>(a.c_str()));
-    }
-    args.push_back(nullptr);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::setpgid(0, 0);
-        int null = ::open("/dev/null", O_RDWR);
-        ::dup2(null, STDIN_FILENO);
-        ::dup2(stdoutFd >= 0 ? stdoutFd : null, STDOUT_FILENO);
-        if (!std::getenv("KESTRO_TEST_CHILD_STDERR")) {
-            ::dup2(null, STDERR_FILENO);
-        }
-        for (int fd = 3; fd < 1024; ++fd) {
-            if (fd != keepFd) {
-                ::close(fd);
-            }
-        }
-        ::execvp(args[0], args.data());
-        ::_exit(127);
-    }
-    return pid;
-}
 
 // Reads what a child writes to `fd` until a newline, EOF or the deadline.
 std::string readLine(int fd, double seconds) {
@@ -66,25 +42,6 @@ std::string readLine(int fd, double seconds) {
     return out;
 }
 
-void terminate(pid_t pid) {
-    if (pid <= 0) {
-        return;
-    }
-    ::kill(-pid, SIGTERM);
-    ::kill(pid, SIGTERM);
-    for (int i = 0; i < 100; ++i) {
-        int status;
-        if (::waitpid(pid, &status, WNOHANG) == pid) {
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    ::kill(-pid, SIGKILL);
-    ::kill(pid, SIGKILL);
-    int status;
-    ::waitpid(pid, &status, 0);
-}
-
 } // namespace
 
 DesktopSession::DesktopSession() : DesktopSession(Options{}) {}
@@ -101,6 +58,11 @@ DesktopSession::DesktopSession(Options options) {
     ok_ = options.monitors ? startXorg(options) : startXvfb(options);
     if (ok_ && (options.dbus || options.accessibility)) {
         ok_ = startBus(options.accessibility);
+    } else if (ok_) {
+        // With a display and no bus address, D-Bus clients (toolkits, this process included)
+        // start a session bus of their own through the display and leave it running after the
+        // test. An address that can never exist makes them go without one.
+        ::setenv("DBUS_SESSION_BUS_ADDRESS", noBusAddress, 1);
     }
 }
 
@@ -113,9 +75,9 @@ bool DesktopSession::startXvfb(const Options& options) {
     // -displayfd makes Xvfb pick a free display and report it only once it accepts clients.
     const std::string screen =
         std::to_string(options.width) + "x" + std::to_string(options.height) + "x24";
-    xvfb_ = spawnProcess({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screen,
-                          "-nolisten", "tcp", "+extension", "RANDR", "+extension", "RECORD"},
-                         -1, fds[1]);
+    xvfb_ = spawnChild({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screen,
+                        "-nolisten", "tcp", "+extension", "RANDR", "+extension", "RECORD"},
+                       {.keep = fds[1]});
     ::close(fds[1]);
     std::string number = readLine(fds[0], 15);
     ::close(fds[0]);
@@ -178,11 +140,10 @@ bool DesktopSession::startXorg(const Options& options) {
         error_ = "pipe failed";
         return false;
     }
-    xvfb_ =
-        spawnProcess({"Xorg", "-displayfd", std::to_string(fds[1]), "-config", config, "-logfile",
-                      configDir_ + "/xorg.log", "-nolisten", "tcp", "-noreset", "-novtswitch",
-                      "-sharevts", "+extension", "RANDR", "+extension", "RECORD"},
-                     -1, fds[1]);
+    xvfb_ = spawnChild({"Xorg", "-displayfd", std::to_string(fds[1]), "-config", config, "-logfile",
+                        configDir_ + "/xorg.log", "-nolisten", "tcp", "-noreset", "-novtswitch",
+                        "-sharevts", "+extension", "RANDR", "+extension", "RECORD"},
+                       {.keep = fds[1]});
     ::close(fds[1]);
     std::string number = readLine(fds[0], 30);
     ::close(fds[0]);
@@ -206,7 +167,8 @@ bool DesktopSession::startBus(bool accessibility) {
         error_ = "pipe failed";
         return false;
     }
-    bus_ = spawnProcess({"dbus-daemon", "--session", "--nofork", "--print-address=1"}, fds[1], -1);
+    bus_ =
+        spawnChild({"dbus-daemon", "--session", "--nofork", "--print-address=1"}, {.out = fds[1]});
     ::close(fds[1]);
     busAddress_ = readLine(fds[0], 10);
     ::close(fds[0]);
@@ -230,11 +192,11 @@ bool DesktopSession::startBus(bool accessibility) {
 
 DesktopSession::~DesktopSession() {
     for (auto it = children_.rbegin(); it != children_.rend(); ++it) {
-        terminate(*it);
+        stopChild(*it);
     }
     // The accessibility bus launcher and registry were started by the bus: they end with it.
-    terminate(bus_);
-    terminate(xvfb_);
+    stopChild(bus_);
+    stopChild(xvfb_);
     if (!configDir_.empty()) {
         std::error_code ignored;
         std::filesystem::remove_all(configDir_, ignored);
@@ -252,7 +214,7 @@ DesktopSession::~DesktopSession() {
 }
 
 pid_t DesktopSession::spawn(const std::vector<std::string>& argv) {
-    pid_t pid = spawnProcess(argv, -1, -1);
+    pid_t pid = spawnChild(argv);
     if (pid > 0) {
         children_.push_back(pid);
     }
@@ -260,7 +222,7 @@ pid_t DesktopSession::spawn(const std::vector<std::string>& argv) {
 }
 
 void DesktopSession::stop(pid_t pid) {
-    terminate(pid);
+    stopChild(pid);
     std::erase(children_, pid);
 }
 
@@ -274,7 +236,7 @@ void DesktopSession::killDisplay() {
 }
 
 int DesktopSession::run(const std::vector<std::string>& argv, double timeoutSeconds) {
-    pid_t pid = spawnProcess(argv, -1, -1);
+    pid_t pid = spawnChild(argv);
     if (pid < 0) {
         return -1;
     }
@@ -286,7 +248,7 @@ int DesktopSession::run(const std::vector<std::string>& argv, double timeoutSeco
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    terminate(pid);
+    stopChild(pid);
     return -1;
 }
 

@@ -9,9 +9,13 @@ namespace kestro::testing {
 
 // A private Xvfb on a free display number, and optionally a private D-Bus session bus with
 // accessibility switched on. DISPLAY and DBUS_SESSION_BUS_ADDRESS point at them while the session
-// lives; everything started is stopped in the destructor.
+// lives (without a bus of its own, the address is noBusAddress); everything started is stopped in
+// the destructor, and ends with the test process should that be killed.
 class DesktopSession {
 public:
+    // A session bus address nobody can listen on (/dev/null is no folder).
+    static constexpr const char* noBusAddress = "unix:path=/dev/null/no-session-bus";
+
     struct Options {
         int width = 1920;
         int height = 1080;

@@ -1,18 +1,16 @@
 #include "tests/support/e2e/KestroProcess.h"
 
 #include "KestroBase/FileIO.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/e2e/Wait.h"
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <sstream>
-
-extern char** environ;
 
 namespace kestro::testing::e2e {
 
@@ -21,21 +19,17 @@ namespace fs = std::filesystem;
 namespace {
 
 pid_t spawnWith(const std::vector<std::string>& argv, const fs::path& out, const fs::path& err) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<char*> args;
-    for (const auto& a : argv) {
-        args.push_back(const_cast<char*>(a.c_str()));
-    }
-    args.push_back(nullptr);
+    const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     pid_t pid = -1;
-    if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) {
-        pid = -1;
+    if (outFd >= 0 && errFd >= 0) {
+        pid = spawnChild(argv, {.out = outFd, .err = errFd});
     }
-    posix_spawn_file_actions_destroy(&actions);
+    for (int fd : {outFd, errFd}) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
     return pid;
 }
 
