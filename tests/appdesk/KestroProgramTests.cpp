@@ -2,10 +2,10 @@
 // window, one instance per session, Ctrl+Q, and the run command without a display.
 
 #include "KestroBase/FileIO.h"
-#include "KestroBase/Image.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/DesktopSession.h"
 #include "tests/support/TempDataDir.h"
+#include "tests/support/linux/Screenshot.h"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +28,6 @@
 // Xlib defines macros such as None and Bool; it comes after gtest.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
-#include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
 using kestro::testing::ChildOptions;
@@ -197,28 +196,7 @@ public:
     }
 
     // The whole screen as a PNG under the build folder, for a look at what the test saw.
-    void screenshot(const std::string& name) {
-        const int width = DisplayWidth(display_, 0), height = DisplayHeight(display_, 0);
-        XImage* shot = XGetImage(display_, DefaultRootWindow(display_), 0, 0, width, height,
-                                 AllPlanes, ZPixmap);
-        if (!shot) {
-            return;
-        }
-        kestro::Image image(width, height);
-        for (int y = 0; y < height; ++y) {
-            for (int x = 0; x < width; ++x) {
-                const unsigned long p = XGetPixel(shot, x, y);
-                std::uint8_t* px = image.pixel(x, y);
-                px[0] = static_cast<std::uint8_t>(p >> 16);
-                px[1] = static_cast<std::uint8_t>(p >> 8);
-                px[2] = static_cast<std::uint8_t>(p);
-                px[3] = 255;
-            }
-        }
-        XDestroyImage(shot);
-        fs::create_directories("screenshots");
-        kestro::ImageCodec::writePNG(image, fs::path("screenshots") / (name + ".png"));
-    }
+    void screenshot(const std::string& name) { kestro::testing::saveScreenshot(display_, name); }
 
     // Closes a window as a window manager's close button does.
     void closeWindow(Window w) {

@@ -2,60 +2,25 @@
 
 #include "Kestro/SkillRunner.h"
 #include "Kestro/StepConfirmation.h"
-#include "KestroBase/Image.h"
 #include "platform/linux/LinuxServices.h"
 #include "tests/support/DesktopSession.h"
 #include "tests/support/FixtureApp.h"
 #include "tests/support/TempDataDir.h"
+#include "tests/support/linux/Screenshot.h"
 
 #include <gtest/gtest.h>
 
 // Xlib defines macros such as None and Bool; it comes after gtest.
 #include <X11/Xlib.h>
-#include <X11/Xutil.h>
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 using namespace kestro;
-namespace fs = std::filesystem;
 using kestro::testing::DesktopSession;
+using LogWindow = kestro::testing::InputLogWindow;
 
 namespace {
-
-struct LogWindow {
-    fs::path path;
-    pid_t pid = -1;
-
-    std::vector<std::string> lines(const std::string& prefix) const {
-        std::ifstream in(path);
-        std::vector<std::string> out;
-        for (std::string line; std::getline(in, line);) {
-            if (line.starts_with(prefix)) {
-                out.push_back(line);
-            }
-        }
-        return out;
-    }
-    std::string typed() const {
-        std::string text;
-        for (const auto& l : lines("key ")) {
-            std::size_t at = l.find(' ', 4);
-            at = at == std::string::npos ? at : l.find(' ', at + 1);
-            if (at != std::string::npos) {
-                text += l.substr(at + 1);
-            }
-        }
-        return text;
-    }
-    std::pair<int, int> origin() const {
-        int x = 0, y = 0;
-        std::istringstream(lines("ready").front().substr(6)) >> x >> y;
-        return {x, y};
-    }
-};
 
 class AnsweringConfirmer final : public StepConfirmer {
 public:
@@ -65,30 +30,6 @@ public:
     }
     std::vector<std::string> asked;
 };
-
-// The whole screen as a PNG under the build folder, for a look at what the test saw.
-void screenshot(Display* display, const std::string& name) {
-    const int width = DisplayWidth(display, 0), height = DisplayHeight(display, 0);
-    XImage* shot =
-        XGetImage(display, DefaultRootWindow(display), 0, 0, width, height, AllPlanes, ZPixmap);
-    if (!shot) {
-        return;
-    }
-    Image image(width, height);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const unsigned long p = XGetPixel(shot, x, y);
-            std::uint8_t* px = image.pixel(x, y);
-            px[0] = static_cast<std::uint8_t>(p >> 16);
-            px[1] = static_cast<std::uint8_t>(p >> 8);
-            px[2] = static_cast<std::uint8_t>(p);
-            px[3] = 255;
-        }
-    }
-    XDestroyImage(shot);
-    fs::create_directories("screenshots");
-    ImageCodec::writePNG(image, fs::path("screenshots") / (name + ".png"));
-}
 
 } // namespace
 
@@ -170,7 +111,7 @@ TEST(SkillRunnerOnTheDesktop, ReplaysAPlanIntoTheRightWindows) {
     ASSERT_TRUE(waitFor([&] { return finished; }));
     ASSERT_TRUE(waitFor([&] { return sheet.typed() == "done"; }))
         << "sheet: " << sheet.typed() << "\nform: " << form.typed();
-    screenshot(display, "skill-runner-replay");
+    kestro::testing::saveScreenshot(display, "skill-runner-replay");
 
     EXPECT_EQ(form.typed(), "2026-06-06 é€ü Жук\\x01");
     EXPECT_EQ(form.lines("press"), (std::vector<std::string>{"press 1 " + std::to_string(fx + 20) +

@@ -18,7 +18,6 @@
 #include <bit>
 #include <chrono>
 #include <cmath>
-#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -29,55 +28,11 @@ using kestro::platform::linux_x11::X11AppActivator;
 using kestro::platform::linux_x11::X11Applications;
 using kestro::platform::linux_x11::X11SyntheticInput;
 using kestro::testing::DesktopSession;
+using LogWindow = kestro::testing::InputLogWindow;
 namespace type = kestro::platform::event_type;
 namespace flag = kestro::platform::event_flag;
 
 namespace {
-
-std::vector<std::string> split(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
-// A running kestro-input-log window and what it wrote.
-struct LogWindow {
-    std::filesystem::path path;
-    pid_t pid = -1;
-
-    std::vector<std::string> lines() const {
-        std::ifstream in(path);
-        std::stringstream s;
-        s << in.rdbuf();
-        return split(s.str());
-    }
-    // Lines beginning with `prefix`.
-    std::vector<std::string> lines(const std::string& prefix) const {
-        std::vector<std::string> out;
-        for (const auto& l : lines()) {
-            if (l.starts_with(prefix)) {
-                out.push_back(l);
-            }
-        }
-        return out;
-    }
-    // The text of every key line, joined.
-    std::string typed() const {
-        std::string text;
-        for (const auto& l : lines("key ")) {
-            // "key <hex> <mods> <text>"
-            std::size_t at = l.find(' ', 4);
-            at = at == std::string::npos ? at : l.find(' ', at + 1);
-            if (at != std::string::npos) {
-                text += l.substr(at + 1);
-            }
-        }
-        return text;
-    }
-};
 
 struct Desk : ::testing::Test {
     kestro::testing::TempDataDir temp;
@@ -182,19 +137,12 @@ struct Desk : ::testing::Test {
     }
 };
 
-std::pair<int, int> readyOrigin(const LogWindow& w) {
-    int x = 0, y = 0;
-    std::istringstream in(w.lines("ready").front().substr(6));
-    in >> x >> y;
-    return {x, y};
-}
-
 } // namespace
 
 TEST_F(Desk, ClicksArriveAtTheirPointsAndADoubleClickIsOne) {
     start();
     LogWindow w = openWindow("Clicks");
-    const auto [ox, oy] = readyOrigin(w);
+    const auto [ox, oy] = w.origin();
     const Point left{ox + 40.7, oy + 30.2};
     const Point right{ox + 120.0, oy + 80.0};
 
@@ -229,7 +177,7 @@ TEST_F(Desk, ClicksArriveAtTheirPointsAndADoubleClickIsOne) {
 TEST_F(Desk, PointsOutsideWhatXCanAddressPostNothing) {
     start();
     LogWindow w = openWindow("Far");
-    const auto [ox, oy] = readyOrigin(w);
+    const auto [ox, oy] = w.origin();
     const Point inside{ox + 10.0, oy + 10.0};
     post(type::mouseMoved, inside);
     for (Point far : {Point{std::nan(""), 10}, Point{1e9, 10}, Point{10, -1e9},

@@ -1,5 +1,8 @@
 #include "tests/support/FixtureApp.h"
 
+#include <fstream>
+#include <sstream>
+
 namespace kestro::testing {
 
 std::string fixtureAppPath() {
@@ -16,6 +19,39 @@ std::string inputLogAppPath() {
 #else
     return {};
 #endif
+}
+
+std::vector<std::string> InputLogWindow::lines(const std::string& prefix) const {
+    std::ifstream in(path);
+    std::vector<std::string> out;
+    for (std::string line; std::getline(in, line);) {
+        if (line.starts_with(prefix)) {
+            out.push_back(line);
+        }
+    }
+    return out;
+}
+
+std::string InputLogWindow::typed() const {
+    std::string text;
+    for (const auto& l : lines("key ")) {
+        // "key <hex> <mods> <text>"
+        std::size_t at = l.find(' ', 4);
+        at = at == std::string::npos ? at : l.find(' ', at + 1);
+        if (at != std::string::npos) {
+            text += l.substr(at + 1);
+        }
+    }
+    return text;
+}
+
+std::pair<int, int> InputLogWindow::origin() const {
+    const auto ready = lines("ready");
+    int x = 0, y = 0;
+    if (!ready.empty()) {
+        std::istringstream(ready.front().substr(6)) >> x >> y;
+    }
+    return {x, y};
 }
 
 } // namespace kestro::testing

@@ -1,6 +1,11 @@
 #pragma once
 
+#include <sys/types.h>
+
+#include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace kestro::testing {
 
@@ -11,5 +16,19 @@ inline constexpr const char* fixtureWindowTitle = "Kestro Fixture";
 
 // The window that logs the input it receives (tests/support/fixture/InputLogWindow.cpp).
 std::string inputLogAppPath();
+
+// A running input-log window and what it has written to its log.
+struct InputLogWindow {
+    std::filesystem::path path;
+    pid_t pid = -1;
+
+    // The log's lines beginning with `prefix`, in the order written.
+    std::vector<std::string> lines(const std::string& prefix = {}) const;
+    // The text of every key line, joined.
+    std::string typed() const;
+    // The global top-left of the window's inside, from its "ready" line; {0, 0} before there is
+    // one, so that a window that never came up fails the test rather than crashing it.
+    std::pair<int, int> origin() const;
+};
 
 } // namespace kestro::testing
