@@ -4,6 +4,7 @@
 #include "Kestro/TrayIcon.h"
 #include "KestroBase/FileIO.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/app/QtTestApp.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -18,15 +19,6 @@ using namespace kestro::testing;
 namespace fs = std::filesystem;
 
 namespace {
-
-QApplication& qtApp() {
-    static int argc = 1;
-    static char name[] = "kestro-tests";
-    static char* argv[] = {name, nullptr};
-    // Never destroyed: widgets and cached images of this process may outlive any static order.
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
 
 // Runs `act` on the modal window that opens next, once it is up.
 template <typename Widget> void whenModalOpens(std::function<void(Widget&)> act) {

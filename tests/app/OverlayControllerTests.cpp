@@ -1,6 +1,7 @@
 #include "Kestro/FrameWindow.h"
 #include "Kestro/OverlayController.h"
 #include "platform/fake/FakeSurfaceWindows.h"
+#include "tests/app/QtTestApp.h"
 
 #include <QApplication>
 #include <QSignalSpy>
@@ -14,14 +15,7 @@ namespace {
 
 class Overlay : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char arg0[] = "tests";
-        static char* argv[] = {arg0, nullptr};
-        if (!QApplication::instance()) {
-            new QApplication(argc, argv);
-        }
-    }
+    static void SetUpTestSuite() { kestro::testing::qtApp(); }
 
     platform::fake::FakeSurfaceWindows surfaces;
     std::vector<QRect> screens{QRect(0, 0, 1440, 900), QRect(1440, 0, 1920, 1080)};

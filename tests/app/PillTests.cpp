@@ -3,6 +3,7 @@
 #include "Kestro/PillPresentation.h"
 #include "Kestro/PillView.h"
 #include "platform/fake/FakeSurfaceWindows.h"
+#include "tests/app/QtTestApp.h"
 
 #include <QApplication>
 #include <QPushButton>
@@ -142,14 +143,7 @@ TEST(PillPresentation, ClusterPrecedence) {
 
 class PillWidgets : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char arg0[] = "tests";
-        static char* argv[] = {arg0, nullptr};
-        if (!QApplication::instance()) {
-            new QApplication(argc, argv);
-        }
-    }
+    static void SetUpTestSuite() { kestro::testing::qtApp(); }
 };
 
 TEST_F(PillWidgets, NameShrinksThenIsCut) {

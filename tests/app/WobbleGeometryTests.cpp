@@ -1,5 +1,6 @@
 #include "Kestro/WobbleFrameView.h"
 #include "Kestro/WobbleGeometry.h"
+#include "tests/app/QtTestApp.h"
 
 #include <QApplication>
 #include <QDir>
@@ -208,14 +209,7 @@ TEST(WobbleCurve, CatmullRomControlPointsOnASquare) {
 
 class WobbleView : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char arg0[] = "tests";
-        static char* argv[] = {arg0, nullptr};
-        if (!QApplication::instance()) {
-            new QApplication(argc, argv);
-        }
-    }
+    static void SetUpTestSuite() { kestro::testing::qtApp(); }
 };
 
 // Flipped once into y-down space the outline starts at the bottom, runs right along the bottom
@@ -326,7 +320,7 @@ TEST_F(WobbleView, TheTiledLineIsThePensLine) {
     const QDir artifacts(QStringLiteral(KESTRO_ARTIFACT_DIR));
     QDir().mkpath(artifacts.path());
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message()
+        SCOPED_TRACE(::testing::Message()
                      << c.size.width() << "x" << c.size.height() << " t=" << c.t);
         const QPainterPath path = WobbleFrameView::pathFor(QSizeF(c.size), c.mode, c.t);
         const QRegion ring = WobbleFrameView::ringRegion(c.size, c.mode);
