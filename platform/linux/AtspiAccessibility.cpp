@@ -852,25 +852,66 @@ void AtspiAccessibility::focusMayHaveMoved() {
 }
 
 AXElementRef AtspiAccessibility::focusedWindow(const Element& app) {
+    // X knows at once which window has the keyboard. The states libatspi keeps change only as
+    // this process handles the application's notifications, and a toolkit may send none when
+    // one of its windows hands the keyboard to another (a dialog it opens): the window behind
+    // would be taken for the one in front.
+    x_.discardEvents();
+    const std::vector<TopLevel> stack = listTopLevels(x_);
+    std::optional<TopLevel> front = activeTopLevel(x_, stack);
+    if (front && front->processID.value_or(0) != app.processID) {
+        front.reset();
+    }
+    const Rect frontRect = front ? clientRect(x_, *front) : Rect{};
     std::vector<AtspiAccessible*> tops = childList(app.accessible, maxChildren);
     AtspiAccessible* chosen = nullptr;
-    for (AtspiAccessible* top : tops) {
-        if (!chosen && hasState(top, ATSPI_STATE_ACTIVE)) {
-            chosen = static_cast<AtspiAccessible*>(g_object_ref(top));
+    auto take = [&](AtspiAccessible* top) {
+        chosen = static_cast<AtspiAccessible*>(g_object_ref(top));
+    };
+    if (front) {
+        for (AtspiAccessible* top : tops) {
+            const std::optional<Rect> r = chosen ? std::nullopt : extents(top);
+            if (r && std::abs(r->origin.x - frontRect.origin.x) <= 1 &&
+                std::abs(r->origin.y - frontRect.origin.y) <= 1 &&
+                std::abs(r->size.width - frontRect.size.width) <= 1 &&
+                std::abs(r->size.height - frontRect.size.height) <= 1) {
+                take(top);
+            }
+        }
+    }
+    bool unsure = false;
+    if (!chosen) {
+        // Not found by its place (a window manager's frame may be counted in, or X cannot
+        // tell): the application's own word, asked afresh rather than remembered.
+        for (AtspiAccessible* top : tops) {
+            const std::optional<std::vector<int>> set = chosen ? std::nullopt : statesNow(top);
+            if (set && std::find(set->begin(), set->end(), ATSPI_STATE_ACTIVE) != set->end()) {
+                take(top);
+            }
+        }
+        if (chosen && front) {
+            // It must at least hold the window X has in front; else that one was not found.
+            const std::optional<Rect> r = extents(chosen);
+            const double cx = frontRect.origin.x + frontRect.size.width / 2;
+            const double cy = frontRect.origin.y + frontRect.size.height / 2;
+            unsure = !r || cx < r->origin.x || cy < r->origin.y ||
+                     cx >= r->origin.x + r->size.width || cy >= r->origin.y + r->size.height;
         }
     }
     for (AtspiAccessible* top : tops) {
         g_object_unref(top);
+    }
+    if (unsure) {
+        g_object_unref(chosen);
+        ++unanswered_;
+        return nullptr;
     }
     if (chosen) {
         return wrap(chosen);
     }
     // Without a window manager nothing may be marked active: the window that has the
     // keyboard, when it is this application's.
-    x_.discardEvents();
-    const std::vector<TopLevel> stack = listTopLevels(x_);
-    const std::optional<TopLevel> front = activeTopLevel(x_, stack);
-    if (!front || front->processID.value_or(0) != app.processID) {
+    if (!front) {
         return nullptr;
     }
     return wrap(
