@@ -868,7 +868,7 @@ AXElementRef AtspiAccessibility::focusedWindow(const Element& app) {
     auto take = [&](AtspiAccessible* top) {
         chosen = static_cast<AtspiAccessible*>(g_object_ref(top));
     };
-    if (front) {
+    auto matchFront = [&] {
         for (AtspiAccessible* top : tops) {
             const std::optional<Rect> r = chosen ? std::nullopt : extents(top);
             if (r && std::abs(r->origin.x - frontRect.origin.x) <= 1 &&
@@ -877,6 +877,18 @@ AXElementRef AtspiAccessibility::focusedWindow(const Element& app) {
                 std::abs(r->size.height - frontRect.size.height) <= 1) {
                 take(top);
             }
+        }
+    };
+    if (front) {
+        matchFront();
+        if (!chosen) {
+            // The windows libatspi remembers may not include one just opened: listed afresh.
+            for (AtspiAccessible* top : tops) {
+                g_object_unref(top);
+            }
+            atspi_accessible_clear_cache(app.accessible);
+            tops = childList(app.accessible, maxChildren);
+            matchFront();
         }
     }
     bool unsure = false;
