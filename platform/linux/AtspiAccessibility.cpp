@@ -69,6 +69,19 @@ const char* busName(AtspiAccessible* accessible) {
     return object && object->app && object->app->bus_name ? object->app->bus_name : nullptr;
 }
 
+// An accessible window's extents and an X window's client area name the same window when they
+// agree to a pixel (toolkits round differently).
+bool sameWindow(const Rect& a, const Rect& b) {
+    return std::abs(a.origin.x - b.origin.x) <= 1 && std::abs(a.origin.y - b.origin.y) <= 1 &&
+           std::abs(a.size.width - b.size.width) <= 1 &&
+           std::abs(a.size.height - b.size.height) <= 1;
+}
+
+bool holds(const Rect& r, double x, double y) {
+    return x >= r.origin.x && y >= r.origin.y && x < r.origin.x + r.size.width &&
+           y < r.origin.y + r.size.height;
+}
+
 // Where the application's own window lies in root pixels (inside a window manager's frame,
 // when one holds it).
 Rect clientRect(const XConnection& x, const TopLevel& window) {
@@ -565,18 +578,14 @@ AtspiAccessible* AtspiAccessibility::topLevelOf(AtspiAccessible* accessible) {
 AtspiAccessible* AtspiAccessibility::windowFor(AtspiAccessible* app, const TopLevel& window, int x,
                                                int y) {
     const Rect client = clientRect(x_, window);
-    const double wx = client.origin.x, wy = client.origin.y;
-    const double ww = client.size.width, wh = client.size.height;
     AtspiAccessible* best = nullptr;
     int bestScore = 0;
     for (AtspiAccessible* top : childList(app, maxChildren)) {
         const std::optional<Rect> r = extents(top);
         int score = 0;
-        if (r && x >= r->origin.x && y >= r->origin.y && x < r->origin.x + r->size.width &&
-            y < r->origin.y + r->size.height) {
+        if (r && holds(*r, x, y)) {
             score = 1;
-            if (std::abs(r->origin.x - wx) <= 1 && std::abs(r->origin.y - wy) <= 1 &&
-                std::abs(r->size.width - ww) <= 1 && std::abs(r->size.height - wh) <= 1) {
+            if (sameWindow(*r, client)) {
                 score = 3; // the very window
             } else if (hasState(top, ATSPI_STATE_ACTIVE)) {
                 score = 2;
@@ -871,10 +880,7 @@ AXElementRef AtspiAccessibility::focusedWindow(const Element& app) {
     auto matchFront = [&] {
         for (AtspiAccessible* top : tops) {
             const std::optional<Rect> r = chosen ? std::nullopt : extents(top);
-            if (r && std::abs(r->origin.x - frontRect.origin.x) <= 1 &&
-                std::abs(r->origin.y - frontRect.origin.y) <= 1 &&
-                std::abs(r->size.width - frontRect.size.width) <= 1 &&
-                std::abs(r->size.height - frontRect.size.height) <= 1) {
+            if (r && sameWindow(*r, frontRect)) {
                 take(top);
             }
         }
@@ -904,10 +910,8 @@ AXElementRef AtspiAccessibility::focusedWindow(const Element& app) {
         if (chosen && front) {
             // It must at least hold the window X has in front; else that one was not found.
             const std::optional<Rect> r = extents(chosen);
-            const double cx = frontRect.origin.x + frontRect.size.width / 2;
-            const double cy = frontRect.origin.y + frontRect.size.height / 2;
-            unsure = !r || cx < r->origin.x || cy < r->origin.y ||
-                     cx >= r->origin.x + r->size.width || cy >= r->origin.y + r->size.height;
+            unsure = !r || !holds(*r, frontRect.origin.x + frontRect.size.width / 2,
+                                  frontRect.origin.y + frontRect.size.height / 2);
         }
     }
     for (AtspiAccessible* top : tops) {

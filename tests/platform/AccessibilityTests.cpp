@@ -198,6 +198,13 @@ protected:
 
 Desktop* AccessibilityTest::desktop_ = nullptr;
 
+// An application a test starts for itself, stopped however the test ends.
+struct StopsWithTheTest {
+    DesktopSession& session;
+    pid_t pid;
+    ~StopsWithTheTest() { session.stop(pid); }
+};
+
 } // namespace
 
 TEST_F(AccessibilityTest, ElementAtPointInTheQtFixture) {
@@ -384,11 +391,7 @@ TEST_F(AccessibilityTest, SecureFieldSearchFindsWhatTheWalkFinds) {
         {kestro::testing::fixtureAppPath(), "--window-title", "Kestro Fixture Deep",
          "--window-rect", "0,0,1300,1000", "--extra-labels", "400", "--nested-passwords",
          "26,28,29,40", "--late-password", "1"});
-    struct Stop {
-        DesktopSession& session;
-        pid_t pid;
-        ~Stop() { session.stop(pid); }
-    } stop{desktop_->session, deep};
+    const StopsWithTheTest stop{desktop_->session, deep};
     ASSERT_TRUE(pumpUntil(
         [&] { return desktop_->window("Kestro Fixture Deep") && access_->application(deep); }));
 
@@ -476,11 +479,7 @@ TEST_F(AccessibilityTest, SecureFieldsOfAWindowJustOpenedAreCovered) {
     const pid_t app = desktop_->session.spawn({kestro::testing::fixtureAppPath(), "--window-title",
                                                title, "--window-rect", "100,500,400,300", "--focus",
                                                "button", "--sign-in-dialog", "900,600,300,120"});
-    struct Stop {
-        DesktopSession& session;
-        pid_t pid;
-        ~Stop() { session.stop(pid); }
-    } stop{desktop_->session, app};
+    const StopsWithTheTest stop{desktop_->session, app};
     ASSERT_TRUE(
         pumpUntil([&] { return desktop_->window(title) && access_->application(app); }, 30));
 
