@@ -15,6 +15,8 @@
 #include <X11/extensions/record.h>
 #include <xcb/xcb.h>
 
+#include <poll.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -72,6 +74,7 @@ private:
     InputStream() = default;
     bool start(MainQueue& queue, std::uint64_t mask);
     static void recorded(XPointer closure, XRecordInterceptData* data);
+    bool awaitStart();
     void onControl();
     void onData();
     // Last thing a handler does: the sink may destroy this stream.
@@ -81,6 +84,7 @@ private:
     Display* data_ = nullptr;
     XRecordContext context_ = 0;
     bool recording_ = false;
+    bool started_ = false;
     bool closing_ = false;
     int xiOpcode_ = 0;
     int xkbEventBase_ = -1;
@@ -182,6 +186,9 @@ bool InputStream::start(MainQueue& queue, std::uint64_t mask) {
     }
     recording_ = true;
     XFlush(data_);
+    if (!awaitStart()) {
+        return false;
+    }
 
     controlWatch_ = queue.watch(ConnectionNumber(control_), MainQueue::FdEvents::readable, [this] {
         const auto start = std::chrono::steady_clock::now();
@@ -196,6 +203,15 @@ bool InputStream::start(MainQueue& queue, std::uint64_t mask) {
             checkLost();
         }
     });
+    if (!pending_.empty()) {
+        // Input read while waiting for the start is in Xlib's buffer: the socket will not say so.
+        std::weak_ptr<int> alive = alive_;
+        queue.post([this, alive] {
+            if (!alive.expired()) {
+                onData();
+            }
+        });
+    }
     return true;
 }
 
@@ -230,8 +246,34 @@ InputStream::~InputStream() {
     }
 }
 
+// The server records only once it has handled the enable request, which another client's input
+// may overtake; until its first reply says so, a double tap made now could be half missed.
+bool InputStream::awaitStart() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!started_) {
+        XRecordProcessReplies(data_);
+        if (started_) {
+            break;
+        }
+        if (connectionLost(data_)) {
+            return false;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            return true; // a server this slow still starts recording; nothing better to do
+        }
+        pollfd fd{ConnectionNumber(data_), POLLIN, 0};
+        ::poll(&fd, 1, static_cast<int>(std::min<long>(left.count(), 50)));
+    }
+    return true;
+}
+
 void InputStream::recorded(XPointer closure, XRecordInterceptData* data) {
     auto* self = reinterpret_cast<InputStream*>(closure);
+    if (data->category == XRecordStartOfData) {
+        self->started_ = true;
+    }
     if (!self->closing_ && data->category == XRecordFromServer && data->data_len * 4 >= 32) {
         xEvent wire;
         std::memcpy(&wire, data->data, sizeof wire);
