@@ -2,6 +2,7 @@
 #include "Kestro/OnboardingWindow.h"
 #include "Kestro/TrayIcon.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/appdesk/QtWait.h"
 #include "tests/support/DesktopSession.h"
 #include "tests/support/linux/WindowManager.h"
 
@@ -57,13 +58,32 @@ protected:
         return s;
     }
 
-    static void settle(int ms = 400) { QTest::qWait(ms); }
-
+    // The screenshots are for a person to look at; the assertions wait on what they check.
     static void screenshot(const std::string& name) {
-        settle();
+        QTest::qWait(300);
         fs::create_directories("screenshots");
         QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0);
         EXPECT_TRUE(shot.save(QString::fromStdString("screenshots/" + name + ".png")));
+    }
+
+    // Once a modal dialog of type D is exposed (its own loop runs), saves a screenshot and
+    // dismisses it.
+    template <typename D>
+    static void whenShown(const std::string& name) {
+        auto* poll = new QTimer(qApp);
+        QObject::connect(poll, &QTimer::timeout, [poll, name] {
+            for (QWidget* top : QApplication::topLevelWidgets()) {
+                auto* dialog = qobject_cast<D*>(top);
+                if (dialog && dialog->isVisible() && QTest::qWaitForWindowExposed(dialog, 0)) {
+                    poll->stop();
+                    poll->deleteLater();
+                    screenshot(name);
+                    dialog->reject();
+                    return;
+                }
+            }
+        });
+        poll->start(20);
     }
 
     static inline DesktopSession* session_ = nullptr;
@@ -75,8 +95,8 @@ TEST_F(MainWindowDeskTest, TheMainWindowFollowsTheSkillsAndShowsEachState) {
     QWidget* w = MainWindow::window();
     ASSERT_NE(w, nullptr);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(w, 10000));
-    settle();
-    EXPECT_EQ(w->size(), QSize(720, 520));
+    EXPECT_TRUE(qtWaitFor([&] { return w->size() == QSize(720, 520); }, 10))
+        << w->width() << "x" << w->height();
     screenshot("main-window-empty");
 
     const QPoint topLeft = w->geometry().topLeft();
@@ -85,8 +105,8 @@ TEST_F(MainWindowDeskTest, TheMainWindowFollowsTheSkillsAndShowsEachState) {
     // The recorded surfaces of the fixture stand where the desktop's would call this.
     ASSERT_EQ(surfaces_.calls.back(), "adapt with skills");
     MainWindow::adapt(true);
-    settle();
-    EXPECT_EQ(w->size(), QSize(820, 600));
+    EXPECT_TRUE(qtWaitFor([&] { return w->size() == QSize(820, 600); }, 10))
+        << w->width() << "x" << w->height();
     EXPECT_EQ(w->geometry().topLeft(), topLeft);
     screenshot("main-window-skills");
 
@@ -95,31 +115,16 @@ TEST_F(MainWindowDeskTest, TheMainWindowFollowsTheSkillsAndShowsEachState) {
     SkillRow* row = view->row(first.id);
     ASSERT_NE(row, nullptr);
 
-    QTimer::singleShot(600, [] {
-        screenshot("skill-editor");
-        for (QWidget* top : QApplication::topLevelWidgets()) {
-            if (auto* editor = qobject_cast<SkillEditor*>(top); editor && editor->isVisible()) {
-                editor->reject();
-            }
-        }
-    });
+    whenShown<SkillEditor>("skill-editor");
     row->edit();
 
-    QTimer::singleShot(600, [] {
-        screenshot("delete-confirmation");
-        for (QWidget* top : QApplication::topLevelWidgets()) {
-            if (auto* box = qobject_cast<QMessageBox*>(top); box && box->isVisible()) {
-                box->reject();
-            }
-        }
-    });
+    whenShown<QMessageBox>("delete-confirmation");
     row->confirmDelete();
     EXPECT_EQ(app().skills().size(), 2u);
 
     // Closing hides it; showing again brings the same window back.
     w->close();
-    settle();
-    EXPECT_FALSE(w->isVisible());
+    EXPECT_TRUE(qtWaitFor([&] { return !w->isVisible(); }, 10));
     MainWindow::show(app());
     EXPECT_EQ(MainWindow::window(), w);
     EXPECT_TRUE(QTest::qWaitForWindowExposed(w, 10000));
@@ -146,13 +151,11 @@ TEST_F(MainWindowDeskTest, OnboardingShowsTheMissingStepThenSuccess) {
 
     grant(true, true, true);
     app().permissions().refresh();
-    settle();
-    EXPECT_TRUE(view->showsSuccess());
+    EXPECT_TRUE(qtWaitFor([&] { return view->showsSuccess(); }, 10));
     screenshot("onboarding-success");
 
     view->doneButton().click();
-    settle();
-    EXPECT_EQ(OnboardingWindow::window(), nullptr);
+    EXPECT_TRUE(qtWaitFor([] { return OnboardingWindow::window() == nullptr; }, 10));
 }
 
 } // namespace

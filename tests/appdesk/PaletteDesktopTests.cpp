@@ -216,7 +216,6 @@ protected:
             }
         };
         ASSERT_TRUE(engine_->start());
-        QTest::qWait(50);
     }
 
     bool openedWithFocus() {
