@@ -7,7 +7,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:-300}"
 build="$root/fuzz/build"
 
-KESTRO_WITH_FUZZ=1 bash "$root/scripts/setup.sh"
+bash "$root/scripts/setup.sh" --fuzz
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined" \

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build and the tests need; packages already present are skipped.
+# Installs the Debian packages Kestro needs; packages already present are skipped.
+#   setup.sh           what building and running Kestro need
+#   setup.sh --tests   that, and what the tests, benchmarks and packaging need besides
 set -euo pipefail
 
-packages=(
+# Building Kestro, and what it uses at run time.
+build_and_run=(
     g++ cmake ninja-build pkg-config git
     nlohmann-json3-dev libsimdjson-dev libicu-dev libcurl4-openssl-dev libcpp-httplib-dev
     libpng-dev libjpeg62-turbo-dev
@@ -11,16 +14,34 @@ packages=(
     libxcb1-dev libglib2.0-dev libdbus-1-dev xkb-data
     libxcb-composite0-dev libxcb-render0-dev libxcb-shm0-dev libxcb-xfixes0-dev
     libxcb-shape0-dev libxcb-res0-dev libxcb-xtest0-dev
-    qt6-base-dev qt6-qpa-plugins qt6-svg-dev openbox
+    qt6-base-dev qt6-qpa-plugins qt6-svg-dev
+    dbus at-spi2-core fonts-dejavu-core
+)
+
+# The tests and benchmarks: their framework, the desktops they start and the programs they
+# record in.
+tests=(
     libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb xauth dbus dbus-x11 at-spi2-core x11-utils x11-xserver-utils fonts-dejavu-core
+    xvfb xauth dbus-x11 x11-utils x11-xserver-utils openbox
     zenity xcompmgr picom trayer
     xserver-xorg-core xserver-xorg-video-dummy  # a display server whose monitors come and go
-    dpkg-dev file desktop-file-utils  # packaging and its tests
+    dpkg-dev file desktop-file-utils            # packaging and its tests
 )
-if [ "${KESTRO_WITH_FUZZ:-0}" = 1 ]; then
-    packages+=(clang libclang-rt-14-dev)
-fi
+
+# The fuzzers (scripts/fuzz.sh).
+fuzz=(clang libclang-rt-14-dev)
+
+packages=("${build_and_run[@]}")
+for arg in "$@"; do
+    case "$arg" in
+    --tests) packages+=("${tests[@]}") ;;
+    --fuzz) packages+=("${fuzz[@]}") ;;
+    *)
+        echo "setup.sh: unknown option $arg (use --tests or --fuzz)" >&2
+        exit 2
+        ;;
+    esac
+done
 
 missing=()
 for p in "${packages[@]}"; do
