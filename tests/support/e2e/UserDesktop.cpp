@@ -1,6 +1,7 @@
 #include "tests/support/e2e/UserDesktop.h"
 
 #include "tests/support/FixtureApp.h"
+#include "tests/support/linux/WindowManager.h"
 #include "tests/support/e2e/Wait.h"
 
 #include <atspi/atspi.h>
@@ -43,8 +44,8 @@ UserDesktop::UserDesktop(Options options) : options_(options) {
             }
         }
     }
-    if (options.windowManager &&
-        !startHelper({"openbox", "--sm-disable"}, "WM_S0", "the window manager")) {
+    if (options.windowManager && startWindowManager(*session_) <= 0) {
+        error_ = "the window manager did not start (openbox)";
         return;
     }
     if (options.compositor && !startHelper({"xcompmgr"}, "_NET_WM_CM_S0", "xcompmgr")) {
