@@ -100,6 +100,13 @@ void AppState::shutdown() {
     pollTimer_.reset();
 }
 
+AnthropicClient AppState::modelClient(std::string apiKey) const {
+    AnthropicClient client(std::move(apiKey), std::string(AnthropicClient::Model::opus),
+                           model_.transport, model_.endpoint);
+    return model_.requestDeadlineSeconds ? client.withDeadline(*model_.requestDeadlineSeconds)
+                                         : client;
+}
+
 std::unique_ptr<QSettings> AppState::settings() const {
     if (settingsFile_.isEmpty()) {
         return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
@@ -295,8 +302,7 @@ void AppState::recordingStopped(std::optional<Recording> recording) {
         return;
     }
     const Weak weak = self_;
-    AnthropicClient client(*apiKey, std::string(AnthropicClient::Model::opus), model_.transport,
-                           model_.endpoint);
+    AnthropicClient client = modelClient(*apiKey);
     workers_.run([weak, &queue = platform_.queue, synthesizer = &synthesizer_,
                   rec = std::move(*recording),
                   modelClient = std::move(client)](std::stop_token stop) {
@@ -557,8 +563,7 @@ void AppState::castViaMCP(const Skill& skill, const std::map<std::string, std::s
     for (std::size_t i = 0; i < servers.size(); ++i) {
         via += (i > 0 ? ", " : "") + servers[i].name;
     }
-    AnthropicClient client(std::move(apiKey), std::string(AnthropicClient::Model::opus),
-                           model_.transport, model_.endpoint);
+    AnthropicClient client = modelClient(std::move(apiKey));
     const Weak weak = self_;
     workers_.run(
         [weak, &queue = platform_.queue, modelClient = std::move(client),

@@ -59,6 +59,8 @@ public:
     struct ModelService {
         std::shared_ptr<platform::HttpTransport> transport;
         std::string endpoint = std::string(AnthropicClient::defaultEndpoint);
+        // In place of each road's own whole-request deadline (tests that cannot wait minutes).
+        std::optional<double> requestDeadlineSeconds;
     };
 
     static constexpr double permissionPollInterval = 1.5;
@@ -164,6 +166,7 @@ private:
     void setPaletteOpen(bool open);
     void permissionsMayHaveChanged();
     std::unique_ptr<QSettings> settings() const;
+    AnthropicClient modelClient(std::string apiKey) const;
 
     void startRecording();
     void stopRecording();
