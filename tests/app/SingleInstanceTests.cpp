@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 using namespace kestro;
@@ -139,9 +140,13 @@ TEST(SingleInstance, WithoutRuntimeFolderALockPlantedInTheSharedFolderIsPassedBy
     SingleInstance again;
     EXPECT_TRUE(again.isPrimary());
 
-    qputenv("TMPDIR", oldTmp);
-    if (!oldRuntime.isEmpty()) {
-        qputenv("XDG_RUNTIME_DIR", oldRuntime);
+    for (const auto& [name, value] :
+         {std::pair{"TMPDIR", oldTmp}, {"XDG_RUNTIME_DIR", oldRuntime}}) {
+        if (value.isEmpty()) {
+            qunsetenv(name);
+        } else {
+            qputenv(name, value);
+        }
     }
 }
 

@@ -4,6 +4,8 @@
 
 #include "tests/support/e2e/EndToEndTest.h"
 
+#include "KestroBase/FileIO.h"
+
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,14 +25,26 @@ namespace {
 
 class SessionEnd : public EndToEndTest {
 protected:
-    // Every recording folder holds its recording.json: no frames are left without one.
-    void expectRecordingsWhole(std::size_t count, const std::string& round) {
+    // Every recording folder holds its recording.json, and every frame file in it is one the
+    // recording names: no frames are left without their recording. Returns the frames seen.
+    int expectRecordingsWhole(std::size_t count, const std::string& round) {
         const auto names = folders("recordings");
         EXPECT_EQ(names.size(), count) << round;
+        int frames = 0;
         for (const auto& name : names) {
-            EXPECT_TRUE(fs::is_regular_file(support() / "recordings" / name / "recording.json"))
-                << round << ": " << name << " has no recording.json";
+            const fs::path folder = support() / "recordings" / name;
+            const auto document = kestro::readFileIfPresent(folder / "recording.json");
+            EXPECT_TRUE(document) << round << ": " << name << " has no recording.json";
+            std::error_code ec;
+            for (auto it = fs::directory_iterator(folder / "frames", ec);
+                 !ec && it != fs::directory_iterator(); ++it) {
+                ++frames;
+                const std::string file = it->path().filename().string();
+                EXPECT_TRUE(document && document->find(file) != std::string::npos)
+                    << round << ": " << file << " is not in its recording";
+            }
         }
+        return frames;
     }
 
     // Recording, with a click into the fixture's name field (its key frame) and some typing
@@ -90,7 +104,8 @@ TEST_F(SessionEnd, ATerminationSignalSavesTheRecordingAndEndsInOrder) {
             return l.rfind("Kestro: ending; recording ", 0) == 0 &&
                    l.find("without synthesis") != std::string::npos;
         })) << name;
-        expectRecordingsWhole(static_cast<std::size_t>(round), name);
+        EXPECT_GT(expectRecordingsWhole(static_cast<std::size_t>(round), name), 0)
+            << name << ": no key frame was kept";
         // The instance's lock and socket went with it.
         std::vector<std::string> left;
         for (const auto& entry : fs::directory_iterator(runtime)) {
@@ -224,12 +239,7 @@ TEST_P(DisplayLoss, TheRecordingIsSavedAndTheProcessEndsWithoutACrash) {
                            "recording ",
                            0) == 0;
         })) << name;
-        const auto names = folders("recordings");
-        EXPECT_EQ(names.size(), static_cast<std::size_t>(round)) << name;
-        for (const auto& folder : names) {
-            EXPECT_TRUE(fs::is_regular_file(support() / "recordings" / folder / "recording.json"))
-                << name << ": " << folder << " has no recording.json";
-        }
+        expectRecordingsWhole(static_cast<std::size_t>(round), name);
         kestro_.reset();
     }
 }
