@@ -44,8 +44,11 @@ QString SingleInstance::privateFolder(const QString& path) {
 }
 
 QString SingleInstance::runtimeFolder() {
+    // Taken only when it is what it should be: ours and open to no one else.
     const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QDir(QString::fromLocal8Bit(runtime)).exists()) {
+    struct stat info {};
+    if (!runtime.isEmpty() && ::stat(runtime.constData(), &info) == 0 && S_ISDIR(info.st_mode) &&
+        info.st_uid == ::getuid() && (info.st_mode & 077) == 0) {
         return QString::fromLocal8Bit(runtime);
     }
     // The temporary folder is shared by every user: only a folder of our own there is safe

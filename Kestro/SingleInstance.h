@@ -33,7 +33,7 @@ public:
     // instance answered within `timeoutMs`.
     bool askPrimaryToShow(int timeoutMs = 3000);
 
-    // $XDG_RUNTIME_DIR; without it a folder of the user's own, private to them (see
+    // $XDG_RUNTIME_DIR when it is ours and closed to others; otherwise a folder of the user's own, private to them (see
     // privateFolder), in the temporary folder, or in the user's cache folder when someone else
     // holds that name. Empty when there is none.
     static QString runtimeFolder();

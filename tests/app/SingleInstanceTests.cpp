@@ -118,7 +118,9 @@ TEST(SingleInstance, WithoutRuntimeFolderALockPlantedInTheSharedFolderIsPassedBy
     ::chmod(tmp.c_str(), 01777);
     const QByteArray oldTmp = qgetenv("TMPDIR");
     const QByteArray oldRuntime = qgetenv("XDG_RUNTIME_DIR");
+    const QByteArray oldCache = qgetenv("XDG_CACHE_HOME");
     qputenv("TMPDIR", QByteArray::fromStdString(tmp.string()));
+    qputenv("XDG_CACHE_HOME", QByteArray::fromStdString((data.root() / "cache").string()));
     qunsetenv("XDG_RUNTIME_DIR");
     // What another user can plant in a shared folder: the lock and socket names of old, and a
     // file where our folder would go.
@@ -128,9 +130,16 @@ TEST(SingleInstance, WithoutRuntimeFolderALockPlantedInTheSharedFolderIsPassedBy
     }
     std::fclose(std::fopen((tmp / ("kestro-" + uid)).c_str(), "w"));
 
+    // A runtime folder open to everyone is as good as none.
+    const fs::path open = data.root() / "open-runtime";
+    fs::create_directory(open);
+    ::chmod(open.c_str(), 0777);
+    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(open.string()));
+    EXPECT_NE(SingleInstance::runtimeFolder(), q(open));
+    qunsetenv("XDG_RUNTIME_DIR");
     const QString folder = SingleInstance::runtimeFolder();
     EXPECT_FALSE(folder.isEmpty());
-    EXPECT_FALSE(folder.startsWith(q(tmp))) << folder.toStdString();
+    EXPECT_EQ(folder, q(data.root() / "cache" / "kestro-runtime"));
     {
         SingleInstance first;
         EXPECT_TRUE(first.isPrimary());
@@ -140,8 +149,9 @@ TEST(SingleInstance, WithoutRuntimeFolderALockPlantedInTheSharedFolderIsPassedBy
     SingleInstance again;
     EXPECT_TRUE(again.isPrimary());
 
-    for (const auto& [name, value] :
-         {std::pair{"TMPDIR", oldTmp}, {"XDG_RUNTIME_DIR", oldRuntime}}) {
+    for (const auto& [name, value] : {std::pair{"TMPDIR", oldTmp},
+                                      {"XDG_RUNTIME_DIR", oldRuntime},
+                                      {"XDG_CACHE_HOME", oldCache}}) {
         if (value.isEmpty()) {
             qunsetenv(name);
         } else {
