@@ -75,6 +75,13 @@ AppState::AppState(Platform platform, ModelService model, Surfaces& surfaces, QS
         }
     };
 
+    recorder_->onInterrupted = [weak](const Recording& recording) {
+        if (auto self = weak.lock()) {
+            (*self)->ending_ = true;
+            (*self)->logDisplayLoss(&recording);
+        }
+    };
+
     pollTimer_ = platform_.queue.repeat(permissionPollInterval, [weak] {
         if (auto self = weak.lock()) {
             (*self)->permissions_->refresh();
@@ -98,6 +105,13 @@ void AppState::shutdown() {
     }
     workers_.stopAll();
     pollTimer_.reset();
+}
+
+AnthropicClient AppState::modelClient(std::string apiKey) const {
+    AnthropicClient client(std::move(apiKey), std::string(AnthropicClient::Model::opus),
+                           model_.transport, model_.endpoint);
+    return model_.requestDeadlineSeconds ? client.withDeadline(*model_.requestDeadlineSeconds)
+                                         : client;
 }
 
 std::unique_ptr<QSettings> AppState::settings() const {
@@ -270,8 +284,67 @@ void AppState::stopRecording() {
     });
 }
 
+void AppState::endFromOutside(std::function<void()> ended) {
+    if (ending_) {
+        return;
+    }
+    ending_ = true;
+    if (mcpTask_) {
+        mcpTask_->stop.request_stop();
+    }
+    runner_->abort();
+    if (state_.kind == KestroState::Kind::recording) {
+        ended_ = std::move(ended);
+        stopRecording();
+        return;
+    }
+    if (stopping_) {
+        ended_ = std::move(ended);
+        return;
+    }
+    ended();
+}
+
+void AppState::displayLost() {
+    const bool under = recorder_->isRecording() || stopping_;
+    ending_ = true;
+    displayGone_ = true;
+    // Logged here rather than through the recorder's interruption, which a stop under way
+    // does not report.
+    recorder_->onInterrupted = nullptr;
+    recorder_->interrupt();
+    logDisplayLoss(under && recorder_->lastRecording() ? &*recorder_->lastRecording() : nullptr);
+}
+
+void AppState::logDisplayLoss(const Recording* saved) {
+    if (!lossLogged_) {
+        lossLogged_ = true;
+        if (saved) {
+            systemLog("Kestro: the display server went away; recording " + saved->id.uuidString() +
+                      " saved (" + std::to_string(saved->events.size()) +
+                      " events) without synthesis");
+        } else {
+            systemLog("Kestro: the display server went away");
+        }
+    }
+    if (onDisplayLost) {
+        auto lost = onDisplayLost;
+        lost();
+    }
+}
+
 void AppState::recordingStopped(std::optional<Recording> recording) {
     stopping_ = false;
+    if (ending_) {
+        if (recording && !displayGone_) {
+            systemLog("Kestro: ending; recording " + recording->id.uuidString() + " saved (" +
+                      std::to_string(recording->events.size()) + " events) without synthesis");
+        }
+        if (auto ended = std::exchange(ended_, nullptr)) {
+            ended();
+        }
+        return;
+    }
     if (!recording || recording->events.empty()) {
         setState(KestroState::idle());
         setCreationStatus(SkillCreationStatus::idle());
@@ -295,8 +368,7 @@ void AppState::recordingStopped(std::optional<Recording> recording) {
         return;
     }
     const Weak weak = self_;
-    AnthropicClient client(*apiKey, std::string(AnthropicClient::Model::opus), model_.transport,
-                           model_.endpoint);
+    AnthropicClient client = modelClient(*apiKey);
     workers_.run([weak, &queue = platform_.queue, synthesizer = &synthesizer_,
                   rec = std::move(*recording),
                   modelClient = std::move(client)](std::stop_token stop) {
@@ -557,8 +629,7 @@ void AppState::castViaMCP(const Skill& skill, const std::map<std::string, std::s
     for (std::size_t i = 0; i < servers.size(); ++i) {
         via += (i > 0 ? ", " : "") + servers[i].name;
     }
-    AnthropicClient client(std::move(apiKey), std::string(AnthropicClient::Model::opus),
-                           model_.transport, model_.endpoint);
+    AnthropicClient client = modelClient(std::move(apiKey));
     const Weak weak = self_;
     workers_.run(
         [weak, &queue = platform_.queue, modelClient = std::move(client),

@@ -22,6 +22,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -59,6 +60,8 @@ public:
     struct ModelService {
         std::shared_ptr<platform::HttpTransport> transport;
         std::string endpoint = std::string(AnthropicClient::defaultEndpoint);
+        // In place of each road's own whole-request deadline (tests that cannot wait minutes).
+        std::optional<double> requestDeadlineSeconds;
     };
 
     static constexpr double permissionPollInterval = 1.5;
@@ -132,6 +135,18 @@ public:
     // in flight ends at once). Nothing is saved; a recording under way is dropped.
     void shutdown();
 
+    // Ending from outside (a termination signal): a recording under way is stopped and saved
+    // without synthesis, a cast is aborted; `ended` runs once nothing is left to save (at once,
+    // or when the recording's screenshots are in). A later call does nothing.
+    void endFromOutside(std::function<void()> ended);
+    // The display server is gone and the process with it: a recording under way (or a stop
+    // waiting for its screenshots) is finished and saved at once, without synthesis, and the
+    // loss is logged. Main thread.
+    void displayLost();
+    // Runs after the loss is logged, whoever noticed it (the recorder's input included); the
+    // process is meant to end there.
+    std::function<void()> onDisplayLost;
+
     // The pieces of the cast road, exposed for their tests.
     static std::map<std::string, std::string>
     filledParameters(const Skill& skill, std::map<std::string, std::string> parameters);
@@ -164,6 +179,7 @@ private:
     void setPaletteOpen(bool open);
     void permissionsMayHaveChanged();
     std::unique_ptr<QSettings> settings() const;
+    AnthropicClient modelClient(std::string apiKey) const;
 
     void startRecording();
     void stopRecording();
@@ -217,6 +233,12 @@ private:
     bool lastSeenAllGranted_ = false;
     // A stop is waiting for its screenshots: no recording may start before it ends.
     bool stopping_ = false;
+    // The process is ending: a stopped recording is kept, not synthesized; then `ended_` runs.
+    bool ending_ = false;
+    std::function<void()> ended_;
+    bool displayGone_ = false;
+    bool lossLogged_ = false;
+    void logDisplayLoss(const Recording* saved);
 
     std::function<std::filesystem::path()> exportFolder_;
     std::function<void(const std::filesystem::path&)> revealFile_;

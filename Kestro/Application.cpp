@@ -11,10 +11,19 @@
 
 #include <QApplication>
 #include <QPalette>
+#include <QSocketNotifier>
 #include <QStyleFactory>
 
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <thread>
 
 namespace {
 
@@ -47,6 +56,79 @@ QPalette lightPalette() {
         p.setColor(QPalette::Disabled, role, disabledText);
     }
     return p;
+}
+
+// SIGTERM, SIGINT and SIGHUP (a logout, Control-C, a closed terminal) reach the main loop as a
+// byte on a socket, where the program can end in order.
+class TerminationSignals {
+public:
+    explicit TerminationSignals(std::function<void()> received) {
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, fds_) != 0) {
+            return;
+        }
+        writeEnd.store(fds_[1]);
+        notifier_ = std::make_unique<QSocketNotifier>(fds_[0], QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(),
+                         [this, received = std::move(received)] {
+                             char bytes[16];
+                             while (::read(fds_[0], bytes, sizeof bytes) > 0) {
+                             }
+                             received();
+                         });
+        struct sigaction action {};
+        action.sa_handler = &TerminationSignals::onSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+            ::sigaction(signal, &action, nullptr);
+        }
+    }
+    ~TerminationSignals() {
+        struct sigaction action {};
+        action.sa_handler = SIG_DFL;
+        sigemptyset(&action.sa_mask);
+        for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+            ::sigaction(signal, &action, nullptr);
+        }
+        writeEnd.store(-1);
+        notifier_.reset();
+        if (fds_[0] >= 0) {
+            ::close(fds_[0]);
+            ::close(fds_[1]);
+        }
+    }
+    TerminationSignals(const TerminationSignals&) = delete;
+    TerminationSignals& operator=(const TerminationSignals&) = delete;
+
+private:
+    static void onSignal(int) {
+        const int saved = errno;
+        if (const int fd = writeEnd.load(); fd >= 0) {
+            const char byte = 1;
+            [[maybe_unused]] const ssize_t n = ::write(fd, &byte, 1);
+        }
+        errno = saved;
+    }
+    static inline std::atomic<int> writeEnd{-1};
+    int fds_[2] = {-1, -1};
+    std::unique_ptr<QSocketNotifier> notifier_;
+};
+
+// The toolkit ends the process itself when its display connection breaks (exit() from the main
+// loop, before anything of ours hears of it). An exit() while the main loop runs and that
+// connection is broken is such an end: what is under way is saved first, and the process ends
+// there, before the exit's teardown of statics can meet threads still at work.
+std::function<void()> exitDuringLoop;
+std::function<bool()> displayGone;
+std::thread::id mainThread;
+
+void onExit() {
+    if (exitDuringLoop && std::this_thread::get_id() == mainThread && displayGone &&
+        displayGone()) {
+        auto save = std::exchange(exitDuringLoop, nullptr);
+        save();
+        std::_Exit(1);
+    }
 }
 
 } // namespace
@@ -115,7 +197,9 @@ int runApplication(int argc, char** argv, const ApplicationOptions& options) {
                                       services.applications, services.capture,
                                       services.permissionChecks, services.urlOpener, services.input,
                                       services.activator},
-                   AppState::ModelService{services.transport, options.modelEndpoint}, surfaces);
+                   AppState::ModelService{services.transport, options.modelEndpoint,
+                                          options.requestDeadlineSeconds},
+                   surfaces);
     QObject::connect(&instance, &SingleInstance::showRequested, &state,
                      [&state] { state.showMainWindow(); });
     // Long work still running is told to stop and joined before anything it uses goes away.
@@ -126,8 +210,28 @@ int runApplication(int argc, char** argv, const ApplicationOptions& options) {
     TrayIcon tray(state);
     tray.icon().setIcon(trayImage);
 
+    // A lost display ends the process at once, whoever noticed: nothing more can be shown, and
+    // every thread still at work would meet the dead connection.
+    state.onDisplayLost = [] { std::_Exit(1); };
+    mainThread = std::this_thread::get_id();
+    exitDuringLoop = [&state] { state.displayLost(); };
+    void* toolkitConnection = nullptr;
+    if (auto* x11 = app.nativeInterface<QNativeInterface::QX11Application>()) {
+        toolkitConnection = static_cast<void*>(x11->connection());
+    }
+    displayGone = [toolkitConnection] {
+        return platform::linux_x11::LinuxServices::connectionBroken(toolkitConnection);
+    };
+    static const bool exitHooked = std::atexit(&onExit) == 0;
+    (void)exitHooked;
+    TerminationSignals endSignals(
+        [&state] { state.endFromOutside([] { QCoreApplication::exit(0); }); });
+
     state.bootUI();
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    exitDuringLoop = nullptr;
+    displayGone = nullptr;
+    return status;
 }
 
 } // namespace kestro

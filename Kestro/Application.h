@@ -2,6 +2,7 @@
 
 #include "KestroCore/AnthropicClient.h"
 
+#include <optional>
 #include <string>
 
 namespace kestro {
@@ -11,6 +12,8 @@ namespace kestro {
 // with the model service's own address; the end-to-end tests run it against theirs.
 struct ApplicationOptions {
     std::string modelEndpoint = std::string(AnthropicClient::defaultEndpoint);
+    // In place of each road's own whole-request deadline (tests that cannot wait minutes).
+    std::optional<double> requestDeadlineSeconds;
 };
 
 int runApplication(int argc, char** argv, const ApplicationOptions& options = {});

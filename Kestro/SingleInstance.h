@@ -16,8 +16,14 @@ namespace kestro {
 class SingleInstance final : public QObject {
     Q_OBJECT
 public:
-    // `folder` holds the lock and the socket; empty means $XDG_RUNTIME_DIR (or the temporary
-    // folder when unset).
+    // Clients served at once; later ones are dropped until one goes.
+    static constexpr int maxClients = 16;
+    // A client that has not said what it wants by then is dropped.
+    static constexpr int clientTimeLimitMs = 5000;
+    // How soon a server closed by a failed accept listens again.
+    static constexpr int relistenIntervalMs = 1000;
+
+    // `folder` holds the lock and the socket; empty means runtimeFolder().
     explicit SingleInstance(QString folder = {}, QObject* parent = nullptr);
     ~SingleInstance() override;
 
@@ -27,14 +33,26 @@ public:
     // instance answered within `timeoutMs`.
     bool askPrimaryToShow(int timeoutMs = 3000);
 
+    // $XDG_RUNTIME_DIR when it is ours and closed to others; otherwise a folder of the user's own, private to them (see
+    // privateFolder), in the temporary folder, or in the user's cache folder when someone else
+    // holds that name. Empty when there is none.
+    static QString runtimeFolder();
+    // `path` once it is a folder (created when missing, mode 0700) that is not a link, belongs
+    // to this user and is open to no one else (a wider mode is narrowed); empty otherwise.
+    static QString privateFolder(const QString& path);
+
 signals:
     void showRequested();
 
 private:
+    void listen();
+    void acceptPending();
+
     QString socketPath_;
     std::unique_ptr<QLockFile> lock_;
     QLocalServer* server_ = nullptr;
     bool primary_ = false;
+    int clients_ = 0;
 };
 
 } // namespace kestro

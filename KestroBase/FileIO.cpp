@@ -109,6 +109,14 @@ void writeFileAtomically(const fs::path& path, std::string_view bytes) {
         ::unlink(temporary.c_str());
         fail("cannot replace", path, error);
     }
+    // The rename lives in the folder's entries: until they reach the disk, a power loss can
+    // bring back the old file, or none.
+    const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    FileDescriptor folderFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    // A file system that cannot sync folders (EINVAL) keeps its own promises.
+    if (folderFd.get() >= 0 && ::fsync(folderFd.get()) != 0 && errno != EINVAL) {
+        fail("cannot flush the folder of", path, errno);
+    }
 }
 
 namespace {

@@ -13,7 +13,8 @@ namespace kestro {
 inline constexpr std::size_t maxStoredFileBytes = std::size_t{64} << 20;
 
 // Writes through a temporary file in the same folder and renames it into place, so readers see
-// the old file or the new one, never a torn one. The file is readable and writable by its owner
+// the old file or the new one, never a torn one; the folder is synced after the rename, so the
+// new file survives a power loss once this returns. The file is readable and writable by its owner
 // alone: stored files hold typed text, window titles and screenshots. On failure the temporary
 // file is removed, the previous file is left as it was, and std::filesystem::filesystem_error is
 // thrown.

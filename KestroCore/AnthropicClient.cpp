@@ -148,11 +148,19 @@ AnthropicClient::AnthropicClient(std::string apiKey, std::string model,
       session_(session ? std::move(session) : platform::HttpTransport::shared()),
       endpoint_(std::move(endpoint)) {}
 
+AnthropicClient AnthropicClient::withDeadline(double seconds) const {
+    AnthropicClient copy = *this;
+    copy.deadlineSeconds_ = seconds;
+    return copy;
+}
+
 platform::HttpResponse AnthropicClient::send(const json::Value& body, bool withMCP,
                                              std::stop_token stop) const {
     platform::HttpRequest request;
     request.url = endpoint_;
     request.idleTimeoutSeconds = idleTimeoutSeconds;
+    request.deadlineSeconds =
+        deadlineSeconds_.value_or(withMCP ? castRequestDeadlineSeconds : synthesisDeadlineSeconds);
     request.headers = {{"Content-Type", "application/json"},
                        {"x-api-key", apiKey_},
                        {"anthropic-version", "2023-06-01"}};

@@ -29,6 +29,11 @@ public:
 
     static constexpr std::string_view defaultEndpoint = "https://api.anthropic.com/v1/messages";
     static constexpr double idleTimeoutSeconds = 60;
+    // Whole-request deadlines. A synthesis carries key frames and asks for up to 16000 tokens
+    // with thinking: minutes at the service's slowest, well inside ten. A cast request asks
+    // for at most 8000 tokens, but the service runs the tool calls of its turn inside it.
+    static constexpr double synthesisDeadlineSeconds = 600;
+    static constexpr double castRequestDeadlineSeconds = 300;
     // An error reply's body is kept, and shown in the error's message, up to this many bytes.
     static constexpr std::size_t maxErrorBodyBytes = 4096;
     // The most reply bytes one runWithMCP conversation holds.
@@ -96,6 +101,10 @@ public:
     const std::shared_ptr<platform::HttpTransport>& session() const { return session_; }
     const std::string& endpoint() const { return endpoint_; }
 
+    // A copy whose every request has this deadline instead of the road's own (above); 0 sets
+    // none.
+    AnthropicClient withDeadline(double seconds) const;
+
     // One request whose answer must follow `schema`; returns the UTF-8 bytes of the reply's first
     // text block (the model's JSON object, unparsed). The stop token only reaches the transport.
     std::string structuredCompletion(std::string_view system,
@@ -119,6 +128,7 @@ private:
     std::string model_;
     std::shared_ptr<platform::HttpTransport> session_;
     std::string endpoint_;
+    std::optional<double> deadlineSeconds_;
 };
 
 } // namespace kestro

@@ -453,6 +453,20 @@ void Recorder::stop(StopCompletion completion) {
 }
 
 void Recorder::inputLost() {
+    interrupt();
+}
+
+void Recorder::interrupt() {
+    if (stopping_) {
+        // A stop waiting for its screenshots ends now, through its own completion.
+        for (const std::int64_t n : captureTasks_) {
+            if (pendingCaptures_.erase(n)) {
+                capturer_.cancel(captureTickets_[n]);
+            }
+        }
+        finishStop();
+        return;
+    }
     if (!isRecording_) {
         return;
     }

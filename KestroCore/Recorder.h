@@ -75,6 +75,10 @@ public:
     // later main-queue work item. Never blocks. Without a recording under way the completion
     // receives lastRecording().
     void stop(StopCompletion completion);
+    // Ends the recording at once, as when its input goes away (onInterrupted receives it), or
+    // ends a stop under way without waiting further (its completion receives it): screenshots
+    // still out count as failed. For a process about to end. Saved when this returns.
+    void interrupt();
 
 private:
     struct MouseGesture {

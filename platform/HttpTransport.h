@@ -14,9 +14,11 @@ struct HttpRequest {
     // Sent in this order, names and values as given.
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
-    // The request fails when no data moves in either direction for this long; there is no
-    // overall deadline.
+    // The request fails when no data moves in either direction for this long.
     double idleTimeoutSeconds = 60;
+    // And when the whole request, reply included, takes longer than this; 0 sets no deadline.
+    // A server that keeps a trickle going would otherwise hold the request for ever.
+    double deadlineSeconds = 0;
 };
 
 struct HttpResponse {

@@ -128,9 +128,13 @@ HttpResponse CurlTransport::perform(const HttpRequest& request, std::stop_token 
     check(curl_easy_setopt(h, CURLOPT_HTTPHEADER, raw), "the header fields");
     check(curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, ""), "an option");
     check(curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L), "an option");
-    // An idle limit, not a deadline: fail only when less than a byte a second moves for the
-    // whole period.
-    check(curl_easy_setopt(h, CURLOPT_TIMEOUT, 0L), "the time-out");
+    // An idle limit: fail when less than a byte a second moves for the whole period; and the
+    // deadline of the whole request, when one is set.
+    const long deadlineMs =
+        request.deadlineSeconds > 0
+            ? std::max(1L, static_cast<long>(std::ceil(request.deadlineSeconds * 1000)))
+            : 0L;
+    check(curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, deadlineMs), "the time-out");
     check(curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, idleSeconds), "the time-out");
     check(curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L), "the time-out");
     check(curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, idleSeconds), "the time-out");

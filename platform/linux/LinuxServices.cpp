@@ -1,5 +1,7 @@
 #include "platform/linux/LinuxServices.h"
 
+#include <xcb/xcb.h>
+
 namespace kestro::platform::linux_x11 {
 
 LinuxServices::LinuxServices()
@@ -16,6 +18,11 @@ bool LinuxServices::ok() const {
 
 std::unique_ptr<X11SurfaceWindows> LinuxServices::makeSurfaceWindows(void* toolkitConnection) {
     return std::make_unique<X11SurfaceWindows>(queue, toolkitConnection);
+}
+
+bool LinuxServices::connectionBroken(void* toolkitConnection) {
+    return !toolkitConnection ||
+           xcb_connection_has_error(static_cast<xcb_connection_t*>(toolkitConnection)) != 0;
 }
 
 } // namespace kestro::platform::linux_x11

@@ -34,6 +34,8 @@ public:
     // The window-system side of the frames and the pill, on the toolkit's XCB connection
     // (which must outlive it).
     std::unique_ptr<X11SurfaceWindows> makeSurfaceWindows(void* toolkitConnection);
+    // Whether the toolkit's XCB connection is broken (its server gone). Any thread.
+    static bool connectionBroken(void* toolkitConnection);
 
     GLibMainQueue queue;
     platform::SystemClock clock;

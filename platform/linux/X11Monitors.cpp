@@ -1,5 +1,7 @@
 #include "platform/linux/X11Monitors.h"
 
+#include "platform/linux/XConnection.h"
+
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
 
@@ -7,7 +9,9 @@ namespace kestro::platform::linux_x11 {
 
 std::vector<X11Monitor> listMonitors(Display* display) {
     std::vector<X11Monitor> monitors;
-    if (!display) {
+    // A connection that is gone is not asked again: its requests would only go round Xlib's
+    // handling of the loss once more.
+    if (connectionLost(display)) {
         return monitors;
     }
     const Window root = DefaultRootWindow(display);
@@ -16,6 +20,11 @@ std::vector<X11Monitor> listMonitors(Display* display) {
         XRRQueryVersion(display, &major, &minor) && (major > 1 || (major == 1 && minor >= 5))) {
         int count = 0;
         XRRMonitorInfo* info = XRRGetMonitors(display, root, True, &count);
+        if (info && connectionLost(display)) {
+            // Lost while the reply was read: its contents are not to be trusted.
+            XRRFreeMonitors(info);
+            return monitors;
+        }
         for (int i = 0; info && i < count; ++i) {
             X11Monitor m;
             m.id = static_cast<std::uint32_t>(info[i].name);
@@ -35,6 +44,9 @@ std::vector<X11Monitor> listMonitors(Display* display) {
         }
     }
     if (monitors.empty()) {
+        if (connectionLost(display)) {
+            return monitors;
+        }
         XWindowAttributes attributes{};
         XGetWindowAttributes(display, root, &attributes);
         monitors.push_back(

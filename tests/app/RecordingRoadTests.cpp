@@ -1,5 +1,6 @@
 #include "tests/app/AppTestSupport.h"
 
+#include "KestroCore/RecordingStore.h"
 #include "KestroCore/Secrets.h"
 #include "KestroCore/SkillStore.h"
 
@@ -328,6 +329,70 @@ TEST_F(RecordingRoadTest, CallSkillTipComesBackAfterAllSkillsWereDeleted) {
     app.reloadSkills();
     recordOnce();
     EXPECT_TRUE(app.showCallSkillTip());
+}
+
+} // namespace
+
+namespace {
+
+class EndingTest : public AppFixture {};
+
+TEST_F(EndingTest, FromOutsideARecordingIsSavedWithoutSynthesisAndACastAborted) {
+    grantAll();
+    setKey();
+    AppState& app = make();
+    drain();
+    int ended = 0;
+
+    // Idle: nothing to keep, it ends at once.
+    app.endFromOutside([&] { ++ended; });
+    EXPECT_EQ(ended, 1);
+    app_.reset();
+
+    // Recording: stopped and saved, never sent to the model.
+    AppState& recording = make();
+    drain();
+    recording.toggleRecording();
+    click();
+    recording.endFromOutside([&] { ++ended; });
+    recording.endFromOutside([&] { ++ended; }); // a second signal changes nothing
+    ASSERT_TRUE(runUntil([&] { return ended == 2; }));
+    EXPECT_EQ(synthesisTransport_->requests().size(), 0u);
+    ASSERT_EQ(log().size(), 1u);
+    EXPECT_EQ(log()[0].rfind("Kestro: ending; recording ", 0), 0u) << log()[0];
+    EXPECT_NE(log()[0].find("(1 events) without synthesis"), std::string::npos) << log()[0];
+    const auto recorded = RecordingStore().loadAll();
+    EXPECT_EQ(recorded.size(), 1u);
+    EXPECT_EQ(ended, 2);
+    app_.reset();
+
+    // Casting: the request in flight is cancelled and it ends at once.
+    connectEditorServer();
+    AppState& casting = make();
+    casting.cast(Skill{.name = "Weekly report", .appScope = {"org.example.Editor"}});
+    ASSERT_TRUE(castTransport_->awaitRequests(1));
+    casting.endFromOutside([&] { ++ended; });
+    EXPECT_EQ(ended, 3);
+}
+
+TEST_F(EndingTest, ALostDisplayFinishesAStopWaitingForItsScreenshots) {
+    grantAll();
+    AppState& app = make();
+    drain();
+    bool lost = false;
+    app.onDisplayLost = [&] { lost = true; };
+    capture_.setHeld(true); // the key frame never comes back
+    app.toggleRecording();
+    click();
+    app.toggleRecording(); // the stop waits for it
+    drain();
+    EXPECT_TRUE(log().empty());
+    app.displayLost();
+    EXPECT_TRUE(lost);
+    ASSERT_EQ(log().size(), 1u);
+    EXPECT_EQ(log()[0].rfind("Kestro: the display server went away; recording ", 0), 0u)
+        << log()[0];
+    EXPECT_EQ(RecordingStore().loadAll().size(), 1u);
 }
 
 } // namespace

@@ -7,6 +7,10 @@
 #include "KestroCore/SkillStore.h"
 #include "platform/linux/CurlTransport.h"
 
+#include <atomic>
+#include <optional>
+#include <thread>
+
 using namespace kestro;
 using namespace kestro::testing;
 namespace fs = std::filesystem;
@@ -18,19 +22,39 @@ public:
     AppState& makeOnServer() {
         return make(std::make_shared<platform::linux_curl::CurlTransport>());
     }
-    AppState& make(std::shared_ptr<platform::HttpTransport> transport) {
+    AppState& make(std::shared_ptr<platform::HttpTransport> transport,
+                   std::optional<double> deadline = std::nullopt) {
         app_ = std::make_unique<AppState>(
             AppState::Platform{taps_, queue_, clock_, displays_, access_, apps_, capture_, checks_,
                                opener_, input_, activator_},
-            AppState::ModelService{std::move(transport), server_.url()}, surfaces_, settingsFile_);
+            AppState::ModelService{std::move(transport), server_.url(), deadline}, surfaces_,
+            settingsFile_);
         return *app_;
     }
+    // A reply that sends a byte every half second, for a minute: never idle, never done.
+    void trickle() {
+        server_.setHandler([this](const httplib::Request&, httplib::Response& response) {
+            response.set_chunked_content_provider(
+                "application/json", [this](std::size_t, httplib::DataSink& sink) {
+                    for (int i = 0; i < 120 && !stopTrickle_; ++i) {
+                        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+                        if (!sink.write(" ", 1)) {
+                            return false;
+                        }
+                    }
+                    sink.done();
+                    return true;
+                });
+        });
+    }
+    ~AppRoadsHttpTest() override { stopTrickle_ = true; }
     static Skill editorSkill() {
         return Skill{.name = "Weekly report",
                      .parameters = {Parameter{.name = "week", .exampleValue = "2026-06-06"}},
                      .appScope = {"org.example.Editor"}};
     }
 
+    std::atomic<bool> stopTrickle_{false};
     LocalServer server_;
 };
 
@@ -128,6 +152,34 @@ TEST_F(AppRoadsHttpTest, QuittingDuringAStalledReplyEndsWithinASecond) {
     app_.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
     server_.release();
+}
+
+TEST_F(AppRoadsHttpTest, ATricklingReplyEndsByTheDeadlineOnBothRoads) {
+    grantAll();
+    setKey("sk-local");
+    connectEditorServer();
+    trickle();
+    AppState& app = make(std::make_shared<platform::linux_curl::CurlTransport>(), 2.0);
+    drain();
+
+    auto started = std::chrono::steady_clock::now();
+    app.toggleRecording();
+    click(20, 20);
+    app.toggleRecording();
+    ASSERT_TRUE(runUntil(
+        [&] { return app.creationStatus().kind == SkillCreationStatus::Kind::failure; }, 20));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    EXPECT_EQ(app.state(), KestroState::idle());
+    ASSERT_EQ(log().size(), 1u);
+    EXPECT_EQ(log()[0].rfind("Kestro: synthesis failed for recording ", 0), 0u) << log()[0];
+    EXPECT_NE(log()[0].find("Timeout"), std::string::npos) << log()[0];
+
+    started = std::chrono::steady_clock::now();
+    app.cast(editorSkill());
+    ASSERT_TRUE(runUntil([&] { return app.state() == KestroState::idle(); }, 20));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    ASSERT_EQ(log().size(), 2u);
+    EXPECT_EQ(log()[1].rfind("Kestro: run \"Weekly report\" failed: ", 0), 0u) << log()[1];
 }
 
 } // namespace

@@ -40,6 +40,7 @@ TEST(AnthropicClient, DefaultsAndRequestTemplate) {
     const auto request = transport->requests().at(0);
     EXPECT_EQ(request.url, "https://api.anthropic.com/v1/messages");
     EXPECT_EQ(request.idleTimeoutSeconds, 60);
+    EXPECT_EQ(request.deadlineSeconds, AnthropicClient::synthesisDeadlineSeconds);
     using Headers = std::vector<std::pair<std::string, std::string>>;
     EXPECT_EQ(request.headers, (Headers{{"Content-Type", "application/json"},
                                         {"x-api-key", "key"},
@@ -52,6 +53,16 @@ TEST(AnthropicClient, DefaultsAndRequestTemplate) {
                        {"x-api-key", "key"},
                        {"anthropic-version", "2023-06-01"},
                        {"anthropic-beta", "mcp-client-2025-11-20"}}));
+    EXPECT_EQ(transport->requests().at(1).deadlineSeconds,
+              AnthropicClient::castRequestDeadlineSeconds);
+
+    // A road that wants another deadline gets it on every request.
+    transport->reply(200, R"({"content":[{"type":"text","text":"ok"}]})");
+    client.withDeadline(2.5).structuredCompletion("s", {}, json::Value::object());
+    transport->reply(200, "{}");
+    client.withDeadline(2.5).runWithMCP("x", {});
+    EXPECT_EQ(transport->requests().at(2).deadlineSeconds, 2.5);
+    EXPECT_EQ(transport->requests().at(3).deadlineSeconds, 2.5);
 }
 
 TEST(AnthropicClient, ReplyWithoutHttpStatus) {

@@ -990,3 +990,38 @@ TEST_F(RecorderTest, LosingTheDisplaySavesWhatWasRecorded) {
     EXPECT_FALSE(fs::exists(Paths::recording(interrupted->id) / "frames" / "000002.png"));
     EXPECT_EQ(taps_.liveTapCount(), 0u);
 }
+
+TEST_F(RecorderTest, AnInterruptedStopEndsAtOnceWithTheFramesStillOutFailed) {
+    ASSERT_TRUE(recorder_->start());
+    click(20, 20);
+    waitForScreenshots(1);
+    for (int i = 0; i < 1000 && queue_.drain() == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    capture_.setHeld(true);
+    later(0.4);
+    click(20, 85);
+    waitForScreenshots(2);
+
+    // The stop waits for the held screenshot; the process then has to end.
+    std::optional<Recording> stopped;
+    recorder_->stop([&](std::optional<Recording> r) { stopped = std::move(r); });
+    queue_.drain();
+    EXPECT_FALSE(stopped);
+    recorder_->interrupt();
+    ASSERT_TRUE(stopped) << "the stop did not end at once";
+    EXPECT_EQ(keystrokes(*stopped), (std::vector<std::string>{"click", "click"}));
+    ASSERT_EQ(stopped->frames.size(), 1u);
+    EXPECT_FALSE(stopped->events[1].frameIndex);
+    auto stored = RecordingStore().load(stopped->id);
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->events.size(), 2u);
+    // Nothing further is under way.
+    recorder_->interrupt();
+    capture_.setHeld(false);
+    for (int i = 0; i < 100; ++i) {
+        queue_.drain();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_FALSE(fs::exists(Paths::recording(stopped->id) / "frames" / "000002.png"));
+}

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -127,6 +128,40 @@ TEST(CurlTransport, ReplyThatKeepsMovingOutlastsTheIdleTimeOut) {
     EXPECT_GT(secondsSince(start), 2.0); // longer than the idle limit, in total
     EXPECT_EQ(response.status, 200);
     EXPECT_EQ(response.body, "abababababababab");
+}
+
+TEST(CurlTransport, DeadlineEndsAReplyThatTrickles) {
+    LocalServer server;
+    std::atomic<bool> done{false};
+    server.setHandler([&](const httplib::Request&, httplib::Response& response) {
+        response.set_chunked_content_provider("application/json",
+                                              [&](std::size_t, httplib::DataSink& sink) {
+                                                  // A byte every half second, for a minute.
+                                                  for (int i = 0; i < 120 && !done; ++i) {
+                                                      std::this_thread::sleep_for(500ms);
+                                                      if (!sink.write("a", 1)) {
+                                                          return false;
+                                                      }
+                                                  }
+                                                  sink.done();
+                                                  return true;
+                                              });
+    });
+    CurlTransport transport;
+    auto request = post(server);
+    request.idleTimeoutSeconds = 1;
+    request.deadlineSeconds = 2;
+    const auto start = Clock::now();
+    try {
+        transport.post(request);
+        ADD_FAILURE() << "a trickling reply outlasted its deadline";
+    } catch (const TransportError& e) {
+        EXPECT_NE(std::string(e.what()).find("Timeout"), std::string::npos) << e.what();
+    }
+    done = true;
+    const double elapsed = secondsSince(start);
+    EXPECT_GE(elapsed, 1.9);
+    EXPECT_LT(elapsed, 8.0);
 }
 
 TEST(CurlTransport, StopDuringATransferEndsItAtOnce) {

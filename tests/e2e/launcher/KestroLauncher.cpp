@@ -1,7 +1,8 @@
 // Kestro for the end-to-end tests: the program's own wiring, with the model service's address
 // and the system log in the test's hands.
 //
-//   kestro-e2e-launcher --model-endpoint URL [--log-file PATH] [toolkit arguments]
+//   kestro-e2e-launcher --model-endpoint URL [--log-file PATH] [--request-deadline SECONDS]
+//                       [toolkit arguments]
 //
 // Each system-log line is appended to PATH as it is logged, so the test reads exactly the lines
 // a user's journal would show.
@@ -10,6 +11,7 @@
 #include "Kestro/SystemLog.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -23,6 +25,8 @@ int main(int argc, char** argv) {
             options.modelEndpoint = argv[++i];
         } else if (std::strcmp(argv[i], "--log-file") == 0 && i + 1 < argc) {
             logFile = argv[++i];
+        } else if (std::strcmp(argv[i], "--request-deadline") == 0 && i + 1 < argc) {
+            options.requestDeadlineSeconds = std::strtod(argv[++i], nullptr);
         } else {
             rest.push_back(argv[i]);
         }

@@ -49,8 +49,9 @@ void EndToEndTest::TearDown() {
                 ::testing::UnitTest::GetInstance()->current_test_info()->name(), seconds);
 }
 
-KestroProcess& EndToEndTest::startKestro() {
-    kestro_ = std::make_unique<KestroProcess>(data_.root() / "kestro", model_.endpoint());
+KestroProcess& EndToEndTest::startKestro(const std::vector<std::string>& arguments) {
+    kestro_ =
+        std::make_unique<KestroProcess>(data_.root() / "kestro", model_.endpoint(), arguments);
     EXPECT_TRUE(waitFor([&] { return mainWindow().has_value() || !kestro_->running(); }, 60) &&
                 kestro_->running())
         << "Kestro's main window did not show\n"

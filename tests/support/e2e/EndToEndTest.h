@@ -31,7 +31,7 @@ protected:
 
     // Kestro with the stand-in's address; waits for its main window. Fails the test when it does
     // not show.
-    KestroProcess& startKestro();
+    KestroProcess& startKestro(const std::vector<std::string>& arguments = {});
     KestroProcess& kestro() { return *kestro_; }
     UserDesktop& desk() { return *desk_; }
     XDesk& x() { return desk_->x(); }

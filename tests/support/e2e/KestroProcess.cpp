@@ -43,13 +43,15 @@ std::optional<int> reap(pid_t pid, bool block) {
 
 } // namespace
 
-KestroProcess::KestroProcess(const fs::path& folder, const std::string& modelEndpoint)
+KestroProcess::KestroProcess(const fs::path& folder, const std::string& modelEndpoint,
+                             const std::vector<std::string>& arguments)
     : logFile_(folder / "kestro.log"), errFile_(folder / "kestro.err") {
     fs::create_directories(folder);
     std::ofstream(logFile_).flush();
-    pid_ = spawnWith(
-        {launcherPath(), "--model-endpoint", modelEndpoint, "--log-file", logFile_.string()},
-        "/dev/null", errFile_);
+    std::vector<std::string> argv{launcherPath(), "--model-endpoint", modelEndpoint, "--log-file",
+                                  logFile_.string()};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    pid_ = spawnWith(argv, "/dev/null", errFile_);
 }
 
 KestroProcess::~KestroProcess() {

@@ -16,7 +16,9 @@ namespace kestro::testing::e2e {
 // has ended.
 class KestroProcess {
 public:
-    KestroProcess(const std::filesystem::path& folder, const std::string& modelEndpoint);
+    // `arguments` go to the launcher after the model service's address.
+    KestroProcess(const std::filesystem::path& folder, const std::string& modelEndpoint,
+                  const std::vector<std::string>& arguments = {});
     ~KestroProcess();
     KestroProcess(const KestroProcess&) = delete;
     KestroProcess& operator=(const KestroProcess&) = delete;

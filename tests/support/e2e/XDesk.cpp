@@ -23,10 +23,19 @@ void pause(int ms) {
 
 } // namespace
 
-XDesk::XDesk(const std::string& display) : display_(XOpenDisplay(display.c_str())) {}
+XDesk::XDesk(const std::string& display) : display_(XOpenDisplay(display.c_str())) {
+    if (display_) {
+        // A test may kill the server: that ends this connection, not the test (Xlib's own
+        // handler would end the process).
+        XSetIOErrorHandler([](Display*) { return 0; });
+        XSetIOErrorExitHandler(
+            display_, [](Display*, void* self) { static_cast<XDesk*>(self)->lost_ = true; }, this);
+    }
+}
 
 XDesk::~XDesk() {
-    if (display_) {
+    // Closing a lost display would only go round its loss again.
+    if (display_ && !lost_) {
         XCloseDisplay(display_);
     }
 }

@@ -92,12 +92,17 @@ public:
     Image grab(int x, int y, int width, int height);
     Image grabScreen() { return grab(0, 0, rootWidth(), rootHeight()); }
 
+    // Before the test kills the server: the connection is left as it is from then on, never
+    // closed.
+    void abandon() { lost_ = true; }
+
 private:
     unsigned int keycode(const std::string& keysym);
     void walk(unsigned long window, unsigned long parent, int originX, int originY,
               std::vector<XWindow>& out);
 
     Display* display_ = nullptr;
+    bool lost_ = false;
 };
 
 // The pixels of `image` in the rectangle that are within `tolerance` of the colour on each
