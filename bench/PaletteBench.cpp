@@ -28,6 +28,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <memory>
 #include <random>
 #include <string>
 #include <string_view>
@@ -212,20 +213,22 @@ void BM_ControlSlashToPaletteWithFocus(benchmark::State& state) {
         platform::SystemClock clock;
         HotkeyEngine engine(taps, queue, clock);
         std::vector<Skill> skills(library().skills.begin(), library().skills.begin() + 20);
-        // Arg 1: a bare kept tool window of the palette's size, shown and given the keyboard.
+        // Arg 1: a bare tool window of the palette's size, made, shown and given the keyboard.
         const bool bare = state.range(0) != 0;
-        QWidget bareWindow(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-        bareWindow.setAttribute(Qt::WA_TranslucentBackground);
-        bareWindow.setFixedSize(PaletteWindow::panelWidth, PaletteWindow::panelHeight);
+        std::unique_ptr<QWidget> bareWindow;
         engine.onEvent = [&](HotkeyEngine::Event e) {
             if (e != HotkeyEngine::Event::openPalette) {
                 return;
             }
             if (bare) {
-                bareWindow.show();
-                bareWindow.raise();
-                bareWindow.activateWindow();
-                support.activate(static_cast<std::uint32_t>(bareWindow.winId()),
+                bareWindow = std::make_unique<QWidget>(nullptr, Qt::Tool | Qt::FramelessWindowHint |
+                                                                    Qt::WindowStaysOnTopHint);
+                bareWindow->setAttribute(Qt::WA_TranslucentBackground);
+                bareWindow->setFixedSize(PaletteWindow::panelWidth, PaletteWindow::panelHeight);
+                bareWindow->show();
+                bareWindow->raise();
+                bareWindow->activateWindow();
+                support.activate(static_cast<std::uint32_t>(bareWindow->winId()),
                                  engine.eventTimestamp());
                 return;
             }
@@ -250,7 +253,7 @@ void BM_ControlSlashToPaletteWithFocus(benchmark::State& state) {
             bool ok = false;
             while (!ok && Clock::now() - start < std::chrono::seconds(3)) {
                 QCoreApplication::processEvents(QEventLoop::AllEvents);
-                QWidget* panel = bare ? &bareWindow : PaletteWindow::panel();
+                QWidget* panel = bare ? bareWindow.get() : PaletteWindow::panel();
                 // On screen and holding the keyboard; the query field itself takes the focus
                 // 0.18 s into the entrance, by design.
                 ok = panel && panel->windowHandle() && panel->windowHandle()->isExposed() &&
@@ -267,7 +270,7 @@ void BM_ControlSlashToPaletteWithFocus(benchmark::State& state) {
             samples.push_back(seconds);
             state.SetIterationTime(seconds);
             PaletteWindow::close();
-            bareWindow.hide();
+            bareWindow.reset();
             QTest::qWait(100);
         }
         if (!samples.empty()) {
