@@ -26,8 +26,8 @@ public:
     };
     // Shows only these parts of the window (none: nothing), behind the toolkit's back, so that
     // it keeps painting and sending whole areas and the window system cuts them. The rectangles
-    // are y-x banded, in the order a region lists them. Sent with the toolkit's next batch; a
-    // window gone meanwhile is no fault.
+    // are y-x banded, in the order a region lists them. Sent unchecked with the toolkit's next
+    // batch: the window must exist.
     virtual void setShape(WindowID window, const std::vector<ShapeRect>& rects) = 0;
     // The whole window shows again.
     virtual void clearShape(WindowID window) = 0;
