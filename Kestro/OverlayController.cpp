@@ -31,10 +31,17 @@ OverlayController::OverlayController(platform::SurfaceWindows* surfaces, ScreenL
             }
         }
     }
+    // Made once the program is up, not while it starts.
+    QTimer::singleShot(0, this, [this] {
+        if (!built_) {
+            rebuild();
+        }
+    });
 }
 
 OverlayController::~OverlayController() {
     hide();
+    windows_.clear();
 }
 
 void OverlayController::watchScreen(QObject* screen) {
@@ -43,10 +50,18 @@ void OverlayController::watchScreen(QObject* screen) {
     }
 }
 
+const std::vector<std::unique_ptr<FrameWindow>>& OverlayController::windows() const {
+    static const std::vector<std::unique_ptr<FrameWindow>> none;
+    return visible_ ? windows_ : none;
+}
+
 void OverlayController::show(bool casting) {
     casting_ = casting;
     visible_ = true;
-    rebuild();
+    if (!built_) {
+        rebuild();
+    }
+    showWindows();
 }
 
 void OverlayController::hide() {
@@ -54,7 +69,6 @@ void OverlayController::hide() {
     for (const auto& w : windows_) {
         w->orderOut();
     }
-    windows_.clear();
 }
 
 void OverlayController::screensChanged() {
@@ -65,8 +79,9 @@ void OverlayController::screensChanged() {
     rebuildQueued_ = true;
     QTimer::singleShot(0, this, [this] {
         rebuildQueued_ = false;
+        rebuild();
         if (visible_) {
-            rebuild();
+            showWindows();
         }
     });
 }
@@ -76,21 +91,32 @@ void OverlayController::rebuild() {
         w->orderOut();
     }
     windows_.clear();
-    if (visible_) {
-        const auto mode =
-            casting_ ? WobbleFrameView::Mode::casting : WobbleFrameView::Mode::recording;
-        for (const QRect& screen : screens_()) {
-            auto window = std::make_unique<FrameWindow>(screen, surfaces_);
-            window->setMode(mode);
-            window->orderFront();
-            windows_.push_back(std::move(window));
+    built_ = true;
+    for (const QRect& screen : screens_()) {
+        windows_.push_back(std::make_unique<FrameWindow>(screen, surfaces_));
+    }
+    // What each style draws with, one piece a turn of the event loop, so that neither this
+    // nor the first frame of a recording waits for it.
+    for (const auto& w : windows_) {
+        for (const auto mode : {WobbleFrameView::Mode::recording, WobbleFrameView::Mode::casting}) {
+            QTimer::singleShot(0, w.get(), [view = w->frameView(), mode] { view->prepare(mode); });
         }
     }
     Q_EMIT rebuilt();
 }
 
-void OverlayController::raise() {
+void OverlayController::showWindows() {
+    const auto mode = casting_ ? WobbleFrameView::Mode::casting : WobbleFrameView::Mode::recording;
     for (const auto& w : windows_) {
+        // A new showing starts the wave from its first phase.
+        w->frameView()->stopAnimating();
+        w->setMode(mode);
+        w->orderFront();
+    }
+}
+
+void OverlayController::raise() {
+    for (const auto& w : windows()) {
         if (surfaces_) {
             surfaces_->raise(static_cast<platform::SurfaceWindows::WindowID>(w->winId()));
         } else {

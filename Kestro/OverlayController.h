@@ -12,8 +12,8 @@
 
 namespace kestro {
 
-// Keeps one frame window per screen while the frame is to be shown and none otherwise,
-// rebuilding the set once per burst of screen changes. Main thread.
+// Keeps one frame window per screen, made ahead (with what they draw with) so that showing the
+// frame only maps them, and remade once per burst of screen changes. Main thread.
 class OverlayController final : public QObject {
     Q_OBJECT
 public:
@@ -26,14 +26,17 @@ public:
                                QObject* parent = nullptr);
     ~OverlayController() override;
 
-    // A fresh set of frames in the given style; the old set goes first.
+    // Every frame on screen in the given style, its wave started afresh.
     void show(bool casting);
-    // Takes every frame off screen and drops it; the style is kept.
+    // Takes every frame off screen; the windows and the style are kept.
     void hide();
 
     bool visible() const { return visible_; }
     bool casting() const { return casting_; }
-    const std::vector<std::unique_ptr<FrameWindow>>& windows() const { return windows_; }
+    // The frames on screen (none while hidden).
+    const std::vector<std::unique_ptr<FrameWindow>>& windows() const;
+    // The frames kept for the current screens, shown or not.
+    const std::vector<std::unique_ptr<FrameWindow>>& kept() const { return windows_; }
 
     // A change of screens: one rebuild follows, however many changes arrive in one go.
     void screensChanged();
@@ -43,10 +46,12 @@ public:
     void compositingChanged();
 
 signals:
+    // The set of windows was made afresh.
     void rebuilt();
 
 private:
     void rebuild();
+    void showWindows();
     void watchScreen(QObject* screen);
 
     platform::SurfaceWindows* surfaces_;
@@ -55,6 +60,7 @@ private:
     bool visible_ = false;
     bool casting_ = false;
     bool rebuildQueued_ = false;
+    bool built_ = false;
 };
 
 } // namespace kestro

@@ -16,6 +16,7 @@
 #include <QVariantAnimation>
 
 #include <cmath>
+#include <map>
 
 namespace kestro {
 
@@ -40,6 +41,8 @@ constexpr qreal fallbackMarkSize = 16;
 const QColor primary(0, 0, 0, 217);
 const QColor secondary(0, 0, 0, 128);
 const QColor material(248, 248, 250, 240);
+// The material as an uncomposed window shows it: its premultiplied colour.
+const QColor opaqueMaterial(233, 233, 235);
 
 QFont uiFont(int px, QFont::Weight weight, bool monospaced = false) {
     QFont f = monospaced ? QFontDatabase::systemFont(QFontDatabase::FixedFont) : QFont();
@@ -64,21 +67,46 @@ QEasingCurve easeInOut() {
     return bezier(0.42, 0, 0.58, 1);
 }
 
-// A soft shadow: the shape repeated a little larger and fainter each time, moved down.
-void paintShadow(QPainter& p, const QPainterPath& shape, qreal opacity, qreal radius, qreal dy) {
-    p.save();
-    p.setPen(Qt::NoPen);
-    const int steps = static_cast<int>(radius);
-    for (int i = steps; i >= 1; --i) {
-        const qreal grow = i;
-        QPainterPathStroker stroker;
-        stroker.setWidth(grow * 2);
-        stroker.setJoinStyle(Qt::RoundJoin);
-        const QPainterPath halo = stroker.createStroke(shape).united(shape);
-        p.setBrush(QColor(0, 0, 0, static_cast<int>(255 * opacity / steps * 0.9)));
-        p.drawPath(halo.translated(0, dy));
+// A soft shadow: the rounded rectangle repeated a little larger and fainter each time, moved
+// down. The union of outlines behind it is costly and the palette's shapes come in few sizes, so
+// each is drawn once into an image and kept.
+void paintShadow(QPainter& p, const QRectF& shape, qreal corner, qreal opacity, qreal radius,
+                 qreal dy) {
+    struct Key {
+        int w, h, corner, opacity, radius;
+        auto operator<=>(const Key&) const = default;
+    };
+    static std::map<Key, QImage> kept;
+    const QSize size = shape.size().toSize();
+    const Key key{size.width(), size.height(), static_cast<int>(std::lround(corner * 16)),
+                  static_cast<int>(std::lround(opacity * 1000)), static_cast<int>(radius)};
+    const int pad = static_cast<int>(std::ceil(radius)) + 1;
+    auto found = kept.find(key);
+    if (found == kept.end()) {
+        // Few sizes ever occur (the bar, and the list for each number of rows), but a bound
+        // keeps an odd caller from growing this without end.
+        if (kept.size() > 32) {
+            kept.clear();
+        }
+        QImage image(size + QSize(2 * pad, 2 * pad), QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter q(&image);
+        q.setRenderHint(QPainter::Antialiasing);
+        q.setPen(Qt::NoPen);
+        QPainterPath outline;
+        outline.addRoundedRect(QRectF(pad, pad, size.width(), size.height()), corner, corner);
+        const int steps = static_cast<int>(radius);
+        for (int i = steps; i >= 1; --i) {
+            QPainterPathStroker stroker;
+            stroker.setWidth(i * 2);
+            stroker.setJoinStyle(Qt::RoundJoin);
+            q.setBrush(QColor(0, 0, 0, static_cast<int>(255 * opacity / steps * 0.9)));
+            q.drawPath(stroker.createStroke(outline).united(outline));
+        }
+        q.end();
+        found = kept.emplace(key, std::move(image)).first;
     }
-    p.restore();
+    p.drawImage(QPointF(shape.x() - pad, shape.y() - pad + dy), found->second);
 }
 
 QString fromUtf8(const std::string& s) {
@@ -139,6 +167,13 @@ PaletteView::PaletteView(RunCallback onRun, std::function<void()> onCreateNew,
         p.fillRect(tintedMark_.rect(), Qt::black);
     }
     layoutChildren();
+}
+
+void PaletteView::setComposited(bool composited) {
+    if (composited_ != composited) {
+        composited_ = composited;
+        update();
+    }
 }
 
 void PaletteView::setSkills(std::vector<Skill> skills) {
@@ -320,7 +355,16 @@ void PaletteView::paintEvent(QPaintEvent*) {
     const QRectF bar = barRect();
     QPainterPath capsule;
     capsule.addRoundedRect(bar, bar.height() / 2, bar.height() / 2);
-    paintShadow(p, capsule, 0.14, 9, 3);
+    if (composited_) {
+        paintShadow(p, bar, bar.height() / 2, 0.14, 9, 3);
+    } else {
+        // Nothing blends the panel with the desktop: what shows is this backdrop, opaque, in
+        // the colour the material shows at rest, so the translucent paint over it (and the
+        // anti-aliased edges) never darkens towards black.
+        for (const QRect& r : paintedRegion()) {
+            p.fillRect(r, opaqueMaterial);
+        }
+    }
     p.setPen(Qt::NoPen);
     p.setBrush(material);
     p.drawPath(capsule);
@@ -358,12 +402,15 @@ void PaletteView::paintEvent(QPaintEvent*) {
         return;
     }
 
-    // Result list, fading with the slide.
-    p.setOpacity(reveal_);
+    // Result list, fading with the slide where the desktop composes translucency; without it a
+    // fade would pass through dark shades no composed frame shows, so the list just slides.
     const QRectF list = listRect();
+    if (composited_) {
+        p.setOpacity(reveal_);
+        paintShadow(p, list, 12, 0.12, 9, 3);
+    }
     QPainterPath panel;
     panel.addRoundedRect(list, 12, 12);
-    paintShadow(p, panel, 0.12, 9, 3);
     p.setPen(Qt::NoPen);
     p.setBrush(material);
     p.drawPath(panel);

@@ -55,6 +55,11 @@ public:
     QRectF listRect() const;
     QRectF rowRect(std::size_t row) const;
 
+    // Whether the desktop blends the panel with what lies beneath (the default); without, the
+    // view paints an opaque backdrop under its shapes and drops its fades and shadows.
+    void setComposited(bool composited);
+    bool composited() const { return composited_; }
+
     // What the view paints opaquely, for shaping the panel where nothing composes translucency.
     QRegion paintedRegion() const;
 
@@ -89,6 +94,7 @@ private:
     qreal reveal_ = 0;
     qreal spin_ = 0;
     bool entered_ = false;
+    bool composited_ = true;
     int pressedRow_ = -2;
 };
 

@@ -64,6 +64,7 @@ void updateShape() {
         return;
     }
     const bool composited = s.desktop.compositing && s.desktop.compositing();
+    s.view->setComposited(composited);
     if (composited) {
         s.panel->clearMask();
     } else {

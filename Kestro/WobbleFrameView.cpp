@@ -24,8 +24,20 @@ void WobbleFrameView::setMode(Mode mode) {
     }
     mode_ = mode;
     ring_ = ringRegion(size(), mode_);
-    painter_ = WobbleRingPainter(size(), mode_);
     update();
+}
+
+const WobbleRingPainter& WobbleFrameView::painter(Mode mode) {
+    const auto i = static_cast<std::size_t>(mode);
+    if (painterSize_[i] != size()) {
+        painters_[i] = WobbleRingPainter(size(), mode);
+        painterSize_[i] = size();
+    }
+    return painters_[i];
+}
+
+void WobbleFrameView::prepare(Mode mode) {
+    painter(mode);
 }
 
 void WobbleFrameView::startAnimating() {
@@ -33,12 +45,23 @@ void WobbleFrameView::startAnimating() {
         return;
     }
     clock_.start();
-    int interval = 16;
-    if (const QScreen* s = screen(); s && s->refreshRate() > 1) {
-        interval = std::max(4, static_cast<int>(std::lround(1000.0 / s->refreshRate())));
-    }
-    timer_.start(interval);
+    timer_.start(interval());
     tick();
+}
+
+int WobbleFrameView::interval() const {
+    int ms = 16;
+    if (const QScreen* s = screen(); s && s->refreshRate() > 1) {
+        ms = std::max(4, static_cast<int>(std::lround(1000.0 / s->refreshRate())));
+    }
+    return std::max(ms, minimumInterval_);
+}
+
+void WobbleFrameView::setMinimumInterval(int ms) {
+    minimumInterval_ = ms;
+    if (timer_.isActive()) {
+        timer_.start(interval());
+    }
 }
 
 void WobbleFrameView::stopAnimating() {
@@ -97,16 +120,116 @@ QRegion WobbleFrameView::ringRegion(QSize size, Mode mode) {
     return ring;
 }
 
+namespace {
+
+// The pixels whose centres lie inside `polygons` (non-zero winding), as the region of y-x
+// banded rectangles it is, each band as tall as the rows it repeats. The edges keep their
+// fractions, where a region made from a whole-pixel polygon moves them by up to half a pixel
+// and the line's width wanders with them.
+QRegion pixelCentresInside(const QList<QPolygonF>& polygons) {
+    struct Edge {
+        double y0, y1, x0, slope;
+        int winding;
+    };
+    std::vector<Edge> edges;
+    double top = 1e300;
+    double bottom = -1e300;
+    for (const QPolygonF& polygon : polygons) {
+        const qsizetype n = polygon.size();
+        for (qsizetype i = 0; i < n; ++i) {
+            const QPointF a = polygon[i];
+            const QPointF b = polygon[(i + 1) % n];
+            if (a.y() == b.y()) {
+                continue;
+            }
+            const bool down = b.y() > a.y();
+            const QPointF lo = down ? a : b;
+            const QPointF hi = down ? b : a;
+            edges.push_back(
+                {lo.y(), hi.y(), lo.x(), (hi.x() - lo.x()) / (hi.y() - lo.y()), down ? 1 : -1});
+            top = std::min(top, lo.y());
+            bottom = std::max(bottom, hi.y());
+        }
+    }
+    if (edges.empty()) {
+        return {};
+    }
+    std::sort(edges.begin(), edges.end(), [](const Edge& a, const Edge& b) { return a.y0 < b.y0; });
+    std::vector<QRect> rects;
+    std::vector<std::pair<int, int>> band;  // the spans of the band being built
+    std::vector<std::pair<int, int>> spans; // those of the present row
+    std::vector<std::pair<double, int>> crossings;
+    std::vector<std::size_t> active;
+    int bandTop = 0;
+    auto closeBand = [&](int row) {
+        for (const auto& [x0, x1] : band) {
+            rects.emplace_back(x0, bandTop, x1 - x0, row - bandTop);
+        }
+        band.clear();
+    };
+    std::size_t next = 0;
+    const int firstRow = static_cast<int>(std::floor(top - 0.5));
+    const int lastRow = static_cast<int>(std::ceil(bottom));
+    for (int row = firstRow; row <= lastRow; ++row) {
+        const double y = row + 0.5;
+        while (next < edges.size() && edges[next].y0 <= y) {
+            active.push_back(next++);
+        }
+        crossings.clear();
+        std::erase_if(active, [&](std::size_t i) { return edges[i].y1 <= y; });
+        for (const std::size_t i : active) {
+            const Edge& e = edges[i];
+            if (e.y0 <= y) {
+                crossings.emplace_back(e.x0 + (y - e.y0) * e.slope, e.winding);
+            }
+        }
+        std::sort(crossings.begin(), crossings.end());
+        spans.clear();
+        int winding = 0;
+        double from = 0;
+        for (const auto& [x, w] : crossings) {
+            const int before = winding;
+            winding += w;
+            if (before == 0 && winding != 0) {
+                from = x;
+            } else if (before != 0 && winding == 0) {
+                // Columns c with c + 0.5 in [from, x).
+                const int c0 = static_cast<int>(std::ceil(from - 0.5));
+                const int c1 = static_cast<int>(std::ceil(x - 0.5));
+                if (c1 > c0) {
+                    if (!spans.empty() && spans.back().second >= c0) {
+                        spans.back().second = std::max(spans.back().second, c1);
+                    } else {
+                        spans.emplace_back(c0, c1);
+                    }
+                }
+            }
+        }
+        if (spans != band) {
+            closeBand(row);
+            band = spans;
+            bandTop = row;
+        }
+    }
+    closeBand(lastRow + 1);
+    QRegion region;
+    region.setRects(rects.data(), static_cast<int>(rects.size()));
+    return region;
+}
+
+} // namespace
+
 QRegion WobbleFrameView::strokeRegion(const QPainterPath& path, Mode mode) {
     if (path.isEmpty()) {
         return {};
     }
+    // The pixels the line covers at least half: a shaped window cannot blend its edge, and
+    // this keeps the line as wide as the anti-aliased one looks.
     QPainterPathStroker stroker;
-    // A pixel wider than the line, so its anti-aliased edge stays inside.
-    stroker.setWidth(WobbleStyle::of(mode).thickness + 2);
+    stroker.setWidth(WobbleStyle::of(mode).thickness);
     stroker.setCapStyle(Qt::RoundCap);
     stroker.setJoinStyle(Qt::RoundJoin);
-    return QRegion(stroker.createStroke(path).toFillPolygon().toPolygon(), Qt::WindingFill);
+    return pixelCentresInside(stroker.createStroke(path).toSubpathPolygons());
 }
 
 void WobbleFrameView::tick() {
@@ -121,12 +244,11 @@ void WobbleFrameView::tick() {
 void WobbleFrameView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     ring_ = ringRegion(size(), mode_);
-    painter_ = WobbleRingPainter(size(), mode_);
 }
 
 void WobbleFrameView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
-    painter_.paint(painter, event->region(), path_, time_);
+    this->painter(mode_).paint(painter, event->region(), path_, time_);
 }
 
 } // namespace kestro

@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <array>
 #include <functional>
 
 namespace kestro {
@@ -29,6 +30,10 @@ public:
 
     // Starts the per-refresh timer unless it runs; a second start keeps the first start time.
     void startAnimating();
+    // The shortest time between two frames, in milliseconds (0: one a refresh of the screen).
+    // Takes effect at once while animating; the wave's speed stays.
+    void setMinimumInterval(int ms);
+
     // Stops the timer; the last outline stays.
     void stopAnimating();
     bool isAnimating() const { return timer_.isActive(); }
@@ -52,6 +57,10 @@ public:
     }
     const QPainterPath& path() const { return path_; }
 
+    // Makes ahead what `mode` draws with at the view's present size (else the first frame in
+    // that style makes it).
+    void prepare(Mode mode);
+
     // One animation step: the new outline and the repaint of the ring; public for measuring.
     void tick();
 
@@ -60,13 +69,19 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    int interval() const;
+
     Mode mode_ = Mode::recording;
     QTimer timer_;
     QElapsedTimer clock_;
     QPainterPath path_;
     QRegion ring_;
-    WobbleRingPainter painter_;
+    // One per style, each made for `painterSize_` of its own.
+    const WobbleRingPainter& painter(Mode mode);
+    std::array<WobbleRingPainter, 2> painters_;
+    std::array<QSize, 2> painterSize_;
     double time_ = 0;
+    int minimumInterval_ = 0;
     std::function<void(const QPainterPath&)> frameObserver_;
 };
 

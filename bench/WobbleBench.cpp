@@ -134,15 +134,23 @@ void BM_WobbleShapeWithoutCompositor(benchmark::State& state) {
     bench();
     double t = 0;
     const QSizeF size(state.range(0), state.range(1));
+    const auto mode = state.range(2) != 0 ? WobbleMode::casting : WobbleMode::recording;
+    int rects = 0;
     for (auto _ : state) {
-        const QPainterPath path = WobbleFrameView::pathFor(size, WobbleMode::casting, t);
-        benchmark::DoNotOptimize(WobbleFrameView::strokeRegion(path, WobbleMode::casting));
+        const QPainterPath path = WobbleFrameView::pathFor(size, mode, t);
+        const QRegion shape = WobbleFrameView::strokeRegion(path, mode);
+        rects = shape.rectCount();
+        benchmark::DoNotOptimize(shape);
         t += 1.0 / 60;
     }
+    // What the X server is sent, and works through, at every frame.
+    state.counters["rectangles"] = rects;
 }
 BENCHMARK(BM_WobbleShapeWithoutCompositor)
-    ->Args({1920, 1080})
-    ->Args({3840, 2160})
+    ->Args({1920, 1080, 0})
+    ->Args({1920, 1080, 1})
+    ->Args({3840, 2160, 0})
+    ->Args({3840, 2160, 1})
     ->Unit(benchmark::kMillisecond);
 
 double processSeconds(pid_t pid) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 namespace kestro::platform {
 
@@ -14,6 +15,22 @@ public:
     using WindowID = std::uint64_t;
 
     virtual ~SurfaceWindows() = default;
+
+    // One rectangle of a window's shape, in window coordinates.
+    struct ShapeRect {
+        std::int32_t x = 0;
+        std::int32_t y = 0;
+        std::int32_t width = 0;
+        std::int32_t height = 0;
+        bool operator==(const ShapeRect&) const = default;
+    };
+    // Shows only these parts of the window (none: nothing), behind the toolkit's back, so that
+    // it keeps painting and sending whole areas and the window system cuts them. The rectangles
+    // are y-x banded, in the order a region lists them. Sent unchecked with the toolkit's next
+    // batch: the window must exist.
+    virtual void setShape(WindowID window, const std::vector<ShapeRect>& rects) = 0;
+    // The whole window shows again.
+    virtual void clearShape(WindowID window) = 0;
 
     // Clicks, scrolls and hovers reach the window (true) or pass through to whatever lies
     // beneath it (false). The window must exist.

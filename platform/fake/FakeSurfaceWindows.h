@@ -16,6 +16,13 @@ public:
     std::vector<std::pair<WindowID, bool>> inputChanges;
     bool compositingNow = true;
 
+    // Each window's shape; absent when whole.
+    std::map<WindowID, std::vector<ShapeRect>> shapes;
+    void setShape(WindowID window, const std::vector<ShapeRect>& rects) override {
+        shapes[window] = rects;
+    }
+    void clearShape(WindowID window) override { shapes.erase(window); }
+
     void setAcceptsInput(WindowID window, bool accepts) override {
         acceptsInput[window] = accepts;
         inputChanges.emplace_back(window, accepts);

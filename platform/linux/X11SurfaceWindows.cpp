@@ -75,6 +75,32 @@ void X11SurfaceWindows::setAcceptsInput(WindowID window, bool accepts) {
     std::free(xcb_request_check(toolkit_, cookie));
 }
 
+void X11SurfaceWindows::setShape(WindowID window, const std::vector<ShapeRect>& rects) {
+    if (!toolkit_ || !shape_) {
+        return;
+    }
+    std::vector<xcb_rectangle_t> list;
+    list.reserve(rects.size());
+    for (const ShapeRect& r : rects) {
+        list.push_back({static_cast<std::int16_t>(r.x), static_cast<std::int16_t>(r.y),
+                        static_cast<std::uint16_t>(r.width), static_cast<std::uint16_t>(r.height)});
+    }
+    // Unchecked: sent every frame, and no answer is waited for.
+    xcb_shape_rectangles(toolkit_, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING,
+                         XCB_CLIP_ORDERING_YX_BANDED, static_cast<xcb_window_t>(window), 0, 0,
+                         static_cast<std::uint32_t>(list.size()), list.data());
+}
+
+void X11SurfaceWindows::clearShape(WindowID window) {
+    if (!toolkit_ || !shape_) {
+        return;
+    }
+    const xcb_void_cookie_t cookie =
+        xcb_shape_mask_checked(toolkit_, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING,
+                               static_cast<xcb_window_t>(window), 0, 0, XCB_NONE);
+    std::free(xcb_request_check(toolkit_, cookie));
+}
+
 void X11SurfaceWindows::raise(WindowID window) {
     if (!toolkit_) {
         return;

@@ -26,6 +26,8 @@ public:
 
     void setAcceptsInput(WindowID window, bool accepts) override;
     void raise(WindowID window) override;
+    void setShape(WindowID window, const std::vector<ShapeRect>& rects) override;
+    void clearShape(WindowID window) override;
     bool compositing() override;
     void setCompositingObserver(std::function<void()> changed) override;
     void setRestackObserver(std::function<void()> restacked) override;

@@ -375,6 +375,23 @@ TEST_P(SurfacesOnDesk, FramesAndPillLetClicksThroughAndStayOnTop) {
 
     saveScreen("frame-recording" + suffix() + ".png");
     saveScreen("pill-collapsed" + suffix() + ".png");
+    if (!compositing) {
+        // The shaped line is as wide as the drawn one: 4 px across the left edge (a fifth
+        // pixel where the wave slants), and nothing dark beside it.
+        const auto image = screen();
+        ASSERT_TRUE(image);
+        int four = 0;
+        for (int y = 300; y < 800; ++y) {
+            int dark = 0;
+            for (int x = 0; x < 40; ++x) {
+                const std::uint8_t* px = image->pixel(x, y);
+                dark += px[0] + px[1] + px[2] < 200 ? 1 : 0;
+            }
+            EXPECT_TRUE(dark == 4 || dark == 5) << "row " << y << ": " << dark << " px";
+            four += dark == 4 ? 1 : 0;
+        }
+        EXPECT_GT(four, 400);
+    }
 
     // Over the frame's line on the left edge, and over the resting mark of the pill.
     target.presses = 0;

@@ -368,4 +368,61 @@ TEST_F(PaletteDesktop, KeyFramesLeaveItOutAndItLooksTheSameComposited) {
     }
 }
 
+// Without a compositing manager nothing blends the panel with the desktop: the list slides in
+// without its fade, so a pixel of it shows the desktop or the list's light material, never the
+// dark shades a fade into an uncomposed window goes through.
+TEST_F(PaletteDesktop, WithoutACompositorTheListNeverPassesThroughDark) {
+    ASSERT_FALSE(surfaces_->compositing());
+    x11::X11ScreenCapture capture;
+    auto shoot = [&]() -> std::optional<Image> {
+        auto content = capture.shareableContent();
+        if (!content || content->displays.empty()) {
+            return std::nullopt;
+        }
+        const auto& d = content->displays.front();
+        return capture.screenshot(d, {}, platform::ScreenshotConfiguration{d.width, d.height});
+    };
+    auto save = [](const Image& image, const char* name) {
+        const QImage screen(image.rgba.data(), image.width, image.height, image.width * 4,
+                            QImage::Format_RGBA8888_Premultiplied);
+        EXPECT_TRUE(screen.save(QString::fromStdString((artifactFolder() / name).string())));
+    };
+
+    PaletteWindow::show(host(), [this] { ++closed_; });
+    ASSERT_TRUE(PaletteWindow::view());
+    const QPoint origin = PaletteWindow::panel()->geometry().topLeft();
+    // In the list's top margin, once it is in place: only its material is painted there.
+    const QPoint inList = origin + QPoint(PaletteWindow::panelWidth - 28 - 120, 20 + 40 + 8 + 3);
+    int midway = 0;
+    bool savedMidway = false;
+    while (PaletteWindow::view() && PaletteWindow::view()->revealProgress() < 1.0) {
+        const qreal progress = PaletteWindow::view()->revealProgress();
+        const auto image = shoot();
+        ASSERT_TRUE(image);
+        const std::uint8_t* px = image->pixel(inList.x(), inList.y());
+        const Rgb rgb{px[0], px[1], px[2]};
+        const bool light = rgb[0] > 200 && rgb[1] > 200 && rgb[2] > 200;
+        EXPECT_TRUE(rgb == wallpaper || light)
+            << "at " << progress << ": " << rgb[0] << "," << rgb[1] << "," << rgb[2];
+        if (light && progress > 0 && progress < 1) {
+            ++midway;
+            if (!savedMidway) {
+                save(*image, "palette-no-compositor-mid-entrance.png");
+                savedMidway = true;
+            }
+        }
+        QCoreApplication::processEvents();
+    }
+    EXPECT_GT(midway, 0) << "no look at the list while it slid in";
+    QTest::qWait(100);
+    const auto rest = shoot();
+    ASSERT_TRUE(rest);
+    save(*rest, "palette-no-compositor-at-rest.png");
+    const std::uint8_t* px = rest->pixel(inList.x(), inList.y());
+    for (int c = 0; c < 3; ++c) {
+        EXPECT_GT(px[c], 230) << "the light material, at rest too";
+    }
+    PaletteWindow::close();
+}
+
 } // namespace
