@@ -171,9 +171,10 @@ public:
     // A window known only from X.
     std::optional<std::string> title;
     std::optional<Rect> frame;
-    // Where its positions lie on the screen, once told; and the X window it was found in, a
-    // first guess at its window's.
-    mutable std::optional<AccessibleSpace> space;
+    // Where the positions of its window lie on the screen, once told (shared by the elements of
+    // one window), and the X window it was found in, a first guess at its window's.
+    std::shared_ptr<std::optional<AccessibleSpace>> space =
+        std::make_shared<std::optional<AccessibleSpace>>();
     std::optional<TopLevel> seenIn;
 };
 
@@ -497,13 +498,22 @@ AXElementRef AtspiAccessibility::wrap(AtspiAccessible* accessible,
     auto e = std::make_shared<Element>(Element::Kind::accessible, pid);
     e->accessible = accessible;
     e->own = pid == options_.ownProcessID;
-    e->space = space;
+    *e->space = space;
     e->seenIn = std::move(seenIn);
     return e;
 }
 
 AXElementRef AtspiAccessibility::wrapLike(AtspiAccessible* accessible, const Element& like) {
-    return wrap(accessible, like.space, like.seenIn);
+    if (!accessible) {
+        return nullptr;
+    }
+    const int pid = processOf(accessible);
+    auto e = std::make_shared<Element>(Element::Kind::accessible, pid);
+    e->accessible = accessible;
+    e->own = pid == options_.ownProcessID;
+    e->space = like.space;
+    e->seenIn = like.seenIn;
+    return e;
 }
 
 AXElementRef AtspiAccessibility::windowElement(const TopLevel& window) {
@@ -659,14 +669,15 @@ AtspiAccessible* AtspiAccessibility::topLevelOf(AtspiAccessible* accessible) {
 
 std::optional<std::size_t> AtspiAccessibility::pickWindow(
     const std::vector<std::pair<AtspiAccessible*, AccessibleSpace>>& found,
-    const std::optional<std::string>& title, bool& ambiguous) {
+    const std::optional<std::string>& title, bool activeDecides, bool& ambiguous) {
     ambiguous = false;
     std::vector<std::size_t> left(found.size());
     for (std::size_t i = 0; i < found.size(); ++i) {
         left[i] = i;
     }
     // Told apart by what they report of themselves, in turn: their very place, their title,
-    // which one the application marks active.
+    // and for the window X has in front, which one the application marks active now (a click
+    // may land in a window that is not active yet).
     auto narrow = [&](const std::function<bool(std::size_t)>& keep) {
         std::vector<std::size_t> kept;
         for (std::size_t i : left) {
@@ -701,8 +712,11 @@ std::optional<std::size_t> AtspiAccessibility::pickWindow(
             return answered(found[i].first, start, error.failed()) && name == *title;
         });
     }
-    if (!settled()) {
-        narrow([&](std::size_t i) { return hasState(found[i].first, ATSPI_STATE_ACTIVE); });
+    if (!settled() && activeDecides) {
+        narrow([&](std::size_t i) {
+            const std::optional<std::vector<int>> set = statesNow(found[i].first);
+            return set && std::find(set->begin(), set->end(), ATSPI_STATE_ACTIVE) != set->end();
+        });
     }
     if (left.empty()) {
         return std::nullopt;
@@ -740,7 +754,7 @@ AtspiAccessibility::windowFor(AtspiAccessible* app, const TopLevel& window, int 
     WindowMatch match;
     if (!found.empty()) {
         const std::optional<std::size_t> i =
-            pickWindow(found, windowIdentity(x_, window.client).title, match.ambiguous);
+            pickWindow(found, windowIdentity(x_, window.client).title, false, match.ambiguous);
         if (i) {
             match.window = static_cast<AtspiAccessible*>(g_object_ref(found[*i].first));
             match.space = found[*i].second;
@@ -755,8 +769,8 @@ AtspiAccessibility::windowFor(AtspiAccessible* app, const TopLevel& window, int 
 }
 
 std::optional<AccessibleSpace> AtspiAccessibility::spaceOf(const Element& e) {
-    if (e.space) {
-        return e.space;
+    if (*e.space) {
+        return *e.space;
     }
     if (e.kind != Element::Kind::accessible || !e.accessible || e.own) {
         return std::nullopt;
@@ -768,7 +782,7 @@ std::optional<AccessibleSpace> AtspiAccessibility::spaceOf(const Element& e) {
     }
     if (e.seenIn) {
         if (auto space = spaceOnWindow(*reported, windowRects(x_, *e.seenIn))) {
-            e.space = space;
+            *e.space = space;
             return space;
         }
     }
@@ -813,8 +827,8 @@ std::optional<AccessibleSpace> AtspiAccessibility::spaceOf(const Element& e) {
     if (!chosen) {
         return std::nullopt;
     }
-    e.space = found[*chosen].second;
-    return e.space;
+    *e.space = found[*chosen].second;
+    return *e.space;
 }
 
 AXElementRef AtspiAccessibility::elementAtPosition(const AXElementRef& rootRef, float fx,
@@ -1123,7 +1137,7 @@ AXElementRef AtspiAccessibility::focusedWindow(const Element& app) {
             }
         }
         bool ambiguous = false;
-        if (const std::optional<std::size_t> i = pickWindow(found, frontTitle, ambiguous)) {
+        if (const std::optional<std::size_t> i = pickWindow(found, frontTitle, true, ambiguous)) {
             take(found[*i].first);
             space = found[*i].second;
         }

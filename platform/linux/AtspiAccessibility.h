@@ -135,10 +135,11 @@ private:
         bool ambiguous = false;
     };
     WindowMatch windowFor(AtspiAccessible* app, const TopLevel& window, int x, int y);
-    // Of the accessible windows that map onto the X window titled `title`, the one it is.
+    // Of the accessible windows that map onto the X window titled `title`, the one it is; the
+    // application's word on which is active counts when `activeDecides`.
     std::optional<std::size_t>
     pickWindow(const std::vector<std::pair<AtspiAccessible*, AccessibleSpace>>& found,
-               const std::optional<std::string>& title, bool& ambiguous);
+               const std::optional<std::string>& title, bool activeDecides, bool& ambiguous);
     // Where the element's positions lie in root pixels; nothing when its window cannot be
     // matched to an X window.
     std::optional<AccessibleSpace> spaceOf(const Element& e);

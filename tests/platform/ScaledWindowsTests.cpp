@@ -4,6 +4,7 @@
 // no key frame may fail, and every click must name the field clicked.
 #include "KestroBase/FileIO.h"
 #include "KestroBase/Image.h"
+#include "KestroCore/AXResolver.h"
 #include "KestroCore/RecordingStore.h"
 #include "platform/linux/X11Windows.h"
 #include "platform/linux/XConnection.h"
@@ -309,6 +310,47 @@ TEST_P(ScaledWindows, PasswordFieldIsBlackInEveryKeyFrameAndClicksNameTheirField
     EXPECT_EQ(black, static_cast<int>(r.frames.size())) << "frames with the password field bare";
     RecordProperty("frames", static_cast<int>(r.frames.size()));
     RecordProperty("black", black);
+}
+
+// Two GTK 4 windows alike in size and title report the same positions, relative to each: a click
+// in either cannot be told to be in the one rather than the other, and names no element rather
+// than perhaps one of the other window. The window X has in front is told by the application's
+// word on which is active, and its password field is found where it lies.
+TEST_F(ScaledWindows, WindowsThatCannotBeToldApartGiveNoTarget) {
+    kestro::testing::TempDataDir scratch;
+    const fs::path report = scratch.root() / "geometry.txt";
+    const std::string title = "Kestro GTK4 Twins";
+    const pid_t app = session_->spawn(
+        {"/usr/bin/python3", kestro::testing::gtk4SignInPath(), title, report.string(), "twin"});
+    ASSERT_GT(app, 0);
+    const StopsWithTheTest stop{*session_, app};
+    ASSERT_TRUE(desk_->awaitApplication(app, 30)) << "no accessibility tree";
+    std::vector<x11::TopLevel> twins;
+    for (int tries = 0; tries < 300 && (twins.size() < 2 || !fs::exists(report)); ++tries) {
+        settle(0.1);
+        twins.clear();
+        for (const x11::TopLevel& t : x11::listTopLevels(*x_)) {
+            if (t.viewable && x11::windowIdentity(*x_, t.client).title == title) {
+                twins.push_back(t);
+            }
+        }
+    }
+    ASSERT_EQ(twins.size(), 2u);
+    settle(0.5);
+    const auto active = x11::activeTopLevel(*x_, x11::listTopLevels(*x_));
+    ASSERT_TRUE(active);
+    AXResolver resolver(desk_->accessibility, desk_->services.applications);
+    for (const x11::TopLevel& twin : twins) {
+        SCOPED_TRACE(twin.window == active->window ? "active" : "behind");
+        const std::map<std::string, Rect> fields = fromReport(report, clientOrigin(twin));
+        ASSERT_TRUE(fields.contains("plain"));
+        EXPECT_FALSE(resolver.target(center(fields.at("plain"))));
+    }
+    const std::optional<std::vector<Rect>> secure = resolver.readSecureFieldRects();
+    ASSERT_TRUE(secure);
+    ASSERT_EQ(secure->size(), 1u);
+    const Rect expected = fromReport(report, clientOrigin(*active)).at("password");
+    EXPECT_EQ(secure->front(), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Spaces, ScaledWindows,
