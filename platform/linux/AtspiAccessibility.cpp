@@ -788,14 +788,14 @@ std::optional<AccessibleSpace> AtspiAccessibility::spaceOf(const Element& e) {
     }
     // Its window among the process's X windows.
     x_.discardEvents();
-    std::vector<std::pair<AtspiAccessible*, AccessibleSpace>> found;
+    std::vector<AccessibleSpace> found;
     std::vector<std::string> titles;
     for (const TopLevel& t : listTopLevels(x_)) {
         if (!t.viewable || !t.inputOutput || t.processID.value_or(0) != e.processID) {
             continue;
         }
         if (auto space = spaceOnWindow(*reported, windowRects(x_, t))) {
-            found.emplace_back(top.get(), *space);
+            found.push_back(*space);
             titles.push_back(windowIdentity(x_, t.client).title.value_or(""));
         }
     }
@@ -804,8 +804,8 @@ std::optional<AccessibleSpace> AtspiAccessibility::spaceOf(const Element& e) {
     }
     // All the same, or the one whose title is the window's name.
     std::optional<std::size_t> chosen = 0;
-    for (const auto& [window, space] : found) {
-        if (!sameSpace(space, found[0].second)) {
+    for (const AccessibleSpace& space : found) {
+        if (!sameSpace(space, found[0])) {
             chosen.reset();
         }
     }
@@ -827,7 +827,7 @@ std::optional<AccessibleSpace> AtspiAccessibility::spaceOf(const Element& e) {
     if (!chosen) {
         return std::nullopt;
     }
-    *e.space = found[*chosen].second;
+    *e.space = found[*chosen];
     return *e.space;
 }
 

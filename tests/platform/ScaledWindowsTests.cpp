@@ -270,6 +270,18 @@ TEST_P(ScaledWindows, PasswordFieldIsBlackInEveryKeyFrameAndClicksNameTheirField
         EXPECT_NEAR(e.target->frameInWindow->size.height, field.size.height, 2 * c.scale);
     }
     EXPECT_EQ(clicks, 10);
+    // The keys typed into the password field: its element, focused, and no text kept.
+    int typed = 0;
+    for (const ActionEvent& e : r.events) {
+        if (e.type == ActionType::keystroke) {
+            ++typed;
+            EXPECT_FALSE(e.typedText);
+            ASSERT_TRUE(e.target && e.target->frameInWindow);
+            EXPECT_TRUE(e.target->isSecure);
+            EXPECT_NEAR(e.target->frameInWindow->size.width, password.size.width, 2 * c.scale);
+        }
+    }
+    EXPECT_GE(typed, 1);
 
     ASSERT_GE(r.frames.size(), 10u);
     const RecordingStore store;
