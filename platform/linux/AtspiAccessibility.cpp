@@ -669,7 +669,7 @@ AtspiAccessible* AtspiAccessibility::topLevelOf(AtspiAccessible* accessible) {
 
 std::optional<std::size_t> AtspiAccessibility::pickWindow(
     const std::vector<std::pair<AtspiAccessible*, AccessibleSpace>>& found,
-    const std::optional<std::string>& title, bool activeDecides, bool& ambiguous) {
+    const std::function<std::optional<std::string>()>& title, bool activeDecides, bool& ambiguous) {
     ambiguous = false;
     std::vector<std::size_t> left(found.size());
     for (std::size_t i = 0; i < found.size(); ++i) {
@@ -701,15 +701,16 @@ std::optional<std::size_t> AtspiAccessibility::pickWindow(
     if (!settled()) {
         narrow([&](std::size_t i) { return found[i].second.identity(); });
     }
-    if (!settled() && title) {
+    const std::optional<std::string> name = settled() ? std::nullopt : title();
+    if (name) {
         narrow([&](std::size_t i) {
             if (!mayAsk(found[i].first)) {
                 return false;
             }
             ErrorSlot error;
             const auto start = Clock::now();
-            const std::string name = takeString(atspi_accessible_get_name(found[i].first, &error));
-            return answered(found[i].first, start, error.failed()) && name == *title;
+            const std::string own = takeString(atspi_accessible_get_name(found[i].first, &error));
+            return answered(found[i].first, start, error.failed()) && own == *name;
         });
     }
     if (!settled() && activeDecides) {
@@ -753,8 +754,8 @@ AtspiAccessibility::windowFor(AtspiAccessible* app, const TopLevel& window, int 
     }
     WindowMatch match;
     if (!found.empty()) {
-        const std::optional<std::size_t> i =
-            pickWindow(found, windowIdentity(x_, window.client).title, false, match.ambiguous);
+        const std::optional<std::size_t> i = pickWindow(
+            found, [&] { return windowIdentity(x_, window.client).title; }, false, match.ambiguous);
         if (i) {
             match.window = static_cast<AtspiAccessible*>(g_object_ref(found[*i].first));
             match.space = found[*i].second;
@@ -1117,8 +1118,9 @@ AXElementRef AtspiAccessibility::focusedWindow(const Element& app) {
     }
     const Rect frontRect = front ? clientRect(x_, *front) : Rect{};
     const std::vector<Rect> frontRects = front ? windowRects(x_, *front) : std::vector<Rect>{};
-    const std::optional<std::string> frontTitle =
-        front ? windowIdentity(x_, front->client).title : std::nullopt;
+    auto frontTitle = [&] {
+        return front ? windowIdentity(x_, front->client).title : std::nullopt;
+    };
     std::vector<AtspiAccessible*> tops = childList(app.accessible, maxChildren);
     AtspiAccessible* chosen = nullptr;
     std::optional<AccessibleSpace> space;

@@ -7,6 +7,7 @@
 #include "platform/linux/XConnection.h"
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -139,7 +140,8 @@ private:
     // application's word on which is active counts when `activeDecides`.
     std::optional<std::size_t>
     pickWindow(const std::vector<std::pair<AtspiAccessible*, AccessibleSpace>>& found,
-               const std::optional<std::string>& title, bool activeDecides, bool& ambiguous);
+               const std::function<std::optional<std::string>()>& title, bool activeDecides,
+               bool& ambiguous);
     // Where the element's positions lie in root pixels; nothing when its window cannot be
     // matched to an X window.
     std::optional<AccessibleSpace> spaceOf(const Element& e);
