@@ -761,7 +761,9 @@ AtspiAccessibility::windowFor(AtspiAccessible* app, const TopLevel& window, int 
             match.space = found[*i].second;
         }
     } else if (holding) {
+        // Over the point in root pixels: taken to report them, as before its place was matched.
         match.window = static_cast<AtspiAccessible*>(g_object_ref(holding));
+        match.space = AccessibleSpace{};
     }
     for (AtspiAccessible* top : tops) {
         g_object_unref(top);
@@ -801,6 +803,16 @@ std::optional<AccessibleSpace> AtspiAccessibility::spaceOf(const Element& e) {
         }
     }
     if (found.empty()) {
+        // Not that window by its place (a toolkit may count more or less of it in), but holding
+        // it in root pixels, as the front window's choice accepts.
+        if (e.seenIn) {
+            const Rect client = clientRect(x_, *e.seenIn);
+            if (holds(*reported, client.origin.x + client.size.width / 2,
+                      client.origin.y + client.size.height / 2)) {
+                *e.space = AccessibleSpace{};
+                return *e.space;
+            }
+        }
         return std::nullopt;
     }
     // All the same, or the one whose title is the window's name.
