@@ -1,6 +1,7 @@
 #include "platform/linux/AtspiAccessibility.h"
 
 #include "KestroBase/Text.h"
+#include "platform/linux/AccessibleSpace.h"
 #include "platform/linux/AtspiRoles.h"
 #include "platform/linux/AtspiSecureFieldSearch.h"
 #include "platform/linux/X11Windows.h"
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 
 namespace kestro::platform::linux_x11 {
 
@@ -69,14 +71,6 @@ const char* busName(AtspiAccessible* accessible) {
     return object && object->app && object->app->bus_name ? object->app->bus_name : nullptr;
 }
 
-// An accessible window's extents and an X window's client area name the same window when they
-// agree to a pixel (toolkits round differently).
-bool sameWindow(const Rect& a, const Rect& b) {
-    return std::abs(a.origin.x - b.origin.x) <= 1 && std::abs(a.origin.y - b.origin.y) <= 1 &&
-           std::abs(a.size.width - b.size.width) <= 1 &&
-           std::abs(a.size.height - b.size.height) <= 1;
-}
-
 bool holds(const Rect& r, double x, double y) {
     return x >= r.origin.x && y >= r.origin.y && x < r.origin.x + r.size.width &&
            y < r.origin.y + r.size.height;
@@ -96,6 +90,51 @@ Rect clientRect(const XConnection& x, const TopLevel& window) {
     }
     return Rect::make(window.x + window.border, window.y + window.border, window.width,
                       window.height);
+}
+
+// The rectangles a toolkit may report as its window: the application's own window, the window
+// manager's frame round it (GTK 3 counts it in), or what the application draws inside its own
+// shadow (_GTK_FRAME_EXTENTS: left, right, top, bottom).
+std::vector<Rect> windowRects(const XConnection& x, const TopLevel& window) {
+    const Rect client = clientRect(x, window);
+    std::vector<Rect> rects{client};
+    if (window.client != window.window) {
+        rects.push_back(Rect::make(window.x, window.y, window.width + 2 * window.border,
+                                   window.height + 2 * window.border));
+    }
+    Reply<xcb_get_property_reply_t> shadow(
+        xcb_get_property_reply(x.xcb(),
+                               xcb_get_property(x.xcb(), 0, window.client,
+                                                x.atoms().gtkFrameExtents, XCB_ATOM_CARDINAL, 0, 4),
+                               nullptr));
+    if (shadow && shadow->format == 32 && xcb_get_property_value_length(shadow.get()) >= 16) {
+        const auto* v = static_cast<const std::uint32_t*>(xcb_get_property_value(shadow.get()));
+        const double w = client.size.width - v[0] - v[1];
+        const double h = client.size.height - v[2] - v[3];
+        if (w > 0 && h > 0) {
+            rects.push_back(Rect::make(client.origin.x + v[0], client.origin.y + v[2], w, h));
+        }
+    }
+    return rects;
+}
+
+// The space in which the accessible window reported as `reported` is that X window, if it is.
+std::optional<AccessibleSpace> spaceOnWindow(const Rect& reported, const std::vector<Rect>& rects) {
+    std::optional<AccessibleSpace> found;
+    for (const Rect& r : rects) {
+        const std::optional<AccessibleSpace> space = spaceOnto(reported, r);
+        if (space && (!found || space->identity())) {
+            found = space;
+        }
+    }
+    return found;
+}
+
+bool sameSpace(const AccessibleSpace& a, const AccessibleSpace& b) {
+    const double x = b.root.x + b.scale * (a.reported.x - b.reported.x);
+    const double y = b.root.y + b.scale * (a.reported.y - b.reported.y);
+    return std::abs(a.scale - b.scale) < 1e-3 && std::abs(a.root.x - x) <= 1 &&
+           std::abs(a.root.y - y) <= 1;
 }
 
 const char* const cacheEvents[] = {"object:state-changed", "object:children-changed",
@@ -132,6 +171,11 @@ public:
     // A window known only from X.
     std::optional<std::string> title;
     std::optional<Rect> frame;
+    // Where the positions of its window lie on the screen, once told (shared by the elements of
+    // one window), and the X window it was found in, a first guess at its window's.
+    std::shared_ptr<std::optional<AccessibleSpace>> space =
+        std::make_shared<std::optional<AccessibleSpace>>();
+    std::optional<TopLevel> seenIn;
 };
 
 AtspiAccessibility::AtspiAccessibility() : AtspiAccessibility(Options{}) {}
@@ -415,9 +459,38 @@ AtspiAccessible* AtspiAccessibility::childAtPoint(AtspiAccessible* accessible, i
     return child;
 }
 
+AtspiAccessible* AtspiAccessibility::childContaining(AtspiAccessible* accessible, int x, int y) {
+    // Asked of every child: only where there are few.
+    constexpr int most = 64;
+    std::vector<AtspiAccessible*> children = childList(accessible, most + 1);
+    AtspiAccessible* found = nullptr;
+    if (children.size() <= static_cast<std::size_t>(most)) {
+        for (AtspiAccessible* child : children) {
+            const std::optional<Rect> r = extents(child);
+            // The last one holding the point is drawn on top. (GTK 4 marks few elements showing.)
+            if (r && holds(*r, x, y)) {
+                if (found) {
+                    g_object_unref(found);
+                }
+                found = static_cast<AtspiAccessible*>(g_object_ref(child));
+            }
+        }
+    }
+    for (AtspiAccessible* child : children) {
+        g_object_unref(child);
+    }
+    return found;
+}
+
 // ---- Elements ----
 
 AXElementRef AtspiAccessibility::wrap(AtspiAccessible* accessible) {
+    return wrap(accessible, std::nullopt, std::nullopt);
+}
+
+AXElementRef AtspiAccessibility::wrap(AtspiAccessible* accessible,
+                                      std::optional<AccessibleSpace> space,
+                                      std::optional<TopLevel> seenIn) {
     if (!accessible) {
         return nullptr;
     }
@@ -425,6 +498,21 @@ AXElementRef AtspiAccessibility::wrap(AtspiAccessible* accessible) {
     auto e = std::make_shared<Element>(Element::Kind::accessible, pid);
     e->accessible = accessible;
     e->own = pid == options_.ownProcessID;
+    *e->space = space;
+    e->seenIn = std::move(seenIn);
+    return e;
+}
+
+AXElementRef AtspiAccessibility::wrapLike(AtspiAccessible* accessible, const Element& like) {
+    if (!accessible) {
+        return nullptr;
+    }
+    const int pid = processOf(accessible);
+    auto e = std::make_shared<Element>(Element::Kind::accessible, pid);
+    e->accessible = accessible;
+    e->own = pid == options_.ownProcessID;
+    e->space = like.space;
+    e->seenIn = like.seenIn;
     return e;
 }
 
@@ -547,11 +635,15 @@ AtspiAccessibility::secureFieldSearch(const AXElementRef& window, int maxVisited
     if (!bus || !path || !mayAsk(e->accessible)) {
         return std::make_unique<KnownSearch>(std::nullopt); // left alone for not answering
     }
+    const std::optional<AccessibleSpace> space = spaceOf(*e);
+    if (!space) {
+        return std::make_unique<KnownSearch>(std::nullopt); // where its fields lie is not known
+    }
     // Frames in global points, as the attribute reads give them.
     return std::make_unique<AtspiSecureFieldSearch>(
         searchLink_,
         AtspiSecureFieldSearch::Start{
-            .bus = bus, .path = path, .originX = origin_.x, .originY = origin_.y},
+            .bus = bus, .path = path, .originX = origin_.x, .originY = origin_.y, .space = *space},
         maxVisited, maxDepth, std::chrono::milliseconds(options_.searchMilliseconds));
 }
 
@@ -575,33 +667,181 @@ AtspiAccessible* AtspiAccessibility::topLevelOf(AtspiAccessible* accessible) {
     return nullptr;
 }
 
-AtspiAccessible* AtspiAccessibility::windowFor(AtspiAccessible* app, const TopLevel& window, int x,
-                                               int y) {
-    const Rect client = clientRect(x_, window);
-    AtspiAccessible* best = nullptr;
-    int bestScore = 0;
-    for (AtspiAccessible* top : childList(app, maxChildren)) {
-        const std::optional<Rect> r = extents(top);
-        int score = 0;
-        if (r && holds(*r, x, y)) {
-            score = 1;
-            if (sameWindow(*r, client)) {
-                score = 3; // the very window
-            } else if (hasState(top, ATSPI_STATE_ACTIVE)) {
-                score = 2;
+std::optional<std::size_t> AtspiAccessibility::pickWindow(
+    const std::vector<std::pair<AtspiAccessible*, AccessibleSpace>>& found,
+    const std::function<std::optional<std::string>()>& title, bool activeDecides, bool& ambiguous) {
+    ambiguous = false;
+    std::vector<std::size_t> left(found.size());
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        left[i] = i;
+    }
+    // Told apart by what they report of themselves, in turn: their very place, their title,
+    // and for the window X has in front, which one the application marks active now (a click
+    // may land in a window that is not active yet).
+    auto narrow = [&](const std::function<bool(std::size_t)>& keep) {
+        std::vector<std::size_t> kept;
+        for (std::size_t i : left) {
+            if (keep(i)) {
+                kept.push_back(i);
             }
         }
-        if (score > bestScore) {
-            if (best) {
-                g_object_unref(best);
+        if (!kept.empty()) {
+            left = std::move(kept);
+        }
+    };
+    auto settled = [&] {
+        for (std::size_t i : left) {
+            if (found[i].first != found[left[0]].first ||
+                !sameSpace(found[i].second, found[left[0]].second)) {
+                return false;
             }
-            best = top;
-            bestScore = score;
-        } else {
-            g_object_unref(top);
+        }
+        return !left.empty();
+    };
+    if (!settled()) {
+        narrow([&](std::size_t i) { return found[i].second.identity(); });
+    }
+    const std::optional<std::string> name = settled() ? std::nullopt : title();
+    if (name) {
+        narrow([&](std::size_t i) {
+            if (!mayAsk(found[i].first)) {
+                return false;
+            }
+            ErrorSlot error;
+            const auto start = Clock::now();
+            const std::string own = takeString(atspi_accessible_get_name(found[i].first, &error));
+            return answered(found[i].first, start, error.failed()) && own == *name;
+        });
+    }
+    if (!settled() && activeDecides) {
+        narrow([&](std::size_t i) {
+            const std::optional<std::vector<int>> set = statesNow(found[i].first);
+            return set && std::find(set->begin(), set->end(), ATSPI_STATE_ACTIVE) != set->end();
+        });
+    }
+    if (left.empty()) {
+        return std::nullopt;
+    }
+    if (!settled()) {
+        ambiguous = true;
+        return std::nullopt;
+    }
+    return left[0];
+}
+
+AtspiAccessibility::WindowMatch
+AtspiAccessibility::windowFor(AtspiAccessible* app, const TopLevel& window, int x, int y) {
+    const std::vector<Rect> rects = windowRects(x_, window);
+    std::vector<AtspiAccessible*> tops = childList(app, maxChildren);
+    std::vector<std::pair<AtspiAccessible*, AccessibleSpace>> found;
+    AtspiAccessible* holding = nullptr;
+    int holdingScore = 0;
+    for (AtspiAccessible* top : tops) {
+        const std::optional<Rect> r = extents(top);
+        if (!r) {
+            continue;
+        }
+        if (const std::optional<AccessibleSpace> space = spaceOnWindow(*r, rects)) {
+            found.emplace_back(top, *space);
+        } else if (holds(*r, x, y)) {
+            // Not that window by its place, but over the point as reported.
+            const int score = hasState(top, ATSPI_STATE_ACTIVE) ? 2 : 1;
+            if (score > holdingScore) {
+                holding = top;
+                holdingScore = score;
+            }
         }
     }
-    return best;
+    WindowMatch match;
+    if (!found.empty()) {
+        const std::optional<std::size_t> i = pickWindow(
+            found, [&] { return windowIdentity(x_, window.client).title; }, false, match.ambiguous);
+        if (i) {
+            match.window = static_cast<AtspiAccessible*>(g_object_ref(found[*i].first));
+            match.space = found[*i].second;
+        }
+    } else if (holding) {
+        // Over the point in root pixels: taken to report them, as before its place was matched.
+        match.window = static_cast<AtspiAccessible*>(g_object_ref(holding));
+        match.space = AccessibleSpace{};
+    }
+    for (AtspiAccessible* top : tops) {
+        g_object_unref(top);
+    }
+    return match;
+}
+
+std::optional<AccessibleSpace> AtspiAccessibility::spaceOf(const Element& e) {
+    if (*e.space) {
+        return *e.space;
+    }
+    if (e.kind != Element::Kind::accessible || !e.accessible || e.own) {
+        return std::nullopt;
+    }
+    Ref<AtspiAccessible> top(topLevelOf(e.accessible));
+    const std::optional<Rect> reported = top ? extents(top.get()) : std::nullopt;
+    if (!reported) {
+        return std::nullopt;
+    }
+    if (e.seenIn) {
+        if (auto space = spaceOnWindow(*reported, windowRects(x_, *e.seenIn))) {
+            *e.space = space;
+            return space;
+        }
+    }
+    // Its window among the process's X windows.
+    x_.discardEvents();
+    std::vector<AccessibleSpace> found;
+    std::vector<std::string> titles;
+    for (const TopLevel& t : listTopLevels(x_)) {
+        if (!t.viewable || !t.inputOutput || t.processID.value_or(0) != e.processID) {
+            continue;
+        }
+        if (auto space = spaceOnWindow(*reported, windowRects(x_, t))) {
+            found.push_back(*space);
+            titles.push_back(windowIdentity(x_, t.client).title.value_or(""));
+        }
+    }
+    if (found.empty()) {
+        // Not that window by its place (a toolkit may count more or less of it in), but holding
+        // it in root pixels, as the front window's choice accepts.
+        if (e.seenIn) {
+            const Rect client = clientRect(x_, *e.seenIn);
+            if (holds(*reported, client.origin.x + client.size.width / 2,
+                      client.origin.y + client.size.height / 2)) {
+                *e.space = AccessibleSpace{};
+                return *e.space;
+            }
+        }
+        return std::nullopt;
+    }
+    // All the same, or the one whose title is the window's name.
+    std::optional<std::size_t> chosen = 0;
+    for (const AccessibleSpace& space : found) {
+        if (!sameSpace(space, found[0])) {
+            chosen.reset();
+        }
+    }
+    if (!chosen && mayAsk(top.get())) {
+        ErrorSlot error;
+        const auto start = Clock::now();
+        const std::string name = takeString(atspi_accessible_get_name(top.get(), &error));
+        if (answered(top.get(), start, error.failed())) {
+            for (std::size_t i = 0; i < found.size(); ++i) {
+                if (titles[i] == name) {
+                    if (chosen) {
+                        return std::nullopt; // two windows of that name
+                    }
+                    chosen = i;
+                }
+            }
+        }
+    }
+    if (!chosen) {
+        return std::nullopt;
+    }
+    *e.space = found[*chosen];
+    return *e.space;
 }
 
 AXElementRef AtspiAccessibility::elementAtPosition(const AXElementRef& rootRef, float fx,
@@ -638,9 +878,20 @@ AXElementRef AtspiAccessibility::elementAtPosition(const AXElementRef& rootRef, 
     if (!app || !mayAsk(app.get())) {
         return windowElement(*hit);
     }
-    Ref<AtspiAccessible> current(windowFor(app.get(), *hit, x, y));
-    if (!current) {
+    WindowMatch match = windowFor(app.get(), *hit, x, y);
+    if (match.ambiguous) {
+        return nullptr; // no target rather than one of another window
+    }
+    if (!match.window) {
         return windowElement(*hit);
+    }
+    Ref<AtspiAccessible> current(match.window);
+    // The point as the application reports positions.
+    int ax = x, ay = y;
+    if (match.space && !match.space->identity()) {
+        const Point p = match.space->toReported(Point{x + 0.5, y + 0.5});
+        ax = static_cast<int>(std::floor(p.x));
+        ay = static_cast<int>(std::floor(p.y));
     }
     // A text field is what the user works with: its viewport and scroll bars, which some
     // toolkits answer with, are its own business.
@@ -649,7 +900,12 @@ AXElementRef AtspiAccessibility::elementAtPosition(const AXElementRef& rootRef, 
                r == ATSPI_ROLE_TERMINAL || r == ATSPI_ROLE_COMBO_BOX;
     };
     for (int depth = 0; depth < 64 && !isField(role(current.get())); ++depth) {
-        Ref<AtspiAccessible> next(childAtPoint(current.get(), x, y));
+        const std::size_t before = unanswered_;
+        Ref<AtspiAccessible> next(childAtPoint(current.get(), ax, ay));
+        if (!next && unanswered_ == before) {
+            // Some toolkits (GTK 4) answer no element at any point.
+            next.reset(childContaining(current.get(), ax, ay));
+        }
         if (!next || next.get() == current.get()) {
             break;
         }
@@ -668,7 +924,7 @@ AXElementRef AtspiAccessibility::elementAtPosition(const AXElementRef& rootRef, 
         }
         probe = std::move(above);
     }
-    return wrap(current.release());
+    return wrap(current.release(), match.space, *hit);
 }
 
 bool AtspiAccessibility::syncWith(const TopLevel& front) {
@@ -776,7 +1032,8 @@ AXElementRef AtspiAccessibility::focusedElement() {
                 return nullptr;
             }
             if (std::find(now->begin(), now->end(), ATSPI_STATE_FOCUSED) != now->end()) {
-                return found(wrap(static_cast<AtspiAccessible*>(g_object_ref(focus_))));
+                return found(
+                    wrap(static_cast<AtspiAccessible*>(g_object_ref(focus_)), std::nullopt, front));
             }
         }
     }
@@ -804,7 +1061,7 @@ AXElementRef AtspiAccessibility::searchFocus(AtspiAccessible* app, const TopLeve
     // the search reads it afresh.
     atspi_accessible_clear_cache(app);
     Ref<AtspiAccessible> window(
-        windowFor(app, front, front.x + front.border, front.y + front.border));
+        windowFor(app, front, front.x + front.border, front.y + front.border).window);
     if (!window) {
         // A window of an application with a tree that its tree does not show (yet).
         ++unanswered_;
@@ -853,7 +1110,7 @@ AXElementRef AtspiAccessibility::searchFocus(AtspiAccessible* app, const TopLeve
         }
         focus_ = static_cast<AtspiAccessible*>(g_object_ref(result));
     }
-    return wrap(result);
+    return wrap(result, std::nullopt, front);
 }
 
 void AtspiAccessibility::focusMayHaveMoved() {
@@ -872,22 +1129,37 @@ AXElementRef AtspiAccessibility::focusedWindow(const Element& app) {
         front.reset();
     }
     const Rect frontRect = front ? clientRect(x_, *front) : Rect{};
+    const std::vector<Rect> frontRects = front ? windowRects(x_, *front) : std::vector<Rect>{};
+    auto frontTitle = [&] {
+        return front ? windowIdentity(x_, front->client).title : std::nullopt;
+    };
     std::vector<AtspiAccessible*> tops = childList(app.accessible, maxChildren);
     AtspiAccessible* chosen = nullptr;
+    std::optional<AccessibleSpace> space;
+    bool unsure = false;
     auto take = [&](AtspiAccessible* top) {
         chosen = static_cast<AtspiAccessible*>(g_object_ref(top));
     };
+    // The accessible window that X's front window is, its positions as reported brought onto
+    // the X window's place (they may be relative to it, or scaled).
     auto matchFront = [&] {
+        std::vector<std::pair<AtspiAccessible*, AccessibleSpace>> found;
         for (AtspiAccessible* top : tops) {
-            const std::optional<Rect> r = chosen ? std::nullopt : extents(top);
-            if (r && sameWindow(*r, frontRect)) {
-                take(top);
+            const std::optional<Rect> r = extents(top);
+            if (const auto s = r ? spaceOnWindow(*r, frontRects) : std::nullopt) {
+                found.emplace_back(top, *s);
             }
         }
+        bool ambiguous = false;
+        if (const std::optional<std::size_t> i = pickWindow(found, frontTitle, true, ambiguous)) {
+            take(found[*i].first);
+            space = found[*i].second;
+        }
+        unsure = ambiguous;
     };
     if (front) {
         matchFront();
-        if (!chosen) {
+        if (!chosen && !unsure) {
             // The windows libatspi remembers may not include one just opened: listed afresh.
             for (AtspiAccessible* top : tops) {
                 g_object_unref(top);
@@ -897,10 +1169,9 @@ AXElementRef AtspiAccessibility::focusedWindow(const Element& app) {
             matchFront();
         }
     }
-    bool unsure = false;
-    if (!chosen) {
-        // Not found by its place (a window manager's frame may be counted in, or X cannot
-        // tell): the application's own word, asked afresh rather than remembered.
+    if (!chosen && !unsure) {
+        // Not found by its place (X cannot tell): the application's own word, asked afresh
+        // rather than remembered.
         for (AtspiAccessible* top : tops) {
             const std::optional<std::vector<int>> set = chosen ? std::nullopt : statesNow(top);
             if (set && std::find(set->begin(), set->end(), ATSPI_STATE_ACTIVE) != set->end()) {
@@ -912,26 +1183,34 @@ AXElementRef AtspiAccessibility::focusedWindow(const Element& app) {
             const std::optional<Rect> r = extents(chosen);
             unsure = !r || !holds(*r, frontRect.origin.x + frontRect.size.width / 2,
                                   frontRect.origin.y + frontRect.size.height / 2);
+            space = AccessibleSpace{};
         }
     }
     for (AtspiAccessible* top : tops) {
         g_object_unref(top);
     }
     if (unsure) {
-        g_object_unref(chosen);
+        if (chosen) {
+            g_object_unref(chosen);
+        }
         ++unanswered_;
         return nullptr;
     }
     if (chosen) {
-        return wrap(chosen);
+        return front ? wrap(chosen, space, *front) : wrap(chosen);
     }
     // Without a window manager nothing may be marked active: the window that has the
     // keyboard, when it is this application's.
     if (!front) {
         return nullptr;
     }
-    return wrap(
-        windowFor(app.accessible, *front, front->x + front->border, front->y + front->border));
+    WindowMatch match =
+        windowFor(app.accessible, *front, front->x + front->border, front->y + front->border);
+    if (match.ambiguous) {
+        ++unanswered_;
+        return nullptr;
+    }
+    return wrap(match.window, match.space, *front);
 }
 
 AXElementRef AtspiAccessibility::mainWindow(const Element& app) {
@@ -1036,10 +1315,16 @@ std::optional<AXValue> AtspiAccessibility::readAccessible(const Element& e,
         return AXValue{std::move(id)};
     }
     if (attribute == ax::position || attribute == ax::size) {
-        const std::optional<Rect> r = extents(a);
-        if (!r) {
+        const std::optional<Rect> reported = extents(a);
+        if (!reported) {
             return std::nullopt;
         }
+        const std::optional<AccessibleSpace> space = spaceOf(e);
+        if (!space) {
+            ++unanswered_; // where it lies on the screen cannot be told
+            return std::nullopt;
+        }
+        const std::optional<Rect> r = space->toRoot(*reported);
         if (attribute == ax::position) {
             return AXValue{Point{r->origin.x - origin_.x, r->origin.y - origin_.y}};
         }
@@ -1050,12 +1335,13 @@ std::optional<AXValue> AtspiAccessibility::readAccessible(const Element& e,
         if (!top) {
             return std::nullopt;
         }
-        return AXValue{wrap(top)};
+        return AXValue{wrapLike(top, e)};
     }
     if (attribute == ax::children) {
         std::vector<AXElementRef> list;
         for (AtspiAccessible* child : childList(a, maxChildren)) {
-            list.push_back(wrap(child));
+            // An application's children are windows of their own.
+            list.push_back(e.kind == Element::Kind::accessible ? wrapLike(child, e) : wrap(child));
         }
         return AXValue{std::move(list)};
     }

@@ -1,10 +1,13 @@
 #pragma once
 
 #include "platform/Accessibility.h"
+#include "platform/linux/AccessibleSpace.h"
 #include "platform/linux/X11ClientSync.h"
+#include "platform/linux/X11Windows.h"
 #include "platform/linux/XConnection.h"
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -18,7 +21,6 @@ typedef struct _AtspiEventListener AtspiEventListener;
 
 namespace kestro::platform::linux_x11 {
 
-struct TopLevel;
 class AtspiSearchLink;
 
 // The accessibility interface on AT-SPI2 (libatspi), with X11 for what AT-SPI cannot say: which
@@ -36,6 +38,10 @@ class AtspiSearchLink;
 // - Roles translated by one table (AtspiRoles.h); AXValue is the text of a text element (at most
 //   its first 4096 characters) or, for a value element, a number (not text); an empty name
 //   counts as no title; positions are global points, as the input reports them.
+// - Positions are read in whatever space the application reports them (root pixels, relative to
+//   its window, logical pixels of a scale factor) and brought to root pixels by matching the
+//   element's accessible window to its X window (AccessibleSpace.h); points asked about go the
+//   other way. Where the match cannot be made the position goes unanswered.
 // - Every call waits at most the configured time-out (200 ms). An application that lets a call
 //   time out is not asked again for a short while, so a hung application costs one time-out,
 //   not one per attribute. This process's own tree is never asked (it could not answer while
@@ -96,6 +102,11 @@ private:
 
     // Elements.
     AXElementRef wrap(AtspiAccessible* accessible); // takes the reference
+    // Known to lie in that space, or found in that X window.
+    AXElementRef wrap(AtspiAccessible* accessible, std::optional<AccessibleSpace> space,
+                      std::optional<TopLevel> seenIn);
+    // An element of the same window as `like`: its space and window carry over.
+    AXElementRef wrapLike(AtspiAccessible* accessible, const Element& like);
     AXElementRef windowElement(const TopLevel& window);
     const Element* element(const AXElementRef& ref) const;
 
@@ -110,13 +121,30 @@ private:
     bool hasState(AtspiAccessible* accessible, int state);
     AtspiAccessible* parent(AtspiAccessible* accessible);
     std::vector<AtspiAccessible*> childList(AtspiAccessible* accessible, int limit);
-    std::optional<Rect> extents(AtspiAccessible* accessible); // in root pixels
+    std::optional<Rect> extents(AtspiAccessible* accessible); // as the application reports them
     AtspiAccessible* childAtPoint(AtspiAccessible* accessible, int x, int y);
+    AtspiAccessible* childContaining(AtspiAccessible* accessible, int x, int y);
 
     // Derived answers.
     AtspiAccessible* applicationOf(int processID); // a new reference, or null
     AtspiAccessible* topLevelOf(AtspiAccessible* accessible);
-    AtspiAccessible* windowFor(AtspiAccessible* app, const TopLevel& window, int x, int y);
+    // The application's accessible window that is that X window, and how its positions lie;
+    // ambiguous when several could be and nothing tells them apart.
+    struct WindowMatch {
+        AtspiAccessible* window = nullptr; // a new reference
+        std::optional<AccessibleSpace> space;
+        bool ambiguous = false;
+    };
+    WindowMatch windowFor(AtspiAccessible* app, const TopLevel& window, int x, int y);
+    // Of the accessible windows that map onto the X window titled `title`, the one it is; the
+    // application's word on which is active counts when `activeDecides`.
+    std::optional<std::size_t>
+    pickWindow(const std::vector<std::pair<AtspiAccessible*, AccessibleSpace>>& found,
+               const std::function<std::optional<std::string>()>& title, bool activeDecides,
+               bool& ambiguous);
+    // Where the element's positions lie in root pixels; nothing when its window cannot be
+    // matched to an X window.
+    std::optional<AccessibleSpace> spaceOf(const Element& e);
     AXElementRef focusedElement();
     AXElementRef searchFocus(AtspiAccessible* app, const TopLevel& front);
     // The state bits the element reports now, bypassing what libatspi keeps from notifications.

@@ -8,6 +8,7 @@
 #include <gio/gio.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -483,7 +484,16 @@ std::optional<std::vector<Rect>> AtspiSecureFieldSearch::frames(DBusConnection* 
         if (read < 4 || v[2] < 0 || v[3] < 0) {
             continue;
         }
-        rects.push_back(Rect::make(v[0] - start_.originX, v[1] - start_.originY, v[2], v[3]));
+        Rect r = start_.space.toRoot(Rect::make(v[0], v[1], v[2], v[3]));
+        if (!start_.space.identity()) {
+            // A scaled window's positions are rounded in its own pixels: the box grows by one of
+            // them so that no edge of the field is left out.
+            const double grow = std::ceil(start_.space.scale);
+            r = Rect::make(r.origin.x - grow, r.origin.y - grow, r.size.width + 2 * grow,
+                           r.size.height + 2 * grow);
+        }
+        rects.push_back(Rect::make(r.origin.x - start_.originX, r.origin.y - start_.originY,
+                                   r.size.width, r.size.height));
     }
     return rects;
 }

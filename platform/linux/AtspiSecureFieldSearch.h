@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Accessibility.h"
+#include "platform/linux/AccessibleSpace.h"
 
 #include <chrono>
 #include <map>
@@ -59,6 +60,7 @@ public:
         std::string path; // the window's object path
         int originX = 0;  // root pixels of the global origin
         int originY = 0;
+        AccessibleSpace space; // how the window's positions lie in root pixels
     };
 
     AtspiSecureFieldSearch(std::shared_ptr<AtspiSearchLink> link, Start start, int maxVisited,

@@ -95,7 +95,7 @@ XConnection::XConnection(const char* name) {
         const char* text;
         xcb_atom_t* atom;
     };
-    const std::array<Name, 12> names{{
+    const std::array<Name, 13> names{{
         {"WM_STATE", &atoms_.wmState},
         {"WM_CLASS", &atoms_.wmClass},
         {"WM_NAME", &atoms_.wmName},
@@ -108,6 +108,7 @@ XConnection::XConnection(const char* name) {
         {"_KDE_NET_WM_DESKTOP_FILE", &atoms_.kdeDesktopFile},
         {"_XROOTPMAP_ID", &atoms_.xrootpmapId},
         {"ESETROOT_PMAP_ID", &atoms_.esetrootPmapId},
+        {"_GTK_FRAME_EXTENTS", &atoms_.gtkFrameExtents},
     }};
     std::array<xcb_intern_atom_cookie_t, names.size()> cookies{};
     for (std::size_t i = 0; i < names.size(); ++i) {

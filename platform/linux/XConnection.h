@@ -55,7 +55,8 @@ public:
     struct Atoms {
         xcb_atom_t wmState = 0, wmClass = 0, wmName = 0, netWmName = 0, netWmPid = 0,
                    netActiveWindow = 0, netClientListStacking = 0, utf8String = 0,
-                   gtkApplicationId = 0, kdeDesktopFile = 0, xrootpmapId = 0, esetrootPmapId = 0;
+                   gtkApplicationId = 0, kdeDesktopFile = 0, xrootpmapId = 0, esetrootPmapId = 0,
+                   gtkFrameExtents = 0;
     };
     const Atoms& atoms() const { return atoms_; }
 

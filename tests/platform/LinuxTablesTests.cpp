@@ -1,5 +1,6 @@
 // The Linux layer's translation tables, which need no display.
 
+#include "platform/linux/AccessibleSpace.h"
 #include "platform/linux/AtspiRoles.h"
 #include "platform/linux/DesktopEntries.h"
 #include "tests/support/TempDataDir.h"
@@ -7,6 +8,8 @@
 #include <gtest/gtest.h>
 
 using namespace kestro::platform::linux_x11;
+using kestro::Point;
+using kestro::Rect;
 
 TEST(AtspiRoles, TranslateIntoTheCoreRoleNames) {
     struct Case {
@@ -99,4 +102,79 @@ TEST(DesktopEntries, IndexFindsByIdAndWindowClassFirstFolderWins) {
     // A file added later is found once its folder changed.
     kestro::testing::writeFile(first / "late.desktop", "[Desktop Entry]\nName=Late\n");
     EXPECT_TRUE(index.byID("late"));
+}
+
+// How one window's reported rectangle and its X window's place map positions: as they are,
+// relative to the window (GTK 4), or in logical pixels (scaled Qt and GTK 3); and no mapping
+// where neither fits.
+TEST(AccessibleSpace, MapsWhatTheToolkitReportsOntoRootPixels) {
+    struct Case {
+        const char* what;
+        Rect reported, actual;
+        bool maps;
+        bool identity;
+        Rect field;         // as the application reports it
+        Rect fieldOnScreen; // where it lies
+    };
+    const Case cases[] = {
+        {"root pixels", Rect::make(100, 100, 400, 300), Rect::make(100, 100, 400, 300), true, true,
+         Rect::make(110, 140, 300, 30), Rect::make(110, 140, 300, 30)},
+        {"a pixel of rounding", Rect::make(101, 100, 399, 301), Rect::make(100, 100, 400, 300),
+         true, true, Rect::make(110, 140, 300, 30), Rect::make(110, 140, 300, 30)},
+        {"relative to the window", Rect::make(0, 0, 380, 220), Rect::make(770, 437, 380, 220), true,
+         false, Rect::make(25, 61, 330, 32), Rect::make(795, 498, 330, 32)},
+        {"scaled by 2", Rect::make(151, 97, 400, 300), Rect::make(302, 194, 800, 600), true, false,
+         Rect::make(160, 130, 380, 20), Rect::make(320, 260, 760, 40)},
+        // GTK 3 counts the window manager's frame in, each logical number rounded.
+        {"scaled frame, rounded", Rect::make(334, 181, 292, 177), Rect::make(669, 363, 582, 353),
+         true, false, Rect::make(443, 268, 168, 34), Rect::make(887, 537, 336, 68)},
+        {"scaled and relative", Rect::make(0, 0, 200, 100), Rect::make(500, 300, 400, 200), true,
+         false, Rect::make(10, 20, 50, 10), Rect::make(520, 340, 100, 20)},
+        {"scaled by 1.5", Rect::make(100, 100, 400, 300), Rect::make(150, 150, 600, 450), true,
+         false, Rect::make(200, 200, 100, 20), Rect::make(300, 300, 150, 30)},
+        {"another window",
+         Rect::make(100, 100, 400, 300),
+         Rect::make(700, 500, 400, 300),
+         false,
+         false,
+         {},
+         {}},
+        {"another shape",
+         Rect::make(0, 0, 400, 300),
+         Rect::make(700, 500, 400, 600),
+         false,
+         false,
+         {},
+         {}},
+        {"scaled, elsewhere",
+         Rect::make(100, 100, 400, 300),
+         Rect::make(900, 100, 800, 600),
+         false,
+         false,
+         {},
+         {}},
+        {"not laid out yet",
+         Rect::make(0, 0, 1, 1),
+         Rect::make(700, 500, 1, 1),
+         false,
+         false,
+         {},
+         {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::optional<AccessibleSpace> space = spaceOnto(c.reported, c.actual);
+        ASSERT_EQ(space.has_value(), c.maps);
+        if (!space) {
+            continue;
+        }
+        EXPECT_EQ(space->identity(), c.identity);
+        EXPECT_EQ(space->toRoot(c.field), c.fieldOnScreen);
+        // A point goes the other way: the field's middle on screen is inside it as reported.
+        const Point middle =
+            space->toReported(Point{c.fieldOnScreen.origin.x + c.fieldOnScreen.size.width / 2,
+                                    c.fieldOnScreen.origin.y + c.fieldOnScreen.size.height / 2});
+        EXPECT_NEAR(middle.x, c.field.origin.x + c.field.size.width / 2, 1);
+        EXPECT_NEAR(middle.y, c.field.origin.y + c.field.size.height / 2, 1);
+    }
 }

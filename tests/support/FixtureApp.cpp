@@ -13,6 +13,14 @@ std::string fixtureAppPath() {
 #endif
 }
 
+std::string gtk4SignInPath() {
+#ifdef KESTRO_GTK4_SIGN_IN_PATH
+    return KESTRO_GTK4_SIGN_IN_PATH;
+#else
+    return {};
+#endif
+}
+
 std::string inputLogAppPath() {
 #ifdef KESTRO_INPUT_LOG_APP_PATH
     return KESTRO_INPUT_LOG_APP_PATH;

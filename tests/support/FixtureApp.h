@@ -14,6 +14,9 @@ namespace kestro::testing {
 std::string fixtureAppPath();
 inline constexpr const char* fixtureWindowTitle = "Kestro Fixture";
 
+// The GTK 4 sign-in window (tests/support/fixture/Gtk4SignIn.py), run with the system's python3.
+std::string gtk4SignInPath();
+
 // The window that logs the input it receives (tests/support/fixture/InputLogWindow.cpp).
 std::string inputLogAppPath();
 
