@@ -379,11 +379,19 @@ TEST_F(EndingTest, ALostDisplayFinishesAStopWaitingForItsScreenshots) {
     grantAll();
     AppState& app = make();
     drain();
+    // A front window that answers over accessibility: without one its secure fields are
+    // unknown, and the key frame fails before any screenshot is asked for.
+    auto editor = access_.element("editor", 100);
+    auto window = access_.element("window", 100);
+    window->setFrame(Rect::make(0, 0, 320, 200));
+    editor->set(platform::ax::focusedWindow, platform::AXElementRef(window));
+    access_.applicationElements[100] = editor;
     bool lost = false;
     app.onDisplayLost = [&] { lost = true; };
     capture_.setHeld(true); // the key frame never comes back
     app.toggleRecording();
     click();
+    ASSERT_TRUE(runUntil([&] { return capture_.calls().size() == 1; }));
     app.toggleRecording(); // the stop waits for it
     drain();
     EXPECT_TRUE(log().empty());
