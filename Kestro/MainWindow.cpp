@@ -9,11 +9,12 @@
 #include "Kestro/SkillListModel.h"
 #include "Kestro/Symbols.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QAction>
 #include <QApplication>
 #include <QFrame>
 #include <QHBoxLayout>
-#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListView>
@@ -27,8 +28,8 @@
 #include <QStackedWidget>
 #include <QStyleOptionMenuItem>
 #include <QStyledItemDelegate>
+#include <QTimer>
 #include <QToolButton>
-#include <QToolTip>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -190,7 +191,7 @@ protected:
 
 } // namespace
 
-// Paints the rows of the visible part of the list; nothing exists for the others.
+// Sizes the rows; the row widgets on top draw them.
 class SkillRowDelegate final : public QStyledItemDelegate {
 public:
     explicit SkillRowDelegate(QObject* parent) : QStyledItemDelegate(parent) {
@@ -204,164 +205,279 @@ public:
     static constexpr int spacing = 2;
 
     // The row's own rectangle inside its item (which also holds the gap below it).
-    static QRectF rowRect(const QRect& item) {
-        return QRectF(item.adjusted(marginX, 0, -marginX, -spacing));
+    static QRect rowRect(const QRect& item) {
+        return item.adjusted(marginX, 0, -marginX, -spacing);
     }
 
     QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const override {
         return QSize(SkillRowLayout::buttonSide, rowHeight_ + spacing);
     }
+    void paint(QPainter*, const QStyleOptionViewItem&, const QModelIndex&) const override {}
 
-    void paint(QPainter* p, const QStyleOptionViewItem& option,
-               const QModelIndex& index) const override {
-        const bool hover = option.state & QStyle::State_MouseOver;
-        const QRectF row = rowRect(option.rect);
-        const SkillRowLayout l = SkillRowLayout::of(row);
-        p->save();
-        p->setRenderHint(QPainter::Antialiasing);
-        if (hover) {
-            QPainterPath path;
-            path.addRoundedRect(row, 8, 8);
-            p->fillPath(path, QColor(0, 0, 0, 13));
-        }
-        const qreal dpr = p->device()->devicePixelRatioF();
-        const qreal iconSide = Symbols::sizeForFont(13);
-        const QPixmap& icon = symbol(index.data(SkillListModel::symbolRole).toString(), iconSide,
-                                     secondaryText, Symbols::Weight::medium, dpr);
-        p->drawPixmap(QRectF(l.icon.center().x() - iconSide / 2, l.icon.center().y() - iconSide / 2,
-                             iconSide, iconSide),
-                      icon, QRectF(icon.rect()));
+private:
+    int rowHeight_ = 40;
+};
 
-        const QFont cf = commandFont();
-        const QFont nf = nameFont();
-        const QFontMetricsF cm(cf);
-        const QFontMetricsF nm(nf);
-        const qreal block = cm.height() + 1 + nm.height();
-        const qreal top = l.texts.center().y() - block / 2;
-        p->setFont(cf);
-        p->setPen(black);
-        p->drawText(QRectF(l.texts.left(), top, l.texts.width(), cm.height()),
-                    Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-                    commands_.elided(index.data(SkillListModel::commandRole).toString(), cf,
-                                     l.texts.width()));
-        p->setFont(nf);
-        p->setPen(secondaryText);
-        p->drawText(QRectF(l.texts.left(), top + cm.height() + 1, l.texts.width(), nm.height()),
-                    Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-                    names_.elided(index.data(Qt::DisplayRole).toString(), nf, l.texts.width()));
-
-        // Half opacity while the pointer is elsewhere, folded into the colours.
-        const QColor controls = hover ? black : QColor(0, 0, 0, 64);
-        const QColor menuColor = hover ? secondaryText : QColor(0, 0, 0, 64);
-        const qreal side = 14;
-        auto button = [&](const QRectF& box, const QString& name, const QColor& color) {
-            const QPixmap& pm = symbol(name, side, color, Symbols::Weight::semibold, dpr);
-            p->drawPixmap(
-                QRectF(box.center().x() - side / 2, box.center().y() - side / 2, side, side), pm,
-                QRectF(pm.rect()));
+// One line of the skill list: icon, slash command over name, edit, play and a menu with Export
+// and Delete. Only the rows on screen have one; scrolling hands a widget on to the next row.
+class SkillRowWidget final : public QWidget {
+public:
+    SkillRowWidget(MainView& owner, QWidget* parent) : QWidget(parent), owner_(owner) {
+        setAttribute(Qt::WA_Hover);
+        icon_ = new QLabel(this);
+        command_ = plainLabel({}, this);
+        command_->setFont(commandFont());
+        name_ = plainLabel({}, this);
+        name_->setFont(nameFont());
+        setSecondary(name_);
+        auto makeButton = [this]() {
+            auto* b = new QToolButton(this);
+            b->setAutoRaise(true);
+            b->setFixedSize(int(SkillRowLayout::buttonSide), int(SkillRowLayout::buttonSide));
+            b->setIconSize(QSize(14, 14));
+            b->setFocusPolicy(Qt::NoFocus);
+            return b;
         };
-        button(l.edit, QStringLiteral("pencil"), controls);
-        button(l.play, QStringLiteral("play.fill"), controls);
-        button(l.menu, QStringLiteral("ellipsis"), menuColor);
-        p->restore();
+        edit_ = makeButton();
+        play_ = makeButton();
+        menu_ = makeButton();
+        menu_->setPopupMode(QToolButton::InstantPopup);
+        menu_->setStyleSheet("QToolButton::menu-indicator { image: none; width: 0; }");
+        connect(edit_, &QToolButton::clicked, this, [this] { owner_.editSkill(id_); });
+        connect(play_, &QToolButton::clicked, this, [this] { owner_.playSkill(id_); });
+        paintControls();
     }
 
-    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
-                   const QModelIndex& index) override {
-        if (!event || !view || event->type() != QEvent::ToolTip || !index.isValid()) {
-            return QStyledItemDelegate::helpEvent(event, view, option, index);
-        }
-        const SkillRowLayout l = SkillRowLayout::of(rowRect(option.rect));
+    // Shows the row of `index`; texts are measured again only when they change.
+    void showRow(const QModelIndex& index) {
+        const QString command = index.data(SkillListModel::commandRole).toString();
         const QString name = index.data(Qt::DisplayRole).toString();
-        const QPointF at = event->pos();
-        QString tip;
-        if (l.edit.contains(at)) {
-            tip = "Edit " + name;
-        } else if (l.play.contains(at)) {
-            tip = "Play " + name;
-        } else if (l.texts.contains(at)) {
-            tip = name;
+        const QString symbol = index.data(SkillListModel::symbolRole).toString();
+        const Uuid id = static_cast<const SkillListModel*>(index.model())->idAt(index.row());
+        if (id != id_ || !menu_->menu()) {
+            id_ = id;
+            delete menu_->menu();
+            menu_->setMenu(owner_.makeRowMenu(id_, menu_));
         }
-        if (tip.isEmpty()) {
-            QToolTip::hideText();
-        } else {
-            QToolTip::showText(event->globalPos(), plainToolTip(tip), view->viewport());
+        if (symbol != symbol_) {
+            symbol_ = symbol;
+            icon_->setPixmap(
+                QPixmap::fromImage(Symbols::image(symbol_, Symbols::sizeForFont(13), secondaryText,
+                                                  Symbols::Weight::medium, devicePixelRatioF())));
         }
-        return true;
+        if (command != fullCommand_ || name != fullName_) {
+            fullCommand_ = command;
+            fullName_ = name;
+            command_->setAccessibleName(command);
+            name_->setAccessibleName(name);
+            name_->setToolTip(plainToolTip(name));
+            edit_->setToolTip(plainToolTip("Edit " + name));
+            play_->setToolTip(plainToolTip("Play " + name));
+            placeTexts();
+        }
+        QWidget::show();
     }
 
-    void forgetTexts() {
-        commands_.clear();
-        names_.clear();
+    const Uuid& id() const { return id_; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QWidget::resizeEvent(event);
+        const SkillRowLayout l = SkillRowLayout::of(QRectF(rect()));
+        icon_->setGeometry(l.icon.toRect());
+        icon_->setAlignment(Qt::AlignCenter);
+        edit_->move(l.edit.topLeft().toPoint());
+        play_->move(l.play.topLeft().toPoint());
+        menu_->move(l.menu.topLeft().toPoint());
+        placeTexts();
+    }
+    void enterEvent(QEnterEvent* event) override {
+        QWidget::enterEvent(event);
+        setHover(true);
+    }
+    void leaveEvent(QEvent* event) override {
+        QWidget::leaveEvent(event);
+        setHover(false);
+    }
+    void hideEvent(QHideEvent* event) override {
+        QWidget::hideEvent(event);
+        setHover(false);
+    }
+    void paintEvent(QPaintEvent*) override {
+        if (!hover_) {
+            return;
+        }
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        QPainterPath path;
+        path.addRoundedRect(QRectF(rect()), 8, 8);
+        p.fillPath(path, QColor(0, 0, 0, 13));
     }
 
 private:
-    const QPixmap& symbol(const QString& name, qreal side, const QColor& color,
-                          Symbols::Weight weight, qreal dpr) const {
-        const QString key = name + QLatin1Char('|') + QString::number(side) + QLatin1Char('|') +
-                            QString::number(color.rgba()) + QLatin1Char('|') +
-                            QString::number(int(weight)) + QLatin1Char('|') + QString::number(dpr);
-        auto it = symbols_.find(key);
-        if (it == symbols_.end()) {
-            it = symbols_.insert(
-                key, QPixmap::fromImage(Symbols::image(name, side, color, weight, dpr)));
+    void placeTexts() {
+        const SkillRowLayout l = SkillRowLayout::of(QRectF(rect()));
+        const QFontMetricsF cm(command_->font());
+        const QFontMetricsF nm(name_->font());
+        const qreal block = cm.height() + 1 + nm.height();
+        const qreal top = l.texts.center().y() - block / 2;
+        const int width = std::max(0, int(l.texts.width()));
+        command_->setGeometry(int(l.texts.left()), int(top), width, int(std::ceil(cm.height())));
+        name_->setGeometry(int(l.texts.left()), int(top + cm.height() + 1), width,
+                           int(std::ceil(nm.height())));
+        command_->setText(commands_.elided(fullCommand_, command_->font(), width));
+        name_->setText(names_.elided(fullName_, name_->font(), width));
+    }
+    void setHover(bool hover) {
+        if (hover_ != hover) {
+            hover_ = hover;
+            paintControls();
+            update();
         }
-        return *it;
+    }
+    void paintControls() {
+        // Half opacity while the pointer is elsewhere, folded into the colours.
+        const QColor controls = hover_ ? black : QColor(0, 0, 0, 64);
+        const QColor menuColor = hover_ ? secondaryText : QColor(0, 0, 0, 64);
+        edit_->setIcon(Symbols::icon("pencil", controls, Symbols::Weight::semibold));
+        play_->setIcon(Symbols::icon("play.fill", controls, Symbols::Weight::semibold));
+        menu_->setIcon(Symbols::icon("ellipsis", menuColor, Symbols::Weight::semibold));
     }
 
-    int rowHeight_ = 40;
-    mutable QHash<QString, QPixmap> symbols_;
-    mutable ElidedLines commands_;
-    mutable ElidedLines names_;
+    MainView& owner_;
+    Uuid id_;
+    QString fullCommand_;
+    QString fullName_;
+    QString symbol_;
+    bool hover_ = false;
+    QLabel* icon_ = nullptr;
+    QLabel* command_ = nullptr;
+    QLabel* name_ = nullptr;
+    QToolButton* edit_ = nullptr;
+    QToolButton* play_ = nullptr;
+    QToolButton* menu_ = nullptr;
+    ElidedLines commands_;
+    ElidedLines names_;
 };
+
+class SkillListView;
+QAccessibleInterface* skillListAccessible(const QString&, QObject* object);
 
 class SkillListView final : public QListView {
 public:
     SkillListView(MainView& owner, QWidget* parent) : QListView(parent), owner_(owner) {
+        // Told as the widgets it holds, the rows on screen, not as a list of painted items.
+        static const bool installed = [] {
+            QAccessible::installFactory(skillListAccessible);
+            return true;
+        }();
+        (void)installed;
         setFrameShape(QFrame::NoFrame);
         setUniformItemSizes(true);
         setSelectionMode(QAbstractItemView::NoSelection);
         setFocusPolicy(Qt::NoFocus);
         setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
         setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        setMouseTracking(true);
-        viewport()->setAttribute(Qt::WA_Hover);
         viewport()->setAutoFillBackground(false);
         setViewportMargins(0, 10, 0, 10);
         setStyleSheet(QStringLiteral("QListView { background: transparent; border: none; }"));
     }
 
-protected:
-    void mouseReleaseEvent(QMouseEvent* event) override {
-        QListView::mouseReleaseEvent(event);
-        if (event->button() != Qt::LeftButton) {
-            return;
+    void setModel(QAbstractItemModel* model) override {
+        QListView::setModel(model);
+        for (auto sig : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved}) {
+            connect(model, sig, this, [this] { scheduleRows(); });
         }
-        const QModelIndex index = indexAt(event->position().toPoint());
-        if (!index.isValid()) {
-            return;
-        }
-        const SkillRowLayout l = SkillRowLayout::of(SkillRowDelegate::rowRect(visualRect(index)));
-        const QPointF at = event->position();
-        const Uuid id = owner_.skillModel().idAt(index.row());
-        if (l.edit.contains(at)) {
-            owner_.editSkill(id);
-        } else if (l.play.contains(at)) {
-            owner_.playSkill(id);
-        } else if (l.menu.contains(at)) {
-            QMenu* menu = owner_.makeRowMenu(id, this);
-            menu->setAttribute(Qt::WA_DeleteOnClose);
-            menu->popup(viewport()->mapToGlobal(l.menu.bottomLeft().toPoint()));
-        }
+        connect(model, &QAbstractItemModel::layoutChanged, this, [this] { scheduleRows(); });
+        connect(model, &QAbstractItemModel::modelReset, this, [this] { scheduleRows(); });
+        connect(model, &QAbstractItemModel::dataChanged, this,
+                [this](const QModelIndex& first, const QModelIndex& last) {
+                    if (last.row() >= shownFirst_ && first.row() <= shownLast_) {
+                        scheduleRows();
+                    }
+                });
+        scheduleRows();
     }
-    void leaveEvent(QEvent* event) override {
-        QListView::leaveEvent(event);
-        viewport()->update();
+
+    // The row widget showing the skill, when its row is on screen.
+    QWidget* rowWidget(const Uuid& id) {
+        placeRows();
+        for (SkillRowWidget* w : pool_) {
+            if (w->isVisible() && w->id() == id) {
+                return w;
+            }
+        }
+        return nullptr;
+    }
+
+protected:
+    void scrollContentsBy(int dx, int dy) override {
+        QListView::scrollContentsBy(dx, dy);
+        placeRows();
+    }
+    void resizeEvent(QResizeEvent* event) override {
+        QListView::resizeEvent(event);
+        scheduleRows();
+    }
+    void updateGeometries() override {
+        QListView::updateGeometries();
+        scheduleRows();
     }
 
 private:
+    void scheduleRows() {
+        if (!scheduled_) {
+            scheduled_ = true;
+            QTimer::singleShot(0, this, [this] { placeRows(); });
+        }
+    }
+
+    void placeRows() {
+        scheduled_ = false;
+        QAbstractItemModel* m = model();
+        const int rows = m ? m->rowCount() : 0;
+        std::size_t used = 0;
+        shownFirst_ = 0;
+        shownLast_ = -1;
+        if (rows > 0) {
+            executeDelayedItemsLayout();
+            const QModelIndex top = indexAt(QPoint(SkillRowDelegate::marginX + 1, 0));
+            const int first = top.isValid() ? top.row() : 0;
+            const int height = viewport()->height();
+            for (int r = first; r < rows; ++r) {
+                const QModelIndex index = m->index(r, 0);
+                const QRect item = visualRect(index);
+                if (item.top() > height) {
+                    break;
+                }
+                if (used == pool_.size()) {
+                    pool_.push_back(new SkillRowWidget(owner_, viewport()));
+                }
+                SkillRowWidget* w = pool_[used++];
+                w->setGeometry(SkillRowDelegate::rowRect(item));
+                w->showRow(index);
+                shownLast_ = r;
+            }
+            shownFirst_ = first;
+        }
+        for (std::size_t i = used; i < pool_.size(); ++i) {
+            pool_[i]->hide();
+        }
+    }
+
     MainView& owner_;
+    std::vector<SkillRowWidget*> pool_;
+    bool scheduled_ = false;
+    int shownFirst_ = 0;
+    int shownLast_ = -1;
 };
+
+QAccessibleInterface* skillListAccessible(const QString&, QObject* object) {
+    if (auto* list = dynamic_cast<SkillListView*>(object)) {
+        return new QAccessibleWidget(list, QAccessible::List);
+    }
+    return nullptr;
+}
 
 // ---- MainView ----------------------------------------------------------------------------------
 
@@ -481,6 +597,10 @@ bool MainView::showsList() const {
 
 QAbstractItemView& MainView::skillList() {
     return *list_;
+}
+
+QWidget* MainView::rowWidget(const Uuid& id) {
+    return list_->rowWidget(id);
 }
 
 QString MainView::deleteTitle(const Skill& skill) {

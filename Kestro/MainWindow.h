@@ -59,6 +59,8 @@ public:
     bool showsList() const;
     SkillListModel& skillModel() { return *model_; }
     QAbstractItemView& skillList();
+    // The widget of the skill's row while the row is on screen (only those rows have one).
+    QWidget* rowWidget(const Uuid& id);
 
     // A row's actions, for the skill with `id` as the row shows it now.
     void editSkill(const Uuid& id);

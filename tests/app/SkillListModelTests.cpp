@@ -8,8 +8,11 @@
 
 #include <QAbstractItemView>
 #include <QFontMetricsF>
+#include <QLabel>
 #include <QPersistentModelIndex>
+#include <QScrollBar>
 #include <QTest>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -190,6 +193,23 @@ TEST_F(SkillRowsTest, LongNamesLeaveTheButtonsVisibleAtTheMinimumWidth) {
     EXPECT_GT(l.texts.width(), 100);
     EXPECT_LE(l.edit.left() - l.texts.right(), SkillRowLayout::spacing + SkillRowLayout::minSpacer);
 
+    // The row on screen: its buttons inside the list, right of its texts.
+    QWidget* rowWidget = view.rowWidget(s.id);
+    ASSERT_NE(rowWidget, nullptr);
+    const auto buttons = rowWidget->findChildren<QToolButton*>();
+    ASSERT_EQ(buttons.size(), 3);
+    for (QToolButton* b : buttons) {
+        const QRect inList(b->mapTo(list.viewport(), QPoint(0, 0)), b->size());
+        EXPECT_TRUE(list.viewport()->rect().contains(inList)) << inList.x() << "," << inList.y();
+        EXPECT_TRUE(b->isVisibleTo(&view));
+    }
+    for (QLabel* label : rowWidget->findChildren<QLabel*>()) {
+        if (label->pixmap().isNull()) {
+            EXPECT_EQ(label->textFormat(), Qt::PlainText);
+        }
+        EXPECT_LE(label->geometry().right(), buttons[0]->geometry().left());
+    }
+
     // The name, cut with "…" to one line, fits the room the layout gives it.
     ElidedLines lines;
     const QFont font;
@@ -198,4 +218,56 @@ TEST_F(SkillRowsTest, LongNamesLeaveTheButtonsVisibleAtTheMinimumWidth) {
     EXPECT_LE(QFontMetricsF(font).horizontalAdvance(cut), l.texts.width());
     EXPECT_EQ(&lines.elided(index.data(Qt::DisplayRole).toString(), font, l.texts.width()),
               &lines.elided(index.data(Qt::DisplayRole).toString(), font, l.texts.width()));
+}
+
+// Only the rows on screen have widgets; scrolling hands them on, and a state change that leaves
+// the skills alone touches none of them.
+TEST_F(SkillRowsTest, OnlyTheRowsOnScreenHaveWidgets) {
+    std::vector<Skill> stored;
+    for (int i = 0; i < 300; ++i) {
+        stored.push_back(named("Skill number " + std::to_string(i)));
+        SkillStore().save(stored.back());
+    }
+    app().reloadSkills();
+    // A long list is derived on a worker.
+    ASSERT_TRUE(runUntil([&] { return app().skillData()->size() == 300; }));
+    MainView view(app());
+    ASSERT_EQ(view.skillModel().rowCount(), 300);
+    view.resize(820, 600);
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    QAbstractItemView& list = view.skillList();
+    QTest::qWait(10);
+    auto rowWidgets = [&] {
+        int n = 0;
+        for (QObject* child : list.viewport()->children()) {
+            auto* w = qobject_cast<QWidget*>(child);
+            n += w && w->isVisible() && !w->findChildren<QToolButton*>().empty();
+        }
+        return n;
+    };
+    const int onScreen = rowWidgets();
+
+    EXPECT_GT(onScreen, 3);
+    EXPECT_LT(onScreen, 30);
+    const QModelIndex last = view.skillModel().index(299, 0);
+    const Uuid lastId = view.skillModel().idAt(299);
+    EXPECT_EQ(view.rowWidget(lastId), nullptr);
+    list.scrollTo(last);
+    QTest::qWait(10);
+    QWidget* lastRow = view.rowWidget(lastId);
+    ASSERT_NE(lastRow, nullptr);
+    EXPECT_LE(rowWidgets(), onScreen + 1);
+
+    const int scroll = list.verticalScrollBar()->value();
+    Q_EMIT app().changed();
+    QTest::qWait(10);
+    EXPECT_EQ(view.rowWidget(lastId), lastRow);
+    // A reload that adds a skill keeps the place in the list.
+    SkillStore().save(named("Arrived"));
+    app().reloadSkills();
+    ASSERT_TRUE(runUntil([&] { return view.skillModel().rowCount() == 301; }));
+    QTest::qWait(10);
+    EXPECT_EQ(list.verticalScrollBar()->value(), scroll);
+    (void)last;
 }
