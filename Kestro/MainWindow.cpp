@@ -229,7 +229,8 @@ public:
         command_->setFont(commandFont());
         name_ = plainLabel({}, this);
         name_->setFont(nameFont());
-        setSecondary(name_);
+        // The list's style sheet overrides palettes below it.
+        name_->setStyleSheet(QStringLiteral("color: rgba(0,0,0,128);"));
         auto makeButton = [this]() {
             auto* b = new QToolButton(this);
             b->setAutoRaise(true);
