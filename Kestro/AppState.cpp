@@ -184,7 +184,7 @@ bool AppState::hasPillTip() const {
     if (tipsDismissed_) {
         return false;
     }
-    if (state_ == KestroState::recording() && skills_.empty()) {
+    if (state_ == KestroState::recording() && skills_->empty()) {
         return true;
     }
     return showCallSkillTip_ && creationStatus_ == SkillCreationStatus::idle() &&
@@ -192,10 +192,27 @@ bool AppState::hasPillTip() const {
 }
 
 void AppState::reloadSkills() {
-    skills_ = store_.loadAll();
+    skills_ = std::make_shared<const std::vector<Skill>>(store_.loadAll());
+    if (skills_->size() <= SkillListData::inlineLimit) {
+        skillData_ = SkillListData::make(skills_);
+        Q_EMIT skillDataChanged();
+    } else {
+        const Weak weak = self_;
+        workers_.run([weak, &queue = platform_.queue, skills = skills_](std::stop_token) {
+            auto data = SkillListData::make(skills);
+            queue.post([weak, data = std::move(data)] {
+                auto self = weak.lock();
+                // A later load has its own derivation under way.
+                if (self && (*self)->skills_ == data->source()) {
+                    (*self)->skillData_ = data;
+                    Q_EMIT(*self)->skillDataChanged();
+                }
+            });
+        });
+    }
     Q_EMIT skillsChanged();
     Q_EMIT changed();
-    surfaces_.adaptMainWindow(!skills_.empty());
+    surfaces_.adaptMainWindow(!skills_->empty());
 }
 
 void AppState::activate() {
@@ -418,7 +435,7 @@ void AppState::finishSynthesis(std::optional<std::string> name) {
     setState(KestroState::idle());
     if (name) {
         reloadSkills();
-        if (skills_.size() == 1) {
+        if (skills_->size() == 1) {
             setShowCallSkillTip(true);
         }
         setCreationStatus(SkillCreationStatus::success(*name));

@@ -2,6 +2,7 @@
 
 #include "Kestro/SkillCreationStatus.h"
 #include "Kestro/SkillFiles.h"
+#include "Kestro/SkillListData.h"
 #include "Kestro/SkillRunner.h"
 #include "Kestro/StepConfirmation.h"
 #include "Kestro/Surfaces.h"
@@ -81,7 +82,10 @@ public:
 
     // Published values; each has its change signal, and changed() follows every change.
     const KestroState& state() const { return state_; }
-    const std::vector<Skill>& skills() const { return skills_; }
+    const std::vector<Skill>& skills() const { return *skills_; }
+    // What the views derive from `skills`, made once per load (on a worker for a long list, so
+    // for a moment it may still describe the previous load; skillDataChanged() follows it).
+    const std::shared_ptr<const SkillListData>& skillData() const { return skillData_; }
     const SkillCreationStatus& creationStatus() const { return creationStatus_; }
     bool showCallSkillTip() const { return showCallSkillTip_; }
     bool tipsDismissed() const { return tipsDismissed_; }
@@ -162,6 +166,7 @@ public:
 signals:
     void stateChanged();
     void skillsChanged();
+    void skillDataChanged();
     void creationStatusChanged();
     void showCallSkillTipChanged();
     void tipsDismissedChanged();
@@ -199,7 +204,9 @@ private:
     QString settingsFile_;
 
     KestroState state_;
-    std::vector<Skill> skills_;
+    std::shared_ptr<const std::vector<Skill>> skills_ =
+        std::make_shared<const std::vector<Skill>>();
+    std::shared_ptr<const SkillListData> skillData_ = SkillListData::make(skills_);
     SkillCreationStatus creationStatus_;
     bool showCallSkillTip_ = false;
     bool tipsDismissed_ = false;

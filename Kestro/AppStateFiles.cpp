@@ -55,7 +55,7 @@ void AppState::deleteSkill(const Skill& skill) {
         return;
     }
     reloadSkills();
-    systemLog("Kestro: skills now = " + std::to_string(skills_.size()));
+    systemLog("Kestro: skills now = " + std::to_string(skills_->size()));
 }
 
 void AppState::exportSkill(const Skill& skill) {

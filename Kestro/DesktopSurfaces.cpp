@@ -107,13 +107,13 @@ void DesktopSurfaces::setPillHidden(bool hidden) {
 void DesktopSurfaces::showPalette(AppState& app, std::function<void()> onClosed) {
     if (!paletteFollowsSkills_) {
         // An open palette shows the list as it changes.
-        QObject::connect(&app, &AppState::skillsChanged, &app,
+        QObject::connect(&app, &AppState::skillDataChanged, &app,
                          [] { PaletteWindow::reloadSkills(); });
         paletteFollowsSkills_ = true;
     }
     PaletteWindow::show(
         PaletteWindow::Host{
-            .skills = [&app] { return app.skills(); },
+            .skillData = [&app] { return app.skillData(); },
             .toggleRecording = [&app] { app.toggleRecording(); },
             .cast =
                 [&app](const Skill& skill, const std::map<std::string, std::string>& values) {

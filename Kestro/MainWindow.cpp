@@ -6,24 +6,33 @@
 #include "Kestro/KeptWindow.h"
 #include "Kestro/MainViewModel.h"
 #include "Kestro/OnboardingWindow.h"
-#include "Kestro/SkillIcon.h"
+#include "Kestro/SkillListModel.h"
 #include "Kestro/Symbols.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QAction>
 #include <QApplication>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QListView>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPlainTextEdit>
+#include <QPropertyAnimation>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QStackedWidget>
+#include <QStyleOptionMenuItem>
+#include <QStyledItemDelegate>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <cmath>
 
 namespace kestro {
 
@@ -122,7 +131,9 @@ SkillEditor::SkillEditor(const QString& title, const QString& text, const QStrin
 
     editor_ = new QPlainTextEdit(this);
     editor_->setPlainText(text);
-    editor_->setFont(monospaced(10));
+    QFont editorFont = monospaced(10);
+    editorFont.setPixelSize(12);
+    editor_->setFont(editorFont);
     editor_->setFrameShape(QFrame::NoFrame);
     editor_->setReadOnly(!problem.isEmpty());
     auto* editorBox = new QVBoxLayout;
@@ -149,151 +160,324 @@ QString SkillEditor::text() const {
     return editor_->toPlainText();
 }
 
-// ---- SkillRow ----------------------------------------------------------------------------------
+// ---- Skill list --------------------------------------------------------------------------------
 
-SkillRow::SkillRow(const Skill& skill, Actions actions, QWidget* parent)
-    : QWidget(parent), skill_(skill), actions_(std::move(actions)) {
-    setAttribute(Qt::WA_Hover);
-    auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(10, 7, 10, 7);
-    layout->setSpacing(10);
+namespace {
 
-    icon_ = new QLabel(this);
-    icon_->setFixedWidth(18);
-    layout->addWidget(icon_);
+QFont commandFont() {
+    return monospaced(10, QFont::Medium);
+}
 
-    auto* texts = new QVBoxLayout;
-    texts->setSpacing(1);
-    command_ = plainLabel({}, this);
-    command_->setFont(monospaced(10, QFont::Medium));
-    name_ = plainLabel({}, this);
-    name_->setFont(scaled(font(), 8));
-    setSecondary(name_);
-    texts->addWidget(command_);
-    texts->addWidget(name_);
-    layout->addLayout(texts, 1);
-    layout->addSpacing(8);
+QFont nameFont() {
+    return scaled(QFont(), 8);
+}
 
-    auto makeButton = [this]() {
-        auto* b = new QToolButton(this);
-        b->setAutoRaise(true);
-        b->setFixedSize(22, 22);
-        b->setIconSize(QSize(14, 14));
-        b->setFocusPolicy(Qt::NoFocus);
-        return b;
-    };
-    edit_ = makeButton();
-    play_ = makeButton();
-    menu_ = makeButton();
-    menu_->setPopupMode(QToolButton::InstantPopup);
-    menu_->setStyleSheet("QToolButton::menu-indicator { image: none; width: 0; }");
-    auto* menu = new QMenu(menu_);
-    menu->addAction("Export\u2026", this, [this] { exportFile(); });
-    menu->addAction("Delete", this, [this] { confirmDelete(); });
-    menu_->setMenu(menu);
-    layout->addWidget(edit_);
-    layout->addWidget(play_);
-    layout->addWidget(menu_);
+// A menu that draws the actions marked destructive in red.
+class RowMenu final : public QMenu {
+public:
+    using QMenu::QMenu;
 
-    connect(edit_, &QToolButton::clicked, this, [this] { edit(); });
-    connect(play_, &QToolButton::clicked, this, [this] {
-        if (actions_.play) {
-            actions_.play(skill_);
+protected:
+    void initStyleOption(QStyleOptionMenuItem* option, const QAction* action) const override {
+        QMenu::initStyleOption(option, action);
+        if (MainView::isDestructive(action)) {
+            for (auto role : {QPalette::Text, QPalette::ButtonText, QPalette::WindowText,
+                              QPalette::HighlightedText}) {
+                option->palette.setColor(role, red);
+            }
         }
-    });
-    refresh();
-}
-
-void SkillRow::setSkill(const Skill& skill) {
-    skill_ = skill;
-    refresh();
-}
-
-QString SkillRow::deleteTitle(const Skill& skill) {
-    return "Delete " + q(skill.name) + "?";
-}
-
-void SkillRow::refresh() {
-    // Half opacity while the pointer is elsewhere, folded into the colours.
-    const QColor controls = hover_ ? black : QColor(0, 0, 0, 64);
-    const QColor menuColor = hover_ ? secondaryText : QColor(0, 0, 0, 64);
-    icon_->setPixmap(QPixmap::fromImage(
-        Symbols::image(q(SkillIcon::symbol(skill_)), Symbols::sizeForFont(13), secondaryText,
-                       Symbols::Weight::medium, devicePixelRatioF())));
-    command_->setText(q(skill_.slashCommand()));
-    name_->setText(q(skill_.name));
-    name_->setToolTip(q(skill_.name));
-    edit_->setIcon(Symbols::icon("pencil", controls, Symbols::Weight::semibold));
-    play_->setIcon(Symbols::icon("play.fill", controls, Symbols::Weight::semibold));
-    menu_->setIcon(Symbols::icon("ellipsis", menuColor, Symbols::Weight::semibold));
-    // Tool tips are rich text when they look like markup; escape so a name shows as written.
-    edit_->setToolTip(("Edit " + q(skill_.name)).toHtmlEscaped());
-    play_->setToolTip(("Play " + q(skill_.name)).toHtmlEscaped());
-    update();
-}
-
-void SkillRow::setHover(bool hover) {
-    if (hover_ != hover) {
-        hover_ = hover;
-        refresh();
     }
-}
+};
 
-void SkillRow::enterEvent(QEnterEvent* event) {
-    QWidget::enterEvent(event);
-    setHover(true);
-}
+} // namespace
 
-void SkillRow::leaveEvent(QEvent* event) {
-    QWidget::leaveEvent(event);
-    setHover(false);
-}
-
-void SkillRow::paintEvent(QPaintEvent*) {
-    if (!hover_) {
-        return;
+// Sizes the rows; the row widgets on top draw them.
+class SkillRowDelegate final : public QStyledItemDelegate {
+public:
+    explicit SkillRowDelegate(QObject* parent) : QStyledItemDelegate(parent) {
+        const QFontMetricsF command(commandFont());
+        const QFontMetricsF name(nameFont());
+        rowHeight_ = static_cast<int>(
+            std::ceil(2 * SkillRowLayout::paddingY + command.height() + 1 + name.height()));
     }
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    QPainterPath path;
-    path.addRoundedRect(QRectF(rect()), 8, 8);
-    p.fillPath(path, QColor(0, 0, 0, 13));
-}
 
-void SkillRow::edit() {
-    QString text;
-    QString problem;
-    if (actions_.readMarkdown) {
-        actions_.readMarkdown(skill_, text, problem);
-    }
-    const Skill editing = skill_;
-    SkillEditor editor(q(editing.slashCommand()), text, problem, window());
-    if (editor.exec() == QDialog::Accepted && actions_.saveMarkdown) {
-        actions_.saveMarkdown(editing, editor.text());
-    }
-}
+    static constexpr int marginX = 12;
+    static constexpr int spacing = 2;
 
-void SkillRow::exportFile() {
-    if (actions_.exportFile) {
-        actions_.exportFile(skill_);
+    // The row's own rectangle inside its item (which also holds the gap below it).
+    static QRect rowRect(const QRect& item) {
+        return item.adjusted(marginX, 0, -marginX, -spacing);
     }
-}
 
-void SkillRow::confirmDelete() {
-    QMessageBox box(window());
-    box.setWindowTitle(deleteTitle(skill_));
-    box.setTextFormat(Qt::PlainText);
-    box.setText(deleteTitle(skill_));
-    box.setIcon(QMessageBox::Warning);
-    QPushButton* remove = box.addButton("Delete", QMessageBox::DestructiveRole);
-    QPushButton* cancel = box.addButton("Cancel", QMessageBox::RejectRole);
-    box.setDefaultButton(cancel);
-    box.setEscapeButton(cancel);
-    const Skill target = skill_;
-    box.exec();
-    if (box.clickedButton() == remove && actions_.remove) {
-        actions_.remove(target);
+    QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const override {
+        return QSize(SkillRowLayout::buttonSide, rowHeight_ + spacing);
     }
+    void paint(QPainter*, const QStyleOptionViewItem&, const QModelIndex&) const override {}
+
+private:
+    int rowHeight_ = 40;
+};
+
+// One line of the skill list: icon, slash command over name, edit, play and a menu with Export
+// and Delete. Only the rows on screen have one; scrolling hands a widget on to the next row.
+class SkillRowWidget final : public QWidget {
+public:
+    SkillRowWidget(MainView& owner, QWidget* parent) : QWidget(parent), owner_(owner) {
+        setAttribute(Qt::WA_Hover);
+        icon_ = new QLabel(this);
+        command_ = plainLabel({}, this);
+        command_->setFont(commandFont());
+        name_ = plainLabel({}, this);
+        name_->setFont(nameFont());
+        // The list's style sheet overrides palettes below it.
+        name_->setStyleSheet(QStringLiteral("color: rgba(0,0,0,128);"));
+        auto makeButton = [this]() {
+            auto* b = new QToolButton(this);
+            b->setAutoRaise(true);
+            b->setFixedSize(int(SkillRowLayout::buttonSide), int(SkillRowLayout::buttonSide));
+            b->setIconSize(QSize(14, 14));
+            b->setFocusPolicy(Qt::NoFocus);
+            return b;
+        };
+        edit_ = makeButton();
+        play_ = makeButton();
+        menu_ = makeButton();
+        menu_->setPopupMode(QToolButton::InstantPopup);
+        menu_->setStyleSheet("QToolButton::menu-indicator { image: none; width: 0; }");
+        connect(edit_, &QToolButton::clicked, this, [this] { owner_.editSkill(id_); });
+        connect(play_, &QToolButton::clicked, this, [this] { owner_.playSkill(id_); });
+        paintControls();
+    }
+
+    // Shows the row of `index`; texts are measured again only when they change.
+    void showRow(const QModelIndex& index) {
+        const QString command = index.data(SkillListModel::commandRole).toString();
+        const QString name = index.data(Qt::DisplayRole).toString();
+        const QString symbol = index.data(SkillListModel::symbolRole).toString();
+        const Uuid id = static_cast<const SkillListModel*>(index.model())->idAt(index.row());
+        if (id != id_ || !menu_->menu()) {
+            id_ = id;
+            delete menu_->menu();
+            menu_->setMenu(owner_.makeRowMenu(id_, menu_));
+        }
+        if (symbol != symbol_) {
+            symbol_ = symbol;
+            icon_->setPixmap(
+                QPixmap::fromImage(Symbols::image(symbol_, Symbols::sizeForFont(13), secondaryText,
+                                                  Symbols::Weight::medium, devicePixelRatioF())));
+        }
+        if (command != fullCommand_ || name != fullName_) {
+            fullCommand_ = command;
+            fullName_ = name;
+            command_->setAccessibleName(command);
+            name_->setAccessibleName(name);
+            name_->setToolTip(plainToolTip(name));
+            edit_->setToolTip(plainToolTip("Edit " + name));
+            play_->setToolTip(plainToolTip("Play " + name));
+            placeTexts();
+        }
+        QWidget::show();
+    }
+
+    const Uuid& id() const { return id_; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QWidget::resizeEvent(event);
+        const SkillRowLayout l = SkillRowLayout::of(QRectF(rect()));
+        icon_->setGeometry(l.icon.toRect());
+        icon_->setAlignment(Qt::AlignCenter);
+        edit_->move(l.edit.topLeft().toPoint());
+        play_->move(l.play.topLeft().toPoint());
+        menu_->move(l.menu.topLeft().toPoint());
+        placeTexts();
+    }
+    void enterEvent(QEnterEvent* event) override {
+        QWidget::enterEvent(event);
+        setHover(true);
+    }
+    void leaveEvent(QEvent* event) override {
+        QWidget::leaveEvent(event);
+        setHover(false);
+    }
+    void hideEvent(QHideEvent* event) override {
+        QWidget::hideEvent(event);
+        setHover(false);
+    }
+    void paintEvent(QPaintEvent*) override {
+        if (!hover_) {
+            return;
+        }
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        QPainterPath path;
+        path.addRoundedRect(QRectF(rect()), 8, 8);
+        p.fillPath(path, QColor(0, 0, 0, 13));
+    }
+
+private:
+    void placeTexts() {
+        const SkillRowLayout l = SkillRowLayout::of(QRectF(rect()));
+        const QFontMetricsF cm(command_->font());
+        const QFontMetricsF nm(name_->font());
+        const qreal block = cm.height() + 1 + nm.height();
+        const qreal top = l.texts.center().y() - block / 2;
+        const int width = std::max(0, int(l.texts.width()));
+        command_->setGeometry(int(l.texts.left()), int(top), width, int(std::ceil(cm.height())));
+        name_->setGeometry(int(l.texts.left()), int(top + cm.height() + 1), width,
+                           int(std::ceil(nm.height())));
+        command_->setText(commands_.elided(fullCommand_, command_->font(), width));
+        name_->setText(names_.elided(fullName_, name_->font(), width));
+    }
+    void setHover(bool hover) {
+        if (hover_ != hover) {
+            hover_ = hover;
+            paintControls();
+            update();
+        }
+    }
+    void paintControls() {
+        // Half opacity while the pointer is elsewhere, folded into the colours.
+        const QColor controls = hover_ ? black : QColor(0, 0, 0, 64);
+        const QColor menuColor = hover_ ? secondaryText : QColor(0, 0, 0, 64);
+        edit_->setIcon(Symbols::icon("pencil", controls, Symbols::Weight::semibold));
+        play_->setIcon(Symbols::icon("play.fill", controls, Symbols::Weight::semibold));
+        menu_->setIcon(Symbols::icon("ellipsis", menuColor, Symbols::Weight::semibold));
+    }
+
+    MainView& owner_;
+    Uuid id_;
+    QString fullCommand_;
+    QString fullName_;
+    QString symbol_;
+    bool hover_ = false;
+    QLabel* icon_ = nullptr;
+    QLabel* command_ = nullptr;
+    QLabel* name_ = nullptr;
+    QToolButton* edit_ = nullptr;
+    QToolButton* play_ = nullptr;
+    QToolButton* menu_ = nullptr;
+    ElidedLines commands_;
+    ElidedLines names_;
+};
+
+class SkillListView;
+QAccessibleInterface* skillListAccessible(const QString&, QObject* object);
+
+class SkillListView final : public QListView {
+public:
+    SkillListView(MainView& owner, QWidget* parent) : QListView(parent), owner_(owner) {
+        // Told as the widgets it holds, the rows on screen, not as a list of painted items.
+        static const bool installed = [] {
+            QAccessible::installFactory(skillListAccessible);
+            return true;
+        }();
+        (void)installed;
+        setFrameShape(QFrame::NoFrame);
+        setUniformItemSizes(true);
+        setSelectionMode(QAbstractItemView::NoSelection);
+        setFocusPolicy(Qt::NoFocus);
+        setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        viewport()->setAutoFillBackground(false);
+        setViewportMargins(0, 10, 0, 10);
+        setStyleSheet(QStringLiteral("QListView { background: transparent; border: none; }"));
+    }
+
+    void setModel(QAbstractItemModel* model) override {
+        QListView::setModel(model);
+        for (auto sig : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved}) {
+            connect(model, sig, this, [this] { scheduleRows(); });
+        }
+        connect(model, &QAbstractItemModel::layoutChanged, this, [this] { scheduleRows(); });
+        connect(model, &QAbstractItemModel::modelReset, this, [this] { scheduleRows(); });
+        connect(model, &QAbstractItemModel::dataChanged, this,
+                [this](const QModelIndex& first, const QModelIndex& last) {
+                    if (last.row() >= shownFirst_ && first.row() <= shownLast_) {
+                        scheduleRows();
+                    }
+                });
+        scheduleRows();
+    }
+
+    // The row widget showing the skill, when its row is on screen.
+    QWidget* rowWidget(const Uuid& id) {
+        placeRows();
+        for (SkillRowWidget* w : pool_) {
+            if (w->isVisible() && w->id() == id) {
+                return w;
+            }
+        }
+        return nullptr;
+    }
+
+protected:
+    void scrollContentsBy(int dx, int dy) override {
+        QListView::scrollContentsBy(dx, dy);
+        placeRows();
+    }
+    void resizeEvent(QResizeEvent* event) override {
+        QListView::resizeEvent(event);
+        scheduleRows();
+    }
+    void updateGeometries() override {
+        QListView::updateGeometries();
+        scheduleRows();
+    }
+
+private:
+    void scheduleRows() {
+        if (!scheduled_) {
+            scheduled_ = true;
+            QTimer::singleShot(0, this, [this] { placeRows(); });
+        }
+    }
+
+    void placeRows() {
+        scheduled_ = false;
+        QAbstractItemModel* m = model();
+        const int rows = m ? m->rowCount() : 0;
+        std::size_t used = 0;
+        shownFirst_ = 0;
+        shownLast_ = -1;
+        if (rows > 0) {
+            executeDelayedItemsLayout();
+            const QModelIndex top = indexAt(QPoint(SkillRowDelegate::marginX + 1, 0));
+            const int first = top.isValid() ? top.row() : 0;
+            const int height = viewport()->height();
+            for (int r = first; r < rows; ++r) {
+                const QModelIndex index = m->index(r, 0);
+                const QRect item = visualRect(index);
+                if (item.top() > height) {
+                    break;
+                }
+                if (used == pool_.size()) {
+                    pool_.push_back(new SkillRowWidget(owner_, viewport()));
+                }
+                SkillRowWidget* w = pool_[used++];
+                w->setGeometry(SkillRowDelegate::rowRect(item));
+                w->showRow(index);
+                shownLast_ = r;
+            }
+            shownFirst_ = first;
+        }
+        for (std::size_t i = used; i < pool_.size(); ++i) {
+            pool_[i]->hide();
+        }
+    }
+
+    MainView& owner_;
+    std::vector<SkillRowWidget*> pool_;
+    bool scheduled_ = false;
+    int shownFirst_ = 0;
+    int shownLast_ = -1;
+};
+
+QAccessibleInterface* skillListAccessible(const QString&, QObject* object) {
+    if (auto* list = dynamic_cast<SkillListView*>(object)) {
+        return new QAccessibleWidget(list, QAccessible::List);
+    }
+    return nullptr;
 }
 
 // ---- MainView ----------------------------------------------------------------------------------
@@ -387,17 +571,12 @@ MainView::MainView(AppState& app, QWidget* parent) : QWidget(parent), app_(app) 
         column->addWidget(emptyText_);
         column->addStretch();
     }
-    auto* scroll = new QScrollArea(content_);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    auto* list = new QWidget(scroll);
-    rows_ = new QVBoxLayout(list);
-    rows_->setContentsMargins(12, 10, 12, 10);
-    rows_->setSpacing(2);
-    rows_->addStretch();
-    scroll->setWidget(list);
+    model_ = new SkillListModel(this);
+    list_ = new SkillListView(*this, content_);
+    list_->setItemDelegate(new SkillRowDelegate(list_));
+    list_->setModel(model_);
     content_->addWidget(empty_);
-    content_->addWidget(scroll);
+    content_->addWidget(list_);
     root->addWidget(content_, 1);
 
     connect(record_, &QPushButton::clicked, this, [this] {
@@ -405,8 +584,11 @@ MainView::MainView(AppState& app, QWidget* parent) : QWidget(parent), app_(app) 
             app_.toggleRecording();
         }
     });
+    // Rows follow the skills alone; every other change leaves them be.
+    connect(&app_, &AppState::skillDataChanged, this, &MainView::syncRows);
     connect(&app_, &AppState::changed, this, &MainView::refresh);
     connect(&app_, &AppState::permissionsChanged, this, &MainView::refresh);
+    syncRows();
     refresh();
 }
 
@@ -414,9 +596,89 @@ bool MainView::showsList() const {
     return content_->currentIndex() == 1;
 }
 
-SkillRow* MainView::row(const Uuid& id) const {
-    auto it = rowById_.find(id);
-    return it == rowById_.end() ? nullptr : it->second.data();
+QAbstractItemView& MainView::skillList() {
+    return *list_;
+}
+
+QWidget* MainView::rowWidget(const Uuid& id) {
+    return list_->rowWidget(id);
+}
+
+QString MainView::deleteTitle(const Skill& skill) {
+    return "Delete " + q(skill.name) + "?";
+}
+
+bool MainView::isDestructive(const QAction* action) {
+    return action && action->property("destructive").toBool();
+}
+
+QMenu* MainView::makeRowMenu(const Uuid& id, QWidget* parent) {
+    auto* menu = new RowMenu(parent);
+    menu->addAction("Export\u2026", this, [this, id] { exportSkill(id); });
+    QAction* remove = menu->addAction("Delete", this, [this, id] { confirmDelete(id); });
+    remove->setProperty("destructive", true);
+    return menu;
+}
+
+namespace {
+
+const Skill* shownSkill(SkillListModel& model, const Uuid& id) {
+    const QModelIndex index = model.indexOf(id);
+    return index.isValid() ? model.skillAt(index.row()) : nullptr;
+}
+
+} // namespace
+
+void MainView::playSkill(const Uuid& id) {
+    if (const Skill* skill = shownSkill(*model_, id)) {
+        app_.cast(*skill);
+    }
+}
+
+void MainView::exportSkill(const Uuid& id) {
+    if (const Skill* skill = shownSkill(*model_, id)) {
+        app_.exportSkill(*skill);
+    }
+}
+
+void MainView::editSkill(const Uuid& id) {
+    const Skill* shown = shownSkill(*model_, id);
+    if (!shown || editor_) {
+        return;
+    }
+    // A copy: a reload while the editor is open replaces the list it came from.
+    const Skill editing = *shown;
+    const auto read = app_.skillMarkdown(editing);
+    const QModelIndex index = model_->indexOf(id);
+    SkillEditor editor(index.data(SkillListModel::commandRole).toString(), q(read.text),
+                       q(read.problem), window());
+    editor_ = &editor;
+    const int result = editor.exec();
+    editor_ = nullptr;
+    if (result == QDialog::Accepted) {
+        app_.saveSkillMarkdown(editing, editor.text().toStdString());
+    }
+}
+
+void MainView::confirmDelete(const Uuid& id) {
+    const Skill* shown = shownSkill(*model_, id);
+    if (!shown) {
+        return;
+    }
+    const Skill target = *shown;
+    QMessageBox box(window());
+    box.setWindowTitle(deleteTitle(target));
+    box.setTextFormat(Qt::PlainText);
+    box.setText(deleteTitle(target));
+    box.setIcon(QMessageBox::Warning);
+    QPushButton* remove = box.addButton("Delete", QMessageBox::DestructiveRole);
+    QPushButton* cancel = box.addButton("Cancel", QMessageBox::RejectRole);
+    box.setDefaultButton(cancel);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() == remove) {
+        app_.deleteSkill(target);
+    }
 }
 
 void MainView::refresh() {
@@ -429,47 +691,13 @@ void MainView::refresh() {
     makeProminent(record_, button.red ? red : black);
     banner_->setVisible(MainViewModel::showsBanner(allGranted));
     emptyText_->setText(q(MainViewModel::emptyStateText(app_.state(), app_.creationStatus())));
-    syncRows();
     content_->setCurrentIndex(app_.skills().empty() ? 0 : 1);
 }
 
 void MainView::syncRows() {
-    // Rows are kept by id, so an open editor or confirmation survives a reload.
-    std::map<Uuid, QPointer<SkillRow>> next;
-    int index = 0;
-    for (const Skill& skill : app_.skills()) {
-        QPointer<SkillRow> row;
-        if (auto it = rowById_.find(skill.id); it != rowById_.end() && it->second) {
-            row = it->second;
-            row->setSkill(skill);
-            rowById_.erase(it);
-        } else {
-            SkillRow::Actions actions{
-                .play = [this](const Skill& s) { app_.cast(s); },
-                .exportFile = [this](const Skill& s) { app_.exportSkill(s); },
-                .remove = [this](const Skill& s) { app_.deleteSkill(s); },
-                .readMarkdown =
-                    [this](const Skill& s, QString& text, QString& problem) {
-                        auto read = app_.skillMarkdown(s);
-                        text = q(read.text);
-                        problem = q(read.problem);
-                    },
-                .saveMarkdown =
-                    [this](const Skill& s, const QString& text) {
-                        app_.saveSkillMarkdown(s, text.toStdString());
-                    },
-            };
-            row = new SkillRow(skill, std::move(actions));
-        }
-        rows_->insertWidget(index++, row);
-        next[skill.id] = row;
-    }
-    for (auto& [id, row] : rowById_) {
-        if (row) {
-            row->deleteLater();
-        }
-    }
-    rowById_ = std::move(next);
+    // In place by id: an open editor, the scroll position and the rows on screen survive.
+    model_->setSkillData(app_.skillData());
+    content_->setCurrentIndex(app_.skills().empty() ? 0 : 1);
 }
 
 // ---- MainWindow --------------------------------------------------------------------------------
@@ -521,8 +749,23 @@ void MainWindow::adapt(bool hasSkills) {
         return;
     }
     // geometry() is the content area; moving to its own top-left keeps that corner.
-    w->setGeometry(int(target->origin.x), int(target->origin.y), int(target->size.width),
-                   int(target->size.height));
+    const QRect end(int(target->origin.x), int(target->origin.y), int(target->size.width),
+                    int(target->size.height));
+    auto* animation = w->findChild<QPropertyAnimation*>(QStringLiteral("adapt"));
+    if (!animation) {
+        animation = new QPropertyAnimation(w, "geometry", w);
+        animation->setObjectName(QStringLiteral("adapt"));
+        animation->setDuration(adaptMs);
+        animation->setEasingCurve(QEasingCurve::InOutQuad);
+    }
+    animation->stop();
+    if (!w->isVisible()) {
+        w->setGeometry(end);
+        return;
+    }
+    animation->setStartValue(content);
+    animation->setEndValue(end);
+    animation->start();
 }
 
 QWidget* MainWindow::window() {

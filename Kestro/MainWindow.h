@@ -6,10 +6,10 @@
 #include <QPointer>
 #include <QWidget>
 
-#include <functional>
-#include <map>
-
+class QAbstractItemView;
+class QAction;
 class QLabel;
+class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 class QStackedWidget;
@@ -41,59 +41,8 @@ private:
     QPushButton* save_ = nullptr;
 };
 
-// One line of the skill list: icon, slash command over name, edit, play and a menu with Export
-// and Delete (Delete asks first).
-class SkillRow final : public QWidget {
-    Q_OBJECT
-public:
-    // Each gets the skill as the row shows it now.
-    struct Actions {
-        std::function<void(const Skill&)> play;
-        std::function<void(const Skill&)> exportFile;
-        std::function<void(const Skill&)> remove;
-        // The editor's text, and why it may not be saved over (empty when it may).
-        std::function<void(const Skill&, QString& text, QString& problem)> readMarkdown;
-        std::function<void(const Skill&, const QString& text)> saveMarkdown;
-    };
-
-    SkillRow(const Skill& skill, Actions actions, QWidget* parent = nullptr);
-
-    void setSkill(const Skill& skill);
-    const Skill& skill() const { return skill_; }
-    bool hovered() const { return hover_; }
-
-    QToolButton& editButton() { return *edit_; }
-    QToolButton& playButton() { return *play_; }
-    QToolButton& menuButton() { return *menu_; }
-
-    // The steps behind the controls, for the menu's items and for tests.
-    void edit();
-    void exportFile();
-    // Asks for confirmation, then deletes.
-    void confirmDelete();
-
-    // The confirmation's title.
-    static QString deleteTitle(const Skill& skill);
-
-protected:
-    void enterEvent(QEnterEvent* event) override;
-    void leaveEvent(QEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    void setHover(bool hover);
-    void refresh();
-
-    Skill skill_;
-    Actions actions_;
-    bool hover_ = false;
-    QLabel* icon_ = nullptr;
-    QLabel* command_ = nullptr;
-    QLabel* name_ = nullptr;
-    QToolButton* edit_ = nullptr;
-    QToolButton* play_ = nullptr;
-    QToolButton* menu_ = nullptr;
-};
+class SkillListModel;
+class SkillListView;
 
 // The content of the main window: header with status and record button, the banner while a
 // permission is missing, then the empty state or the skill list. It follows the application
@@ -108,7 +57,26 @@ public:
     QWidget& banner() { return *banner_; }
     QLabel& emptyText() { return *emptyText_; }
     bool showsList() const;
-    SkillRow* row(const Uuid& id) const;
+    SkillListModel& skillModel() { return *model_; }
+    QAbstractItemView& skillList();
+    // The widget of the skill's row while the row is on screen (only those rows have one).
+    QWidget* rowWidget(const Uuid& id);
+
+    // A row's actions, for the skill with `id` as the row shows it now.
+    void editSkill(const Uuid& id);
+    void exportSkill(const Uuid& id);
+    void playSkill(const Uuid& id);
+    // Asks for confirmation, then deletes.
+    void confirmDelete(const Uuid& id);
+    // The row's menu: "Export…" and "Delete", the latter drawn as destructive.
+    QMenu* makeRowMenu(const Uuid& id, QWidget* parent);
+    // The open editor, or null.
+    SkillEditor* openEditor() const { return editor_; }
+
+    // The confirmation's title.
+    static QString deleteTitle(const Skill& skill);
+    // Whether a menu draws `action` as destructive.
+    static bool isDestructive(const QAction* action);
 
     void refresh();
 
@@ -124,13 +92,16 @@ private:
     QWidget* empty_ = nullptr;
     ControlKeyCap* keyCap_ = nullptr;
     QLabel* emptyText_ = nullptr;
-    QVBoxLayout* rows_ = nullptr;
-    std::map<Uuid, QPointer<SkillRow>> rowById_;
+    SkillListModel* model_ = nullptr;
+    SkillListView* list_ = nullptr;
+    QPointer<SkillEditor> editor_;
 };
 
 // The one main window: made on first show and kept for the life of the process; closing only
-// hides it. Its size follows whether any skill exists, keeping its top-left corner.
+// hides it. Its size follows whether any skill exists, keeping its top-left corner, animated.
 namespace MainWindow {
+
+inline constexpr int adaptMs = 200;
 
 void show(AppState& app);
 void adapt(bool hasSkills);

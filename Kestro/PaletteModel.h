@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Kestro/SkillListData.h"
 #include "KestroCore/Skill.h"
 
 #include <cstddef>
@@ -24,16 +25,22 @@ public:
         std::map<std::string, std::string> parameters;
     };
 
-    // Every stored skill, newest first. The highlight keeps its number.
+    // Every stored skill, newest first, with what is derived from them once per load (the
+    // palette's cost does not grow with the list). The highlight keeps its number.
+    void setSkillData(std::shared_ptr<const SkillListData> data);
+    // The same, deriving here.
     void setSkills(std::vector<Skill> skills);
-    const std::vector<Skill>& skills() const { return skills_; }
+    const std::vector<Skill>& skills() const { return data_->skills(); }
 
     // The query as typed. A change moves the highlight back to the first item.
     void setQuery(std::string query);
     const std::string& query() const { return query_; }
 
-    // The skills shown, in ranked order.
+    // The skills shown, in ranked order, and what the rows draw of each.
     std::vector<const Skill*> shown() const;
+    const SkillListData::Entry& shownEntry(std::size_t row) const {
+        return data_->entries()[shown_[row]];
+    }
     std::size_t shownCount() const { return shown_.size(); }
     // Shown skills plus the create row.
     std::size_t itemCount() const { return shown_.size() + 1; }
@@ -60,17 +67,11 @@ public:
     static std::map<std::string, std::string> exampleValues(const Skill& skill);
 
 private:
-    // A skill list's texts for matching, shared by the palettes opened over the same list.
-    struct MatchFields;
-    // The fields of the list last handed to any model.
-    static std::shared_ptr<MatchFields>& lastFields();
-
     void rerank();
     Action run(std::size_t index);
     Action createNew();
 
-    std::vector<Skill> skills_;
-    std::shared_ptr<MatchFields> fields_;
+    std::shared_ptr<const SkillListData> data_ = SkillListData::make(std::vector<Skill>{});
     std::vector<std::size_t> shown_; // indices into skills_
     std::string query_;
     std::size_t selection_ = 0;

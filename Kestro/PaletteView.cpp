@@ -1,7 +1,7 @@
 #include "Kestro/PaletteView.h"
 
 #include "Kestro/Brand.h"
-#include "Kestro/SkillIcon.h"
+#include "Kestro/SkillListModel.h"
 #include "Kestro/Symbols.h"
 
 #include <QEasingCurve>
@@ -177,7 +177,11 @@ void PaletteView::setComposited(bool composited) {
 }
 
 void PaletteView::setSkills(std::vector<Skill> skills) {
-    model_.setSkills(std::move(skills));
+    setSkillData(SkillListData::make(std::move(skills)));
+}
+
+void PaletteView::setSkillData(std::shared_ptr<const SkillListData> list) {
+    model_.setSkillData(std::move(list));
     update();
     Q_EMIT shapeChanged();
 }
@@ -445,18 +449,19 @@ void PaletteView::paintEvent(QPaintEvent*) {
         p.setPen(primary);
         p.drawText(QRectF(textX, top, textWidth, titleMetrics.height()),
                    Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-                   titleMetrics.elidedText(title, Qt::ElideRight, textWidth));
+                   titles_.elided(title, font, textWidth));
         p.setFont(captionFont);
         p.setPen(secondary);
         p.drawText(
             QRectF(textX, top + titleMetrics.height() + 1, textWidth, captionMetrics.height()),
             Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-            captionMetrics.elidedText(caption, Qt::ElideRight, textWidth));
+            captions_.elided(caption, captionFont, textWidth));
     };
     for (std::size_t i = 0; i < shown.size(); ++i) {
-        const Skill& skill = *shown[i];
-        drawRow(i, fromUtf8(SkillIcon::symbol(skill)), 14, Symbols::Weight::medium,
-                fromUtf8(skill.slashCommand()), slashFont, fromUtf8(skill.name));
+        // Derived once per load of the skills, and bounded.
+        const SkillListData::Entry& entry = model_.shownEntry(i);
+        drawRow(i, fromUtf8(entry.symbol), 14, Symbols::Weight::medium,
+                fromUtf8(entry.slashCommand), slashFont, fromUtf8(entry.name));
     }
     drawRow(shown.size(), QStringLiteral("plus.circle.fill"), 16, Symbols::Weight::regular,
             fromUtf8(model_.createTitle()), titleFont, QStringLiteral("Record a new skill"));

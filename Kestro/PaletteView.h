@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Kestro/PaletteModel.h"
+#include "Kestro/SkillListModel.h"
 
 #include <QRegion>
 #include <QWidget>
@@ -39,6 +40,7 @@ public:
                 QWidget* parent = nullptr);
 
     void setSkills(std::vector<Skill> skills);
+    void setSkillData(std::shared_ptr<const SkillListData> list);
     const PaletteModel& model() const { return model_; }
     QLineEdit* queryField() const { return query_; }
     QToolButton* closeButton() const { return close_; }
@@ -96,6 +98,9 @@ private:
     bool entered_ = false;
     bool composited_ = true;
     int pressedRow_ = -2;
+    // The rows' texts as cut to fit, measured when they change.
+    ElidedLines titles_;
+    ElidedLines captions_;
 };
 
 } // namespace kestro

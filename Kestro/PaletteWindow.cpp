@@ -2,8 +2,10 @@
 
 #include "Kestro/PaletteView.h"
 
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QPointer>
 #include <QScreen>
 
@@ -14,9 +16,9 @@ namespace {
 // The panel: a tool window the window manager still manages, so that it can take the keyboard.
 class PalettePanel final : public QWidget {
 public:
-    explicit PalettePanel(std::function<void()> onClose)
+    explicit PalettePanel(std::function<void()> onClose, std::function<QWidget*()> field)
         : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
-          onClose_(std::move(onClose)) {
+          onClose_(std::move(onClose)), field_(std::move(field)) {
         setAttribute(Qt::WA_TranslucentBackground);
         setAttribute(Qt::WA_ShowWithoutActivating, false);
         setFixedSize(panelWidth, panelHeight);
@@ -36,11 +38,18 @@ protected:
             onClose_();
             return;
         }
+        // Typed before the query field took the focus: the field gets it, in order.
+        if (QWidget* field = field_ ? field_() : nullptr; field && !field->hasFocus()) {
+            field->setFocus(Qt::OtherFocusReason);
+            QCoreApplication::sendEvent(field, e);
+            return;
+        }
         QWidget::keyPressEvent(e);
     }
 
 private:
     std::function<void()> onClose_;
+    std::function<QWidget*()> field_;
 };
 
 struct State {
@@ -99,7 +108,11 @@ void show(Host host, std::function<void()> onClosed, std::uint32_t userTime) {
     s.onClosed = std::move(onClosed);
     s.host = std::move(host);
 
-    auto* panel = new PalettePanel([generation] { closeOpening(generation); });
+    auto* panel = new PalettePanel([generation] { closeOpening(generation); },
+                                   [] {
+                                       PaletteView* v = state().view;
+                                       return v ? static_cast<QWidget*>(v->queryField()) : nullptr;
+                                   });
     auto cast = s.host.cast;
     auto toggle = s.host.toggleRecording;
     auto* view = new PaletteView(
@@ -115,16 +128,14 @@ void show(Host host, std::function<void()> onClosed, std::uint32_t userTime) {
         },
         [generation] { closeOpening(generation); }, panel);
     view->setGeometry(0, 0, panelWidth, panelHeight);
-    if (s.host.skills) {
-        view->setSkills(s.host.skills());
-    }
+    s.view = view;
+    reloadSkills();
     QObject::connect(view, &PaletteView::shapeChanged, panel, [] { updateShape(); });
 
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         panel->move(placement(screen->availableGeometry()));
     }
     s.panel = panel;
-    s.view = view;
     updateShape();
     const WId window = panel->winId();
     if (s.desktop.showOnAllDesktops) {
@@ -164,7 +175,12 @@ bool isOpen() {
 
 void reloadSkills() {
     State& s = state();
-    if (s.view && s.host.skills) {
+    if (!s.view) {
+        return;
+    }
+    if (s.host.skillData) {
+        s.view->setSkillData(s.host.skillData());
+    } else if (s.host.skills) {
         s.view->setSkills(s.host.skills());
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Kestro/SkillListData.h"
 #include "KestroCore/Skill.h"
 
 #include <QWidget>
@@ -7,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,8 @@ inline constexpr int aboveMiddle = 44;
 // What the palette needs of the application object.
 struct Host {
     std::function<std::vector<Skill>()> skills;
+    // What is derived from the skills once per load; when given, `skills` is not asked.
+    std::function<std::shared_ptr<const SkillListData>()> skillData;
     std::function<void()> toggleRecording;
     std::function<void(const Skill&, const std::map<std::string, std::string>&)> cast;
 };

@@ -48,6 +48,18 @@ const std::array<Group, 24>& groups() {
 
 } // namespace
 
+std::string_view prefix(std::string_view text, std::size_t bytes) {
+    if (text.size() <= bytes) {
+        return text;
+    }
+    // Back to the start of a code point, so the cut never splits a character.
+    std::size_t end = bytes;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+        --end;
+    }
+    return text.substr(0, end);
+}
+
 std::vector<std::string_view> allSymbols() {
     std::vector<std::string_view> names;
     for (const Group& g : groups()) {
@@ -61,10 +73,16 @@ std::string symbol(std::string_view name, std::string_view trigger, std::string_
                    const std::vector<std::string>& appScope) {
     // Fields joined by single spaces (an empty field keeps its separator), so a keyword with a
     // space can span two fields. The keywords are ASCII, so byte search in UTF-8 is exact.
+    // Only a prefix of each field is read, so a huge summary costs what a short one does.
     std::string haystack;
-    haystack.append(name).append(" ").append(trigger).append(" ").append(summary);
+    haystack.append(prefix(name)).append(" ").append(prefix(trigger)).append(" ");
+    haystack.append(prefix(summary));
+    std::size_t scopes = 0;
     for (const std::string& entry : appScope) {
-        haystack.append(" ").append(entry);
+        if (++scopes > maxScopeEntries) {
+            break;
+        }
+        haystack.append(" ").append(prefix(entry));
     }
     haystack = unicode::lowercasedUtf8(haystack);
     for (const Group& g : groups()) {

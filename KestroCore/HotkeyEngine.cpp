@@ -14,8 +14,10 @@ constexpr std::array<std::int64_t, 2> controlKeyCodes = {platform::key_code::con
                                                          platform::key_code::rightControl};
 constexpr std::int64_t slashKeyCode = platform::key_code::slash;
 constexpr std::int64_t escapeKeyCode = platform::key_code::escape;
-// Control-/ without Command, whatever else is held.
-constexpr platform::KeyChord paletteChord{platform::key_code::slash, flag::control, flag::command};
+// Control-/ without Command, whatever else is held. What is typed right after it is meant for
+// the palette's query.
+constexpr platform::KeyChord paletteChord{platform::key_code::slash, flag::control, flag::command,
+                                          true};
 } // namespace
 
 HotkeyEngine::HotkeyEngine(platform::EventTaps& taps, platform::MainQueue& queue,

@@ -99,6 +99,9 @@ struct KeyChord {
     std::uint16_t keyCode = 0;
     std::uint64_t requiredFlags = 0; // every one of these held
     std::uint64_t excludedFlags = 0; // none of these held; other modifiers do not matter
+    // The key opens a window that takes the keyboard: the keys typed after it wait for that
+    // window (for a short time at most) instead of going to the window that had the focus.
+    bool holdsKeyboard = false;
 
     friend bool operator==(const KeyChord&, const KeyChord&) = default;
 };

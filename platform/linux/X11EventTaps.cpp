@@ -369,6 +369,7 @@ public:
             return nullptr;
         }
         grabs->root_ = it.data->root;
+        grabs->queue_ = &queue;
         KeyGrabs* self = grabs.get();
         grabs->watch_ = queue.watch(xcb_get_file_descriptor(grabs->connection_),
                                     MainQueue::FdEvents::readable, [self] { self->onEvents(); });
@@ -415,13 +416,29 @@ public:
             wanted.insert(w.all.begin(), w.all.end());
             chords.push_back(std::move(w));
         }
-        release([&](const Grab& g) { return !wanted.count(g); });
+        std::set<std::uint8_t> holding;
+        for (const auto& w : chords) {
+            if (w.chord.holdsKeyboard) {
+                for (const Grab& g : w.all) {
+                    holding.insert(g.first);
+                }
+            }
+        }
+        // A key whose hold changed is grabbed again in its new mode.
+        release([&](const Grab& g) {
+            return !wanted.count(g) || holding.count(g.first) != holdingKeys_.count(g.first);
+        });
+        holdingKeys_ = holding;
         std::vector<std::pair<Grab, xcb_void_cookie_t>> cookies;
         for (const auto& grab : wanted) {
             if (!held_.count(grab)) {
+                // A holding key freezes the keyboard when pressed: what follows waits in the
+                // server, in order, until the keyboard is handed back.
+                const std::uint8_t keyboardMode =
+                    holding.count(grab.first) ? XCB_GRAB_MODE_SYNC : XCB_GRAB_MODE_ASYNC;
                 cookies.emplace_back(grab, xcb_grab_key_checked(connection_, 0, root_, grab.second,
                                                                 grab.first, XCB_GRAB_MODE_ASYNC,
-                                                                XCB_GRAB_MODE_ASYNC));
+                                                                keyboardMode));
             }
         }
         std::set<Grab> failed;
@@ -478,20 +495,70 @@ private:
         }
         while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
             if ((event->response_type & 0x7F) == XCB_KEY_PRESS) {
-                // The key press is taken from the focused window; the keyboard is handed back
-                // at once so that later keys, and this key's release, go where they belong.
+                // The key press is taken from the focused window. The keyboard is handed back at
+                // once so that later keys, and this key's release, go where they belong; after a
+                // holding key, once the focus has moved to the window it opens.
                 const auto* press = reinterpret_cast<xcb_key_press_event_t*>(event);
-                xcb_ungrab_keyboard(connection_, press->time);
-                xcb_flush(connection_);
+                if (holdingKeys_.count(press->detail) && !holding_) {
+                    hold();
+                } else if (!holding_) {
+                    xcb_ungrab_keyboard(connection_, press->time);
+                    xcb_flush(connection_);
+                }
             }
             std::free(event);
         }
     }
 
+    xcb_window_t inputFocus() {
+        auto* reply =
+            xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr);
+        const xcb_window_t focus = reply ? reply->focus : XCB_NONE;
+        std::free(reply);
+        return focus;
+    }
+
+    void hold() {
+        holding_ = true;
+        focusAtHold_ = inputFocus();
+        heldSince_ = std::chrono::steady_clock::now();
+        checkHold();
+    }
+
+    void checkHold() {
+        if (!holding_) {
+            return;
+        }
+        const bool moved = xcb_connection_has_error(connection_) || inputFocus() != focusAtHold_;
+        if (moved || std::chrono::steady_clock::now() - heldSince_ > maxHold) {
+            holding_ = false;
+            xcb_ungrab_keyboard(connection_, XCB_CURRENT_TIME);
+            xcb_flush(connection_);
+            return;
+        }
+        std::weak_ptr<int> alive = alive_;
+        queue_->postAfter(holdPoll, [alive, this] {
+            if (!alive.expired()) {
+                checkHold();
+            }
+        });
+    }
+
+    // How long typed keys wait for the window a holding key opens, and how often the focus is
+    // looked at meanwhile.
+    static constexpr auto maxHold = std::chrono::milliseconds(300);
+    static constexpr double holdPoll = 0.002;
+
     std::shared_ptr<X11EventTaps::Shared> shared_;
+    MainQueue* queue_ = nullptr;
     xcb_connection_t* connection_ = nullptr;
     xcb_window_t root_ = 0;
     std::set<std::pair<std::uint8_t, std::uint16_t>> held_;
+    std::set<std::uint8_t> holdingKeys_;
+    bool holding_ = false;
+    xcb_window_t focusAtHold_ = XCB_NONE;
+    std::chrono::steady_clock::time_point heldSince_;
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
     std::unique_ptr<MainQueue::Token> watch_;
 };
 

@@ -1,6 +1,7 @@
 #include "Kestro/ControlKeyCap.h"
 #include "Kestro/MainWindow.h"
 #include "Kestro/OnboardingWindow.h"
+#include "Kestro/SkillListModel.h"
 #include "Kestro/TrayIcon.h"
 #include "KestroBase/FileIO.h"
 #include "tests/app/AppTestSupport.h"
@@ -8,6 +9,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -84,27 +86,21 @@ TEST_F(MainWindowTest, TheViewFollowsStatePermissionsAndSkills) {
 
     const Skill skill = addSkill("<img src=x> & <b>bold</b>");
     EXPECT_TRUE(view.showsList());
-    SkillRow* row = view.row(skill.id);
-    ASSERT_NE(row, nullptr);
-    // Data shows as written, never as markup.
-    for (QLabel* label : row->findChildren<QLabel*>()) {
-        if (!label->text().isEmpty()) {
-            EXPECT_EQ(label->textFormat(), Qt::PlainText);
-        }
-    }
-    bool found = false;
-    for (QLabel* label : row->findChildren<QLabel*>()) {
-        found = found || label->text() == "<img src=x> & <b>bold</b>";
-    }
-    EXPECT_TRUE(found);
-    EXPECT_EQ(SkillRow::deleteTitle(skill), "Delete <img src=x> & <b>bold</b>?");
+    const QModelIndex row = view.skillModel().indexOf(skill.id);
+    ASSERT_TRUE(row.isValid());
+    // Data shows as written, never as markup: drawn as plain text, and its tool tip escaped.
+    EXPECT_EQ(row.data(Qt::DisplayRole).toString(), "<img src=x> & <b>bold</b>");
+    EXPECT_EQ(row.data(SkillListModel::commandRole).toString().toStdString(), skill.slashCommand());
+    EXPECT_EQ(plainToolTip(row.data(Qt::ToolTipRole).toString()),
+              "<qt>&lt;img src=x&gt; &amp; &lt;b&gt;bold&lt;/b&gt;</qt>");
+    EXPECT_EQ(MainView::deleteTitle(skill), "Delete <img src=x> & <b>bold</b>?");
 }
 
 TEST_F(MainWindowTest, EditorSavesWithCtrlSAndCancelWritesNothing) {
     const Skill skill = addSkill("Send report");
     MainView view(app());
-    SkillRow* row = view.row(skill.id);
-    ASSERT_NE(row, nullptr);
+    const QModelIndex row = view.skillModel().indexOf(skill.id);
+    ASSERT_TRUE(row.isValid());
     const fs::path file = SkillStore().markdownURL(skill);
     const std::string before = readFile(file);
 
@@ -112,23 +108,28 @@ TEST_F(MainWindowTest, EditorSavesWithCtrlSAndCancelWritesNothing) {
         editor.editor().setPlainText("changed but cancelled");
         editor.reject();
     });
-    row->edit();
+    view.editSkill(skill.id);
     EXPECT_EQ(readFile(file), before);
 
     std::string renamed = before;
     renamed.replace(renamed.find("Send report"), 11, "Renamed");
-    whenModalOpens<SkillEditor>([renamed](SkillEditor& editor) {
+    whenModalOpens<SkillEditor>([this, &view, renamed](SkillEditor& editor) {
         EXPECT_EQ(editor.text().toStdString().find("---"), 0u);
+        // A reload while the editor is open leaves it open, on the same skill.
+        addSkill("Arrived meanwhile");
+        EXPECT_EQ(view.openEditor(), &editor);
+        EXPECT_TRUE(editor.isVisible());
         editor.editor().setPlainText(QString::fromStdString(renamed));
         QTest::keyClick(&editor.editor(), Qt::Key_S, Qt::ControlModifier);
     });
-    row->edit();
+    view.editSkill(skill.id);
     EXPECT_EQ(readFile(file), renamed);
-    ASSERT_EQ(app().skills().size(), 1u);
-    EXPECT_EQ(app().skills()[0].name, "Renamed");
-    EXPECT_EQ(app().skills()[0].id, skill.id);
-    // The same row shows the reloaded skill.
-    EXPECT_EQ(view.row(skill.id), row);
+    ASSERT_EQ(app().skills().size(), 2u);
+    const QModelIndex after = view.skillModel().indexOf(skill.id);
+    ASSERT_TRUE(after.isValid());
+    // The row of the edited skill shows it reloaded.
+    EXPECT_EQ(after.data(Qt::DisplayRole).toString(), "Renamed");
+    EXPECT_EQ(view.openEditor(), nullptr);
 }
 
 TEST_F(MainWindowTest, AnUnreadableSkillFileOpensEmptyAndCannotBeSavedOver) {
@@ -137,25 +138,30 @@ TEST_F(MainWindowTest, AnUnreadableSkillFileOpensEmptyAndCannotBeSavedOver) {
     const fs::path file = SkillStore().markdownURL(skill);
     // Spoilt after the list was read: the row is still there.
     writeFile(file, "name: \xff broken");
-    SkillRow* row = view.row(skill.id);
-    ASSERT_NE(row, nullptr);
+    ASSERT_TRUE(view.skillModel().indexOf(skill.id).isValid());
     whenModalOpens<SkillEditor>([](SkillEditor& editor) {
         EXPECT_EQ(editor.text(), "");
         EXPECT_FALSE(editor.saveButton().isEnabled());
         QTest::keyClick(&editor.editor(), Qt::Key_S, Qt::ControlModifier);
         editor.reject();
     });
-    row->edit();
+    view.editSkill(skill.id);
     EXPECT_EQ(readFile(file), "name: \xff broken");
 }
 
 TEST_F(MainWindowTest, DeleteOnlyAfterConfirmingAndExportAtOnce) {
     const Skill skill = addSkill("Send report");
     MainView view(app());
-    SkillRow* row = view.row(skill.id);
-    ASSERT_NE(row, nullptr);
+    ASSERT_TRUE(view.skillModel().indexOf(skill.id).isValid());
+    // The menu: "Export…", then "Delete" drawn as destructive.
+    std::unique_ptr<QMenu> menu(view.makeRowMenu(skill.id, &view));
+    ASSERT_EQ(menu->actions().size(), 2);
+    EXPECT_EQ(menu->actions()[0]->text(), "Export\u2026");
+    EXPECT_FALSE(MainView::isDestructive(menu->actions()[0]));
+    EXPECT_EQ(menu->actions()[1]->text(), "Delete");
+    EXPECT_TRUE(MainView::isDestructive(menu->actions()[1]));
 
-    row->exportFile();
+    view.exportSkill(skill.id);
     ASSERT_EQ(revealed_.size(), 1u);
     EXPECT_EQ(revealed_[0], downloads_ / "send-report.md");
     EXPECT_TRUE(fs::exists(downloads_ / "send-report.md"));
@@ -168,7 +174,7 @@ TEST_F(MainWindowTest, DeleteOnlyAfterConfirmingAndExportAtOnce) {
             }
         }
     });
-    row->confirmDelete();
+    view.confirmDelete(skill.id);
     EXPECT_EQ(app().skills().size(), 1u);
     EXPECT_TRUE(fs::exists(SkillStore().folder(skill)));
 
@@ -180,7 +186,7 @@ TEST_F(MainWindowTest, DeleteOnlyAfterConfirmingAndExportAtOnce) {
             }
         }
     });
-    row->confirmDelete();
+    view.confirmDelete(skill.id);
     EXPECT_TRUE(app().skills().empty());
     EXPECT_FALSE(fs::exists(SkillStore().folder(skill)));
     const auto lines = log();

@@ -1,21 +1,27 @@
+#include "Kestro/MainViewModel.h"
 #include "Kestro/MainWindow.h"
 #include "Kestro/OnboardingWindow.h"
+#include "Kestro/SkillListModel.h"
 #include "Kestro/TrayIcon.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/appdesk/QtWait.h"
 #include "tests/support/DesktopSession.h"
 #include "tests/support/linux/WindowManager.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdlib>
+#include <vector>
 
 using namespace kestro;
 using namespace kestro::testing;
@@ -66,6 +72,22 @@ protected:
         EXPECT_TRUE(shot.save(QString::fromStdString("screenshots/" + name + ".png")));
     }
 
+    // Heights a window takes, from its own resize events.
+    struct ResizeWatch : QObject {
+        explicit ResizeWatch(QWidget* watched) { watched->installEventFilter(this); }
+        bool eventFilter(QObject* watched, QEvent* event) override {
+            if (event->type() == QEvent::Resize) {
+                heights.push_back(static_cast<QWidget*>(watched)->height());
+            }
+            return false;
+        }
+        bool sawBetween(int low, int high) const {
+            return std::any_of(heights.begin(), heights.end(),
+                               [&](int h) { return h > low && h < high; });
+        }
+        std::vector<int> heights;
+    };
+
     // Once a modal dialog of type D is exposed (its own loop runs), saves a screenshot and
     // dismisses it.
     template <typename D>
@@ -104,23 +126,46 @@ TEST_F(MainWindowDeskTest, TheMainWindowFollowsTheSkillsAndShowsEachState) {
     addSkill("Open <b>mail</b> & file");
     // The recorded surfaces of the fixture stand where the desktop's would call this.
     ASSERT_EQ(surfaces_.calls.back(), "adapt with skills");
+    ResizeWatch resizes(w);
     MainWindow::adapt(true);
+    // Animated: the window passes through sizes between the two (seen in its resize events, which
+    // a poll could miss on a loaded machine).
     EXPECT_TRUE(qtWaitFor([&] { return w->size() == QSize(820, 600); }, 10))
         << w->width() << "x" << w->height();
+    EXPECT_TRUE(resizes.sawBetween(520, 600)) << "the resize was not animated";
     EXPECT_EQ(w->geometry().topLeft(), topLeft);
     screenshot("main-window-skills");
 
     auto* view = w->findChild<MainView*>();
     ASSERT_NE(view, nullptr);
-    SkillRow* row = view->row(first.id);
-    ASSERT_NE(row, nullptr);
+    ASSERT_TRUE(view->skillModel().indexOf(first.id).isValid());
 
     whenShown<SkillEditor>("skill-editor");
-    row->edit();
+    view->editSkill(first.id);
 
     whenShown<QMessageBox>("delete-confirmation");
-    row->confirmDelete();
+    view->confirmDelete(first.id);
     EXPECT_EQ(app().skills().size(), 2u);
+
+    // The row menu, its "Delete" in red.
+    {
+        QMenu* menu = view->makeRowMenu(first.id, w);
+        menu->popup(w->geometry().topLeft() + QPoint(500, 160));
+        QTRY_VERIFY_WITH_TIMEOUT(menu->isVisible(), 5000);
+        screenshot("main-window-row-menu");
+        menu->close();
+        delete menu;
+    }
+
+    // At the minimum width, long names are cut to one line and every row keeps its buttons.
+    addSkill(std::string("Reconcile every unpaid invoice of the last quarter against the bank "
+                         "statements and mail a summary to the finance team"));
+    addSkill(std::string(400, 'M') + " and then some more words");
+    w->resize(int(MainViewModel::minimumSize.width), int(MainViewModel::minimumSize.height));
+    QTRY_COMPARE_WITH_TIMEOUT(w->width(), int(MainViewModel::minimumSize.width), 5000);
+    EXPECT_EQ(view->skillList().horizontalScrollBar()->isVisible(), false);
+    screenshot("main-window-minimum-width-long-names");
+    w->resize(820, 600);
 
     // Closing hides it; showing again brings the same window back.
     w->close();

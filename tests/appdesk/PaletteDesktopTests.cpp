@@ -179,6 +179,8 @@ protected:
     PaletteWindow::Host host() {
         return PaletteWindow::Host{
             .skills = [this] { return skills_; },
+            .skillData = skillData_ ? std::function([this] { return skillData_; })
+                                    : std::function<std::shared_ptr<const SkillListData>()>(),
             .toggleRecording = [this] { ++toggles_; },
             .cast = [this](const Skill& s,
                            const std::map<std::string, std::string>&) { casts_.push_back(s.name); },
@@ -240,6 +242,7 @@ protected:
     static inline pid_t wm_ = -1;
 
     std::vector<Skill> skills_;
+    std::shared_ptr<const SkillListData> skillData_;
     std::vector<std::string> casts_;
     int toggles_ = 0;
     int closed_ = 0;
@@ -273,6 +276,71 @@ TEST_F(PaletteDesktop, ControlSlashOpensWithTheKeyboardAndReturnCasts) {
     ASSERT_TRUE(waitFor([] { return !PaletteWindow::isOpen(); }, 15));
     EXPECT_EQ(closed_, 1);
     session_->stop(fixture_);
+}
+
+// With thousands of skills the palette still opens at once, and keys typed as soon as it has the
+// keyboard, before its query field has taken the focus, reach the field in order.
+TEST_F(PaletteDesktop, ThousandsOfSkillsOpenAtOnceAndKeysTypedRightAwayReachTheQuery) {
+    for (int i = 0; i < 3000; ++i) {
+        Skill s;
+        s.name = "Generated task number " + std::to_string(i) + " for the weekly review";
+        s.trigger = "when asked about task " + std::to_string(i);
+        s.summary = std::string(2000, 's');
+        skills_.push_back(std::move(s));
+    }
+    skills_[1234].name = "Zebra quokka";
+    skillData_ = SkillListData::make(skills_);
+    // A window that logs what it is typed, focused as the user's work would be.
+    kestro::testing::InputLogWindow beneath{artifactFolder() / "beneath-palette.log"};
+    std::filesystem::remove(beneath.path);
+    beneath.pid =
+        session_->spawn({kestro::testing::inputLogAppPath(), "--log", beneath.path.string(),
+                         "--window-title", "Beneath", "--window-rect", "100,100,400,300"});
+    ASSERT_TRUE(waitFor([&] { return !beneath.lines("ready").empty(); }, 60));
+    const auto [bx, by] = beneath.origin();
+    XTestFakeMotionEvent(x_->xlib(), -1, bx + 50, by + 50, CurrentTime);
+    XTestFakeButtonEvent(x_->xlib(), 1, True, CurrentTime);
+    XTestFakeButtonEvent(x_->xlib(), 1, False, CurrentTime);
+    XFlush(x_->xlib());
+    ASSERT_TRUE(waitFor(
+        [&] {
+            tap(XK_q);
+            QTest::qWait(50);
+            return beneath.typed().find('q') != std::string::npos;
+        },
+        20))
+        << "the logging window never took the keyboard";
+    const std::string before = beneath.typed();
+    startHotkeys();
+
+    const auto pressed = std::chrono::steady_clock::now();
+    // Typed at once, before the palette can be up.
+    key(XK_Control_L, true);
+    tap(XK_slash);
+    key(XK_Control_L, false);
+    for (KeySym sym : {XK_z, XK_e, XK_b, XK_r, XK_a}) {
+        tap(sym);
+    }
+    ASSERT_TRUE(waitFor(
+        [&] {
+            QWidget* panel = PaletteWindow::panel();
+            return panel && inputFocus() == static_cast<xcb_window_t>(panel->winId());
+        },
+        10));
+    const double openMs =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - pressed)
+            .count();
+    // Generous for a loaded machine; the freeze this guards against took seconds.
+    EXPECT_LT(openMs, 2000);
+    ASSERT_TRUE(waitFor([] { return PaletteWindow::view()->queryField()->text() == "zebra"; }, 15))
+        << "query: " << PaletteWindow::view()->queryField()->text().toStdString();
+    ASSERT_GE(PaletteWindow::view()->model().shownCount(), 1u);
+    EXPECT_EQ(PaletteWindow::view()->model().shown()[0]->name, "Zebra quokka");
+    tap(XK_Escape);
+    ASSERT_TRUE(waitFor([] { return !PaletteWindow::isOpen(); }, 15));
+    // None went to the window beneath.
+    EXPECT_EQ(beneath.typed(), before);
+    session_->stop(beneath.pid);
 }
 
 TEST_F(PaletteDesktop, EscapeAndFocusElsewhereCloseAtOnce) {

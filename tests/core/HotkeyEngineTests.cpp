@@ -158,7 +158,8 @@ TEST_F(EngineFixture, ConsumesControlSlashAlwaysAndEscapeOnlyWhileCasting) {
 }
 
 TEST_F(EngineFixture, ReservedKeysFollowCasting) {
-    const platform::KeyChord controlSlash{44, flag::control, flag::command};
+    // What is typed after Control-/ waits for the palette.
+    const platform::KeyChord controlSlash{44, flag::control, flag::command, true};
     const platform::KeyChord anyEscape{53, 0, 0};
     const auto& tap = *taps.taps()[0];
     EXPECT_EQ(tap.placement, platform::TapPlacement::headInsert);
@@ -182,7 +183,7 @@ TEST(HotkeyEngine, ControlSlashHeldElsewhereLeavesTheOtherHotkeysWorking) {
     platform::fake::ManualClock clock{5000.0};
     platform::fake::ManualQueue queue{clock};
     FakeEventTaps taps;
-    const platform::KeyChord controlSlash{slash, flag::control, flag::command};
+    const platform::KeyChord controlSlash{slash, flag::control, flag::command, true};
     taps.heldElsewhere = {controlSlash};
     HotkeyEngine engine{taps, queue, clock};
     std::vector<HotkeyEngine::Event> events;
