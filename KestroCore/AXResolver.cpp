@@ -128,6 +128,11 @@ AXResolver::Focus AXResolver::focusForKey(bool afterFocusMove) const {
     if (secrecyUnknown) {
         return Focus{std::nullopt, true};
     }
+    // Accessibility reports a terminal as a plain text area even at a password prompt; what it
+    // is typed shows only while the terminal echoes.
+    if (accessibility_.terminalEcho(element) == platform::TerminalEcho::silent) {
+        return Focus{std::nullopt, true, true};
+    }
     return Focus{std::move(target), false};
 }
 

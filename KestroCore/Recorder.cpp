@@ -233,6 +233,11 @@ void Recorder::handleKey(std::uint16_t keyCode, std::uint64_t flags,
         focusMayHaveMoved_ = true;
         return;
     }
+    if (keyRun_ && keyRun_->heldToLineEnd) {
+        // A prompt turns echo back on once it has its line, which only a key without text ends:
+        // a reading that says otherwise was made after the terminal handled a later key.
+        return;
+    }
     AXResolver::Focus focus = focusForKey();
     if (focus.unknown) {
         // Whether this key went into a secure field cannot be told, so its text is not kept:
@@ -242,7 +247,8 @@ void Recorder::handleKey(std::uint16_t keyCode, std::uint64_t flags,
         }
         flushKeyRun();
         std::optional<std::int64_t> reservation = requestFrame(lastMousePoint_);
-        keyRun_ = KeyRun{std::string(), std::nullopt, true, offset(), reservation, true};
+        keyRun_ = KeyRun{std::string(), std::nullopt,        true, offset(), reservation,
+                         true,          focus.silentTerminal};
         return;
     }
     std::optional<AXTarget> target = std::move(focus.target);

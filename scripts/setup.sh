@@ -14,7 +14,7 @@ packages=(
     qt6-base-dev qt6-qpa-plugins qt6-svg-dev openbox
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth dbus dbus-x11 at-spi2-core x11-utils x11-xserver-utils fonts-dejavu-core
-    zenity xcompmgr picom trayer
+    zenity lxterminal xcompmgr picom trayer
     xserver-xorg-core xserver-xorg-video-dummy  # a display server whose monitors come and go
     dpkg-dev file desktop-file-utils  # packaging and its tests
 )
