@@ -222,7 +222,15 @@ TEST(AnthropicClient, APausedTurnsBlocksAreSentBackAsReceived) {
     EXPECT_EQ(requests[1].body.substr(0, 40), requests[0].body.substr(0, 40));
 }
 
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+// Sanitizers' allocators keep their own large overheads.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) ||                         \
+    __has_feature(memory_sanitizer)
+#define KESTRO_TEST_SANITIZED 1
+#endif
+#endif
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__) &&                             \
+    !defined(KESTRO_TEST_SANITIZED)
 namespace {
 
 long statusKiB(const char* field) {
