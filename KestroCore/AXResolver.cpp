@@ -130,10 +130,11 @@ AXResolver::Focus AXResolver::focusForKey(bool afterFocusMove) const {
     }
     // Accessibility reports a terminal as a plain text area even at a password prompt; what it
     // is typed shows only while the terminal echoes.
-    if (accessibility_.terminalEcho(element) == platform::TerminalEcho::silent) {
+    const platform::TerminalEcho echo = accessibility_.terminalEcho(element);
+    if (echo == platform::TerminalEcho::silent) {
         return Focus{std::nullopt, true, true};
     }
-    return Focus{std::move(target), false};
+    return Focus{std::move(target), false, false, echo == platform::TerminalEcho::echoes};
 }
 
 std::optional<platform::AXValue> AXResolver::copyValue(const ElementRef& element,

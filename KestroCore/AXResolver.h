@@ -53,6 +53,8 @@ public:
         bool unknown = false;
         // Of those, a terminal that does not echo.
         bool silentTerminal = false;
+        // A terminal that echoed when asked.
+        bool echoingTerminal = false;
     };
     // `afterFocusMove`: input since the last lookup (a press, a key that types no text) may have
     // moved the focus, so the application is asked afresh rather than trusted from before.

@@ -908,6 +908,35 @@ TEST_F(RecorderTest, TypingInATerminalKeepsTextOnlyWhileItEchoes) {
              t.type("ls");
          },
          {"unknown", "key:36", "text:ls"}},
+        {"keys handled once later input was already seen: echo may have been read late",
+         [](RecorderTest& t) {
+             t.name_->echo = TerminalEcho::echoes;
+             for (const char* letter : {"p", "w"}) {
+                 t.taps_.deliver(FakeEventTaps::keyDown(0, 0, letter));
+             }
+             t.taps_.deliver(FakeEventTaps::keyDown(36, 0, {}));
+             t.queue_.drain();
+             t.type("ls");
+         },
+         {"unknown", "key:36", "text:ls"}},
+        {"a run that echoed goes on with a Return already seen",
+         [](RecorderTest& t) {
+             t.name_->echo = TerminalEcho::echoes;
+             t.type("l");
+             t.taps_.deliver(FakeEventTaps::keyDown(0, 0, "s"));
+             t.taps_.deliver(FakeEventTaps::keyDown(36, 0, {}));
+             t.queue_.drain();
+         },
+         {"text:ls", "key:36"}},
+        {"later keys that only type text change nothing",
+         [](RecorderTest& t) {
+             t.name_->echo = TerminalEcho::echoes;
+             for (const char* letter : {"l", "s"}) {
+                 t.taps_.deliver(FakeEventTaps::keyDown(0, 0, letter));
+             }
+             t.queue_.drain();
+         },
+         {"text:ls"}},
         {"echo cannot be read from the first key",
          [](RecorderTest& t) {
              t.name_->echo = TerminalEcho::silent;
