@@ -128,7 +128,13 @@ AXResolver::Focus AXResolver::focusForKey(bool afterFocusMove) const {
     if (secrecyUnknown) {
         return Focus{std::nullopt, true};
     }
-    return Focus{std::move(target), false};
+    // Accessibility reports a terminal as a plain text area even at a password prompt; what it
+    // is typed shows only while the terminal echoes.
+    const platform::TerminalEcho echo = accessibility_.terminalEcho(element);
+    if (echo == platform::TerminalEcho::silent) {
+        return Focus{std::nullopt, true, true};
+    }
+    return Focus{std::move(target), false, false, echo == platform::TerminalEcho::echoes};
 }
 
 std::optional<platform::AXValue> AXResolver::copyValue(const ElementRef& element,

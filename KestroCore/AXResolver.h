@@ -48,8 +48,13 @@ public:
         std::optional<AXTarget> target;
         // Whether the key went into a secure field cannot be told: the lookup failed, timed out
         // or could not be brought up to date with the input before the key, or the application
-        // in front is not found over accessibility.
+        // in front is not found over accessibility; or the focus is a terminal that does not
+        // echo (or whose echo cannot be read).
         bool unknown = false;
+        // Of those, a terminal that does not echo.
+        bool silentTerminal = false;
+        // A terminal that echoed when asked.
+        bool echoingTerminal = false;
     };
     // `afterFocusMove`: input since the last lookup (a press, a key that types no text) may have
     // moved the focus, so the application is asked afresh rather than trusted from before.

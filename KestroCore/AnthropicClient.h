@@ -123,6 +123,7 @@ public:
 
 private:
     platform::HttpResponse send(const json::Value& body, bool withMCP, std::stop_token stop) const;
+    platform::HttpResponse sendText(std::string body, bool withMCP, std::stop_token stop) const;
 
     std::string apiKey_;
     std::string model_;

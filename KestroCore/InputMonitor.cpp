@@ -80,17 +80,26 @@ platform::TapDecision InputMonitor::handle(std::uint32_t type, const platform::I
     default:
         return platform::TapDecision::pass;
     }
-    queue_.post([weak = std::weak_ptr<InputMonitor*>(self_), signal = std::move(signal)] {
-        auto self = weak.lock();
-        if (!self) {
-            return;
-        }
-        // A copy: the callback may replace or clear `onSignal` while it runs.
-        auto callback = (*self)->onSignal;
-        if (callback) {
-            callback(signal);
-        }
-    });
+    const Key* key = std::get_if<Key>(&signal);
+    const bool mayEndALine =
+        key && (!key->characters || key->characters->empty() ||
+                static_cast<unsigned char>(key->characters->front()) < 0x20 ||
+                key->characters->front() == 0x7f ||
+                (key->flags & (platform::event_flag::control | platform::event_flag::command)));
+    waiting_ += mayEndALine ? 1 : 0;
+    queue_.post(
+        [weak = std::weak_ptr<InputMonitor*>(self_), signal = std::move(signal), mayEndALine] {
+            auto self = weak.lock();
+            if (!self) {
+                return;
+            }
+            (*self)->waiting_ -= mayEndALine ? 1 : 0;
+            // A copy: the callback may replace or clear `onSignal` while it runs.
+            auto callback = (*self)->onSignal;
+            if (callback) {
+                callback(signal);
+            }
+        });
     return platform::TapDecision::pass;
 }
 

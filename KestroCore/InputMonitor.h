@@ -4,6 +4,7 @@
 #include "platform/EventTap.h"
 #include "platform/MainQueue.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -76,6 +77,10 @@ public:
     // Removes the tap; harmless when none is installed.
     void stop();
     bool isRunning() const { return static_cast<bool>(tap_); }
+    // Key presses observed and queued that have not reached `onSignal` yet and may end a line
+    // of input (they type no printable text: Return, Control-C, an arrow): input that came
+    // after the signal being handled.
+    std::size_t lineEndingKeysWaiting() const { return waiting_; }
 
 private:
     platform::TapDecision handle(std::uint32_t type, const platform::InputEvent& event);
@@ -86,6 +91,7 @@ private:
     platform::InstalledTap tap_;
     // Queued work holds this weakly: a monitor gone before delivery drops its signals.
     std::shared_ptr<InputMonitor*> self_;
+    std::size_t waiting_ = 0;
 };
 
 } // namespace kestro

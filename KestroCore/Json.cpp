@@ -179,16 +179,29 @@ void write(std::string& out, const Value& v, bool pretty, bool escapeSlash, int 
 
 } // namespace
 
+void failMalformed(std::string_view parserMessage) {
+    throw DecodingError(
+        concat({"The data couldn't be read because it isn't valid JSON: ", parserMessage}));
+}
+
+void writeCompactString(std::string& out, std::string_view text) {
+    writeString(out, text, false);
+}
+
 Value parse(std::string_view text) {
     try {
         return Value::parse(text.begin(), text.end());
     } catch (const nlohmann::json::exception& e) {
-        throw DecodingError(
-            concat({"The data couldn't be read because it isn't valid JSON: ", e.what()}));
+        failMalformed(e.what());
     }
 }
 
 Value parseForeign(std::string_view text, std::size_t maxNesting) {
+    checkForeignNesting(text, maxNesting);
+    return parse(text);
+}
+
+void checkForeignNesting(std::string_view text, std::size_t maxNesting) {
     // Brackets inside strings do not count; malformed text is left for the parser to report.
     std::size_t depth = 0;
     bool inString = false;
@@ -211,7 +224,6 @@ Value parseForeign(std::string_view text, std::size_t maxNesting) {
             --depth;
         }
     }
-    return parse(text);
 }
 
 std::string writeStored(const Value& value) {

@@ -49,6 +49,12 @@ inline constexpr std::size_t maxForeignNesting = 512;
 // built. Copying, converting or writing a value recurses once per level, so a deeper document
 // would exhaust the stack later.
 Value parseForeign(std::string_view text, std::size_t maxNesting = maxForeignNesting);
+// The nesting check of parseForeign alone, for readers that parse foreign text as it streams.
+void checkForeignNesting(std::string_view text, std::size_t maxNesting = maxForeignNesting);
+// The error parse throws for malformed text, from the parser's own message.
+[[noreturn]] void failMalformed(std::string_view parserMessage);
+// `text` as a JSON string, quotes included, escaped as writeCompact escapes it.
+void writeCompactString(std::string& out, std::string_view text);
 
 // The stored form: pretty-printed, sorted keys, "/" written as "\/", integral doubles without a
 // fraction, other doubles in their shortest round-trip form, ill-formed UTF-8 replaced by U+FFFD.

@@ -233,7 +233,20 @@ void Recorder::handleKey(std::uint16_t keyCode, std::uint64_t flags,
         focusMayHaveMoved_ = true;
         return;
     }
+    if (keyRun_ && keyRun_->heldToLineEnd) {
+        // A prompt turns echo back on once it has its line, which only a key without text ends:
+        // a reading that says otherwise was made after the terminal handled a later key.
+        return;
+    }
     AXResolver::Focus focus = focusForKey();
+    // Echo goes off for a password only once a line has ended, so a run that echoed goes on
+    // echoing. A new run's reading, though, may have been made after the terminal handled a key
+    // seen since (the Return that ends the prompt turns echo back on).
+    const bool continuesEchoingRun = keyRun_ && !keyRun_->secure && !keyRun_->unresolved &&
+                                     sameTarget(keyRun_->target, focus.target);
+    if (focus.echoingTerminal && !continuesEchoingRun && monitor_.lineEndingKeysWaiting() > 0) {
+        focus = AXResolver::Focus{std::nullopt, true, true};
+    }
     if (focus.unknown) {
         // Whether this key went into a secure field cannot be told, so its text is not kept:
         // an open secure run takes it (and drops it), or a secure run begins.
@@ -242,7 +255,8 @@ void Recorder::handleKey(std::uint16_t keyCode, std::uint64_t flags,
         }
         flushKeyRun();
         std::optional<std::int64_t> reservation = requestFrame(lastMousePoint_);
-        keyRun_ = KeyRun{std::string(), std::nullopt, true, offset(), reservation, true};
+        keyRun_ = KeyRun{std::string(), std::nullopt,        true, offset(), reservation,
+                         true,          focus.silentTerminal};
         return;
     }
     std::optional<AXTarget> target = std::move(focus.target);

@@ -99,6 +99,9 @@ private:
         // Begun while the focused element could not be told: secure, and without a target
         // until a lookup finds the secure element the keys go to.
         bool unresolved = false;
+        // Begun in a terminal that did not echo: it takes every key with text until a key
+        // without text ends it.
+        bool heldToLineEnd = false;
     };
     struct ScrollRun {
         Point point;

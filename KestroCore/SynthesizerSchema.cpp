@@ -54,15 +54,6 @@ Value objectSchema(std::vector<std::pair<const char*, Value>> properties) {
     return v;
 }
 
-std::vector<std::string> stringList(const json::ObjectReader& r, std::string_view key) {
-    return r.requiredList<std::string>(key, [&](const Value& e) {
-        if (!e.is_string()) {
-            r.fail(key, "typeMismatch: expected a string");
-        }
-        return e.get<std::string>();
-    });
-}
-
 TargetDraft targetDraftFromJson(const Value& value) {
     const json::ObjectReader r(value, "TargetDraft");
     return TargetDraft{.appBundleId = r.optionalString("appBundleId"),
@@ -99,6 +90,68 @@ ParamDraft paramDraftFromJson(const Value& value) {
     });
     return param;
 }
+
+// Counts the elements of a draft's lists without building anything.
+struct ListSizes {
+    std::size_t appScope = 0, parameters = 0, plan = 0;
+
+    bool null() { return value(); }
+    bool boolean(bool) { return value(); }
+    bool number_integer(Value::number_integer_t) { return value(); }
+    bool number_unsigned(Value::number_unsigned_t) { return value(); }
+    bool number_float(Value::number_float_t, const std::string&) { return value(); }
+    bool string(std::string&) { return value(); }
+    bool binary(Value::binary_t&) { return value(); }
+    bool start_object(std::size_t) {
+        value();
+        if (depth_ == 1) {
+            counting_ = nullptr;
+        }
+        ++depth_;
+        return true;
+    }
+    bool key(std::string& name) {
+        if (depth_ == 1) {
+            member_ = json::convertFromSnakeCase(name);
+        }
+        return true;
+    }
+    bool end_object() { return end(); }
+    bool start_array(std::size_t) {
+        value();
+        if (depth_ == 1) {
+            counting_ = member_ == "plan"         ? &plan
+                        : member_ == "parameters" ? &parameters
+                        : member_ == "appScope"   ? &appScope
+                                                  : nullptr;
+        }
+        ++depth_;
+        return true;
+    }
+    bool end_array() { return end(); }
+    // The decoding parse reports it.
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) {
+        return false;
+    }
+
+private:
+    bool value() {
+        if (depth_ == 2 && counting_) {
+            ++*counting_;
+        }
+        return true;
+    }
+    bool end() {
+        if (--depth_ == 1) {
+            counting_ = nullptr;
+        }
+        return true;
+    }
+
+    int depth_ = 0;
+    std::string member_;
+    std::size_t* counting_ = nullptr;
+};
 
 } // namespace
 
@@ -173,16 +226,103 @@ json::Value Synthesizer::schema() {
 }
 
 SkillDraft decodeSkillDraft(std::string_view bytes) {
-    const Value document = json::convertingKeysFromSnakeCase(json::parseForeign(bytes));
+    json::checkForeignNesting(bytes);
+    // The lists are decoded element by element as the parser finishes each, and the element is
+    // dropped: a tree of a long plan would take many times the size of its text. The first
+    // element that does not decode is reported once the members before its list have been read,
+    // as a reader of the whole tree would.
+    enum class List { none, appScope, parameters, plan };
+    List list = List::none;
+    std::string member;
+    // Sized first: a growing vector holds its old and its new storage at once.
+    ListSizes sizes;
+    Value::sax_parse(bytes.begin(), bytes.end(), &sizes);
+    std::vector<std::string> appScope;
+    std::vector<ParamDraft> parameters;
+    std::vector<StepDraft> plan;
+    appScope.reserve(sizes.appScope);
+    parameters.reserve(sizes.parameters);
+    plan.reserve(sizes.plan);
+    std::optional<std::string> appScopeError, parametersError, planError;
+    using Event = nlohmann::json::parse_event_t;
+    const Value::parser_callback_t keepOrDecode = [&](int depth, Event event, Value& parsed) {
+        if (depth == 1) {
+            if (event == Event::key) {
+                member = json::convertFromSnakeCase(parsed.get_ref<const std::string&>());
+            } else if (event == Event::array_start) {
+                list = member == "plan"         ? List::plan
+                       : member == "parameters" ? List::parameters
+                       : member == "appScope"   ? List::appScope
+                                                : List::none;
+                // A repeated member replaces the one before, as in a tree.
+                if (list == List::plan) {
+                    plan.clear();
+                    planError.reset();
+                } else if (list == List::parameters) {
+                    parameters.clear();
+                    parametersError.reset();
+                } else if (list == List::appScope) {
+                    appScope.clear();
+                    appScopeError.reset();
+                }
+            } else if (event == Event::array_end || event == Event::object_start) {
+                list = List::none;
+            }
+            return true;
+        }
+        if (depth != 2 || list == List::none || event == Event::object_start ||
+            event == Event::array_start) {
+            return true;
+        }
+        // One whole element of a list.
+        std::optional<std::string>& error = list == List::plan         ? planError
+                                            : list == List::parameters ? parametersError
+                                                                       : appScopeError;
+        if (error) {
+            return false;
+        }
+        try {
+            if (list == List::appScope) {
+                if (!parsed.is_string()) {
+                    throw json::DecodingError(
+                        "typeMismatch: expected a string: \"appScope\" in SkillDraft");
+                }
+                appScope.push_back(std::move(parsed.get_ref<std::string&>()));
+            } else if (list == List::parameters) {
+                parameters.push_back(paramDraftFromJson(json::convertingKeysFromSnakeCase(parsed)));
+            } else {
+                plan.push_back(stepDraftFromJson(json::convertingKeysFromSnakeCase(parsed)));
+            }
+        } catch (const json::DecodingError& e) {
+            error = e.what();
+        }
+        return false;
+    };
+    Value parsed;
+    try {
+        parsed = Value::parse(bytes.begin(), bytes.end(), keepOrDecode);
+    } catch (const nlohmann::json::exception& e) {
+        json::failMalformed(e.what());
+    }
+    const Value document = json::convertingKeysFromSnakeCase(parsed);
+    parsed = Value();
     const json::ObjectReader r(document, "SkillDraft");
     SkillDraft draft;
     draft.name = r.requiredString("name");
     draft.trigger = r.requiredString("trigger");
     draft.summary = r.requiredString("summary");
     draft.mode = r.requiredString("mode");
-    draft.appScope = stringList(r, "appScope");
-    draft.parameters = r.requiredList<ParamDraft>("parameters", paramDraftFromJson);
-    draft.plan = r.requiredList<StepDraft>("plan", stepDraftFromJson);
+    // Each list is empty in the tree now: the reader checks that it is there and is a list.
+    auto take = [&](std::string_view key, std::optional<std::string>& error, auto& decoded) {
+        r.requiredArray(key);
+        if (error) {
+            throw json::DecodingError(*error);
+        }
+        return std::move(decoded);
+    };
+    draft.appScope = take("appScope", appScopeError, appScope);
+    draft.parameters = take("parameters", parametersError, parameters);
+    draft.plan = take("plan", planError, plan);
     return draft;
 }
 

@@ -78,6 +78,17 @@ struct AXRead {
     AXError error = AXError::noValue;
 };
 
+// What a terminal does with the keys typed into it. Accessibility reports a terminal as an
+// ordinary text area whatever reads its keys; a password prompt turns its echo off instead.
+enum class TerminalEcho {
+    notATerminal,
+    // What is typed shows on its screen as typed: echo is on for every terminal device it drives.
+    echoes,
+    // Echo is off on one of them (a password prompt, or a program drawing the screen itself), or
+    // it could not be read.
+    silent,
+};
+
 // The accessibility interface: elements read by attribute name. Positions are global points
 // (origin at the top-left of the main display, y downwards). Every call may block while the
 // owning application answers; backends bound that wait. Main thread only.
@@ -111,6 +122,13 @@ public:
     virtual AXElementRef elementAtPosition(const AXElementRef& root, float x, float y) = 0;
     // The process that owns the element; 0 when it cannot be read.
     virtual int processID(const AXElementRef& element) = 0;
+    // Whether the element is a terminal, or part of an application that drives one, and if so
+    // whether it echoes now. Cheap: it asks the system, not the application. The default suits a
+    // backend that knows no terminals.
+    virtual TerminalEcho terminalEcho(const AXElementRef& element) {
+        (void)element;
+        return TerminalEcho::notATerminal;
+    }
 
     // A search of `window` for secure text fields, run later off the main thread: depth first,
     // children in order, the window at depth 0, at most `maxVisited` elements visited and none

@@ -143,6 +143,15 @@ int FakeAccessibility::processID(const AXElementRef& element) {
     return fake && trusted ? fake->processID : 0;
 }
 
+TerminalEcho FakeAccessibility::terminalEcho(const AXElementRef& element) {
+    const auto* fake = dynamic_cast<const FakeElement*>(element.get());
+    if (!fake) {
+        return TerminalEcho::notATerminal;
+    }
+    reads.push_back(fake->name + ".echo");
+    return fake->echo;
+}
+
 void FakeApplications::add(int processID, std::optional<std::string> bundleID,
                            std::optional<std::string> name) {
     running[processID] = RunningApplication{processID, std::move(bundleID), std::move(name)};

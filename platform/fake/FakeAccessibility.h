@@ -27,6 +27,7 @@ public:
     std::map<std::string, AXValue, std::less<>> attributes;
     // Attributes whose reads go unanswered (cannotComplete).
     std::set<std::string, std::less<>> unanswered;
+    TerminalEcho echo = TerminalEcho::notATerminal;
 
     FakeElement& set(std::string_view attribute, AXValue value);
     // "AXPosition" and "AXSize" from one rectangle.
@@ -81,6 +82,7 @@ public:
     void focusMayHaveMoved() override;
     AXElementRef elementAtPosition(const AXElementRef& root, float x, float y) override;
     int processID(const AXElementRef& element) override;
+    TerminalEcho terminalEcho(const AXElementRef& element) override;
     std::unique_ptr<AXSecureFieldSearch> secureFieldSearch(const AXElementRef& window,
                                                            int maxVisited, int maxDepth) override;
 

@@ -4,6 +4,7 @@
 #include "platform/linux/AccessibleSpace.h"
 #include "platform/linux/AtspiRoles.h"
 #include "platform/linux/AtspiSecureFieldSearch.h"
+#include "platform/linux/TerminalEcho.h"
 #include "platform/linux/X11Windows.h"
 
 #include <atspi/atspi.h>
@@ -606,6 +607,26 @@ std::optional<std::string> AtspiAccessibility::applicationName(int pid) {
 int AtspiAccessibility::processID(const AXElementRef& ref) {
     const Element* e = element(ref);
     return e ? e->processID : 0;
+}
+
+TerminalEcho AtspiAccessibility::terminalEcho(const AXElementRef& ref) {
+    const Element* e = element(ref);
+    if (!e || e->kind != Element::Kind::accessible || !e->accessible) {
+        return TerminalEcho::notATerminal;
+    }
+    // An unanswered role read may hide a terminal. Besides terminals proper, an application that
+    // holds a pseudo-terminal may show one in any widget (an editor's terminal pane).
+    const std::optional<int> r = role(e->accessible);
+    const bool terminalRole = !r || *r == ATSPI_ROLE_TERMINAL;
+    const std::optional<std::vector<int>> terminals = masteredTerminals(e->processID);
+    if (!terminalRole && (!terminals || terminals->empty())) {
+        return TerminalEcho::notATerminal;
+    }
+    // Which of a terminal's tabs is in front cannot be told: all of them must echo.
+    if (!terminals || terminals->empty() || !allEcho(*terminals)) {
+        return TerminalEcho::silent;
+    }
+    return TerminalEcho::echoes;
 }
 
 namespace {

@@ -86,6 +86,7 @@ public:
     void focusMayHaveMoved() override;
     AXElementRef elementAtPosition(const AXElementRef& root, float x, float y) override;
     int processID(const AXElementRef& element) override;
+    TerminalEcho terminalEcho(const AXElementRef& element) override;
     std::unique_ptr<AXSecureFieldSearch> secureFieldSearch(const AXElementRef& window,
                                                            int maxVisited, int maxDepth) override;
 

@@ -4,7 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
 
 using namespace kestro;
 using ClientError = AnthropicClient::ClientError;
@@ -193,3 +200,141 @@ TEST(AnthropicClient, TheConversationOfARunIsCapped) {
                  TransportError);
     EXPECT_EQ(transport->requests().size(), 4u);
 }
+
+// The blocks of a paused turn go back as they came, nesting, numbers and escapes included, and
+// in the order the service wrote their members.
+TEST(AnthropicClient, APausedTurnsBlocksAreSentBackAsReceived) {
+    const std::string blocks =
+        R"([{"type":"mcp_tool_use","id":"t1","input":{"z":[1,-2,1.5e3,true,null],"a":{}}},)"
+        R"({"type":"text","text":"caf\u00e9 \"q\"\n\\ \/"},)"
+        R"({"type":"mcp_tool_result","content":[{"type":"text","text":"x"}],"n":18446744073709551615}])";
+    auto transport = std::make_shared<FakeHttpTransport>();
+    const AnthropicClient client("key", "m", transport);
+    transport->reply(200, R"({"stop_reason":"pause_turn","usage":{"x":[1,2]},"content":)" + blocks +
+                              "}");
+    transport->reply(200, R"({"content":[{"type":"text","text":"!"}]})");
+    EXPECT_EQ(client.runWithMCP("go", {}), "caf\u00e9 \"q\"\n\\ /!");
+    const auto requests = transport->requests();
+    ASSERT_EQ(requests.size(), 2u);
+    const json::Value second = json::parse(requests[1].body);
+    const json::Value expected = json::parse(blocks);
+    ASSERT_EQ(second["messages"].size(), 2u);
+    EXPECT_EQ(second["messages"][1]["role"], "assistant");
+    EXPECT_EQ(second["messages"][1]["content"], expected);
+    // Member order kept; the number written as received.
+    EXPECT_NE(requests[1].body.find(R"({"z":[1,-2,1.5e3,true,null],"a":{}})"), std::string::npos)
+        << requests[1].body;
+    // The body is the one the first request had, the conversation grown.
+    json::Value first = json::parse(requests[0].body);
+    json::Value rest = second;
+    first.erase("messages");
+    rest.erase("messages");
+    EXPECT_EQ(first, rest);
+    EXPECT_EQ(requests[1].body.substr(0, 40), requests[0].body.substr(0, 40));
+}
+
+// Sanitizers' allocators keep their own large overheads.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) ||                         \
+    __has_feature(memory_sanitizer)
+#define KESTRO_TEST_SANITIZED 1
+#endif
+#endif
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__) &&                             \
+    !defined(KESTRO_TEST_SANITIZED)
+namespace {
+
+long statusKiB(const char* field) {
+    FILE* in = std::fopen("/proc/self/status", "r");
+    char line[256];
+    long value = -1;
+    while (in && std::fgets(line, sizeof line, in)) {
+        if (std::strncmp(line, field, std::strlen(field)) == 0) {
+            value = std::atol(line + std::strlen(field));
+        }
+    }
+    if (in) {
+        std::fclose(in);
+    }
+    return value;
+}
+
+// How many times the reply's size the reading's resident peak grows, measured in a child
+// process whose peak is reset just before.
+double peakTimesReply(std::string reply, const std::function<void(std::string)>& read) {
+    int fds[2];
+    if (pipe(fds) != 0) {
+        return -1;
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        close(fds[0]);
+        const double size = static_cast<double>(reply.size());
+        if (FILE* clear = std::fopen("/proc/self/clear_refs", "w")) {
+            std::fputs("5", clear);
+            std::fclose(clear);
+        }
+        const long base = statusKiB("VmRSS:");
+        read(std::move(reply));
+        const double ratio = static_cast<double>(statusKiB("VmHWM:") - base) * 1024 / size;
+        (void)!write(fds[1], &ratio, sizeof ratio);
+        _exit(0);
+    }
+    close(fds[1]);
+    double ratio = -1;
+    (void)!::read(fds[0], &ratio, sizeof ratio);
+    close(fds[0]);
+    waitpid(child, nullptr, 0);
+    return ratio;
+}
+
+std::string ofSmallObjects(const std::string& before, const std::string& item,
+                           const std::string& after) {
+    std::string out = before;
+    while (out.size() < (24u << 20)) {
+        out += item + ",";
+    }
+    return out + after;
+}
+
+} // namespace
+
+TEST(AnthropicClient, RepliesOfManySmallObjectsAreReadWithoutATreeOfThem) {
+    auto answering = [](std::string reply) {
+        auto transport = std::make_shared<FakeHttpTransport>();
+        auto body = std::make_shared<std::string>(std::move(reply));
+        transport->setHandler([body](const platform::HttpRequest&) {
+            return HttpResponse{.status = 200, .body = std::move(*body)};
+        });
+        return AnthropicClient("key", "m", transport);
+    };
+    const std::string blocks =
+        ofSmallObjects(R"({"content":[)", R"({"type":"mcp_tool_use","id":"t","input":{"a":1}})",
+                       R"({"type":"text","text":"done"}],"stop_reason":"end_turn"})");
+    const std::string junk = ofSmallObjects(R"({"content":[{"type":"text","text":"{}"}],"extra":[)",
+                                            R"({"a":1})", "{}]}");
+    struct Case {
+        const char* what;
+        std::string reply;
+        std::function<void(std::string)> read;
+    } cases[] = {
+        {"a cast's turn", blocks,
+         [&](std::string reply) {
+             if (answering(std::move(reply)).runWithMCP("go", {}) != "done") {
+                 _exit(1);
+             }
+         }},
+        {"a structured reply", junk,
+         [&](std::string reply) {
+             (void)answering(std::move(reply)).structuredCompletion("s", {}, json::Value::object());
+         }},
+    };
+    for (auto& c : cases) {
+        const double ratio = peakTimesReply(c.reply, c.read);
+        std::printf("[ figure ] %s of %zu MiB: peak %.2f times the reply\n", c.what,
+                    c.reply.size() >> 20, ratio);
+        EXPECT_GE(ratio, 0) << c.what;
+        EXPECT_LE(ratio, 6) << c.what;
+    }
+}
+#endif

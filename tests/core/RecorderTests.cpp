@@ -864,6 +864,100 @@ TEST_F(RecorderTest, KeysWhoseFocusCannotBeToldKeepNoText) {
     }
 }
 
+// A terminal is an ordinary text area to accessibility, at a password prompt too; its echo tells.
+TEST_F(RecorderTest, TypingInATerminalKeepsTextOnlyWhileItEchoes) {
+    using platform::TerminalEcho;
+    struct Case {
+        const char* what;
+        std::function<void(RecorderTest&)> act;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"a command at a prompt that echoes",
+         [](RecorderTest& t) {
+             t.name_->echo = TerminalEcho::echoes;
+             t.type("ls");
+         },
+         {"text:ls"}},
+        {"a prompt with echo off, then the command line again",
+         [](RecorderTest& t) {
+             t.name_->echo = TerminalEcho::echoes;
+             t.type("sudo");
+             t.key(36);
+             t.name_->echo = TerminalEcho::silent;
+             t.type("pw9");
+             t.key(36);
+             t.name_->echo = TerminalEcho::echoes;
+             t.type("ls");
+         },
+         {"text:sudo", "key:36", "unknown", "key:36", "text:ls"}},
+        {"echo goes off in the middle of a run",
+         [](RecorderTest& t) {
+             t.name_->echo = TerminalEcho::echoes;
+             t.type("ab");
+             t.name_->echo = TerminalEcho::silent;
+             t.type("pw9x");
+         },
+         {"text:ab", "unknown"}},
+        {"echo read on again before the line has ended: read late, after its Return",
+         [](RecorderTest& t) {
+             t.name_->echo = TerminalEcho::silent;
+             t.type("pw9");
+             t.name_->echo = TerminalEcho::echoes;
+             t.type("9x");
+             t.key(36);
+             t.type("ls");
+         },
+         {"unknown", "key:36", "text:ls"}},
+        {"keys handled once later input was already seen: echo may have been read late",
+         [](RecorderTest& t) {
+             t.name_->echo = TerminalEcho::echoes;
+             for (const char* letter : {"p", "w"}) {
+                 t.taps_.deliver(FakeEventTaps::keyDown(0, 0, letter));
+             }
+             t.taps_.deliver(FakeEventTaps::keyDown(36, 0, {}));
+             t.queue_.drain();
+             t.type("ls");
+         },
+         {"unknown", "key:36", "text:ls"}},
+        {"a run that echoed goes on with a Return already seen",
+         [](RecorderTest& t) {
+             t.name_->echo = TerminalEcho::echoes;
+             t.type("l");
+             t.taps_.deliver(FakeEventTaps::keyDown(0, 0, "s"));
+             t.taps_.deliver(FakeEventTaps::keyDown(36, 0, {}));
+             t.queue_.drain();
+         },
+         {"text:ls", "key:36"}},
+        {"later keys that only type text change nothing",
+         [](RecorderTest& t) {
+             t.name_->echo = TerminalEcho::echoes;
+             for (const char* letter : {"l", "s"}) {
+                 t.taps_.deliver(FakeEventTaps::keyDown(0, 0, letter));
+             }
+             t.queue_.drain();
+         },
+         {"text:ls"}},
+        {"echo cannot be read from the first key",
+         [](RecorderTest& t) {
+             t.name_->echo = TerminalEcho::silent;
+             t.type("pw9x");
+         },
+         {"unknown"}},
+    };
+    for (const auto& c : cases) {
+        focus(name_);
+        ASSERT_TRUE(recorder_->start());
+        c.act(*this);
+        name_->echo = TerminalEcho::notATerminal;
+        auto r = stop();
+        ASSERT_TRUE(r) << c.what;
+        EXPECT_EQ(keystrokes(*r), c.expected) << c.what;
+        const std::string stored = readFile(Paths::recording(r->id) / "recording.json");
+        EXPECT_EQ(stored.find("pw9"), std::string::npos) << c.what;
+        EXPECT_EQ(stored.find("9x"), std::string::npos) << c.what;
+    }
+}
+
 TEST_F(RecorderTest, AFrameWhoseSecureFieldsCannotBeReadIsNotTaken) {
     ASSERT_TRUE(recorder_->start());
     window_->unanswered = {std::string(ax::children)};

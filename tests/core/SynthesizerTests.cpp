@@ -589,6 +589,52 @@ TEST_F(SynthesizerTest, AnswerDecoding) {
     EXPECT_EQ(camel.plan[0].target, (AXTarget{.appBundleID = "b", .appName = "N"}));
 }
 
+// The lists are decoded as the parser goes; what is reported stays what a reader of the whole
+// tree reports, in its order.
+TEST(SynthesizerSchema, DraftDecodingReportsTheFirstFaultInReadingOrder) {
+    auto draft = [](const std::string& name, const std::string& plan,
+                    const std::string& after = "}") {
+        return R"({"name":)" + name + R"(,"plan":[)" + plan +
+               R"(],"trigger":"t","summary":"s","mode":"agentic",)" +
+               R"("app_scope":["a","b"],"parameters":[])" + after;
+    };
+    const std::string good = R"({"index":0,"intent":"i","action":"click","is_destructive":false})";
+    struct Case {
+        const char* what;
+        std::string text;
+        std::string error; // empty: decodes
+    } cases[] = {
+        {"a member read before the plan fails first", draft("null", "7"),
+         "keyNotFound: \"name\" in SkillDraft"},
+        {"a step that is no object", draft("\"n\"", good + ",7"),
+         "typeMismatch: expected an object for StepDraft"},
+        {"the first bad step is the one reported", draft("\"n\"", R"({"index":0},7)"),
+         "keyNotFound: \"intent\" in StepDraft"},
+        {"malformed text after a bad step", draft("\"n\"", "7", ",}"),
+         "The data couldn't be read because it isn't valid JSON"},
+        {"a repeated plan replaces the first",
+         draft("\"n\"", "7", R"(,"plan":[)" + good + "," + good + "]}"), ""},
+        {"a plan that is not a list",
+         R"({"name":"n","trigger":"t","summary":"s",)"
+         R"("mode":"agentic","app_scope":[],"parameters":[],)"
+         R"("plan":{"x":)" +
+             good + "}}",
+         "typeMismatch: expected an array: \"plan\" in SkillDraft"},
+    };
+    for (const Case& c : cases) {
+        std::string error;
+        try {
+            const SkillDraft d = decodeSkillDraft(c.text);
+            EXPECT_EQ(d.plan.size(), 2u) << c.what;
+            EXPECT_EQ(d.appScope, (std::vector<std::string>{"a", "b"})) << c.what;
+        } catch (const json::DecodingError& e) {
+            error = e.what();
+        }
+        EXPECT_EQ(error.substr(0, c.error.size()), c.error) << c.what << ": " << error;
+        EXPECT_EQ(error.empty(), c.error.empty()) << c.what << ": " << error;
+    }
+}
+
 TEST_F(SynthesizerTest, DeeplyNestedAnswerIsADecodingError) {
     const std::string deep = std::string(100000, '[') + std::string(100000, ']');
     answerText(R"({"name":"n","trigger":"t","summary":"s","mode":"agentic","app_scope":[],
