@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QFont>
+#include <QHash>
 #include <QImage>
 #include <QPointer>
 #include <QRectF>
@@ -68,6 +69,11 @@ public:
         QStringList lines;
     };
     static NameFit fitName(const QString& name, const QFont& font9);
+    // At most this many characters of a name are laid out; a longer one is cut with "…".
+    static constexpr qsizetype nameBound = 240;
+    static QString boundedName(const std::string& name);
+    // The fit of the success name, made once per name.
+    const NameFit& successFit() const;
 
     // A font of `px` logical pixels for a device of `dpi` logical dots per inch.
     static QFont uiFont(double px, QFont::Weight weight, double dpi);
@@ -84,6 +90,7 @@ private:
     QFont font(double px, QFont::Weight weight) const;
     QRectF clusterRectFor(PillPresentation::Cluster c) const;
     QSizeF tipBubbleSize(const QString& text) const;
+    QSizeF measureTipBubble(const QString& text) const;
     QRectF tipTextRect() const;
     void paintCluster(QPainter& p, PillPresentation::Cluster c, double progress);
     void paintTip(QPainter& p, const QString& text, double progress);
@@ -104,6 +111,10 @@ private:
     QVariantAnimation tipAnimation_;
     QElapsedTimer spinClock_;
     QTimer spinTimer_;
+
+    // What was measured, kept until the text changes.
+    mutable std::optional<NameFit> successFit_;
+    mutable QHash<QString, QSizeF> tipSizes_;
 
     QToolButton* recordButton_;
     QToolButton* skillsButton_;
