@@ -199,6 +199,12 @@ double PillView::spinAngle() const {
     return std::fmod(seconds, 1.0) * 360.0;
 }
 
+double PillView::clusterProgress() const {
+    return clusterAnimation_.state() == QAbstractAnimation::Running
+               ? clusterAnimation_.currentValue().toDouble()
+               : 1.0;
+}
+
 void PillView::refresh(bool animate) {
     // A shaped pill has no desktop behind its fades to blend with: it changes at once.
     animate = animate && !masked_;

@@ -48,6 +48,8 @@ public:
     std::optional<std::string> tip() const { return tip_; }
     // The turn of the spinning mark in degrees, restarting from 0 at each showing.
     double spinAngle() const;
+    // How far the cluster's change has come, from 0 to 1; 1 at rest.
+    double clusterProgress() const;
 
     // Without a compositing manager the panel is shaped to what it draws.
     void setMasked(bool masked);
