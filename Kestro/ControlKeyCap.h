@@ -20,6 +20,9 @@ public:
     static constexpr double interval = 1.7;
     static constexpr double changeDelays[4] = {0, 0.13, 0.26, 0.39};
     static constexpr int animationMs = 110;
+    // Each step of the press is drawn once and then only copied: drawing the soft shapes
+    // afresh on every frame would hand the fills to the toolkit's worker threads.
+    static constexpr int frameSteps = 6;
 
     explicit ControlKeyCap(platform::MainQueue& queue, QWidget* parent = nullptr);
     ~ControlKeyCap() override;
@@ -57,9 +60,6 @@ private:
     bool pressed_ = false;
     double depth_ = 0;
     QVariantAnimation animation_;
-    // Each step of the press is drawn once and then only copied: drawing the soft shapes
-    // afresh on every frame would hand the fills to the toolkit's worker threads.
-    static constexpr int frameSteps = 12;
     std::vector<QImage> frames_;
     int shownFrame_ = 0;
     int paints_ = 0;

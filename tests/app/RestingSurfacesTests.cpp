@@ -84,7 +84,7 @@ TEST_F(RestingSurfaces, TheKeyCapIs56By48AndRepaintsOnlyWhileItMoves) {
     QApplication::processEvents();
     const int moved = keyCap.paints() - afterPress;
     EXPECT_GE(moved, 1);
-    EXPECT_LE(moved, 13) << "one paint per step of the press at most";
+    EXPECT_LE(moved, ControlKeyCap::frameSteps + 1) << "one paint per step of the press at most";
 }
 
 TEST_F(RestingSurfaces, TheTrayStatusIsAHeadlineAndLongTitlesAreCutOnce) {
