@@ -253,7 +253,17 @@ void PillView::refresh(bool animate) {
 }
 
 QRectF PillView::clusterRectFor(Cluster c) const {
-    const QFontMetricsF small(font(8.5, QFont::Medium));
+    // The captions never change: measured once.
+    if (!captionSizes_) {
+        const QFontMetricsF small(font(8.5, QFont::Medium));
+        captionSizes_ = std::array<QSizeF, 3>{
+            QSizeF(small.horizontalAdvance(QStringLiteral("Building\u2026")), small.height()),
+            QSizeF(small.horizontalAdvance(QStringLiteral("Failed")), small.height()),
+            QSizeF(0, QFontMetricsF(font(9, QFont::DemiBold)).height())};
+    }
+    const QSizeF building = (*captionSizes_)[0];
+    const QSizeF failed = (*captionSizes_)[1];
+    const double nameLine = (*captionSizes_)[2].height();
     QSizeF size;
     switch (c) {
     case Cluster::collapsed:
@@ -263,18 +273,15 @@ QRectF PillView::clusterRectFor(Cluster c) const {
         size = QSizeF(22, 22);
         break;
     case Cluster::creating:
-        size = QSizeF(std::max(22.0, small.horizontalAdvance(QStringLiteral("Building\u2026"))),
-                      22 + 5 + small.height());
+        size = QSizeF(std::max(22.0, building.width()), 22 + 5 + building.height());
         break;
     case Cluster::failure:
-        size = QSizeF(std::max(16.0, small.horizontalAdvance(QStringLiteral("Failed"))),
-                      16 + 5 + small.height());
+        size = QSizeF(std::max(16.0, failed.width()), 16 + 5 + failed.height());
         break;
     case Cluster::success: {
-        const QFont nameFont = font(9, QFont::DemiBold);
         const NameFit& fit = successFit();
         const double lines = std::max<qsizetype>(1, fit.lines.size());
-        size = QSizeF(nameWidth, 24 + 5 + lines * QFontMetricsF(nameFont).height() * fit.scale);
+        size = QSizeF(nameWidth, 24 + 5 + lines * nameLine * fit.scale);
         break;
     }
     case Cluster::expanded:

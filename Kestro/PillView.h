@@ -14,6 +14,7 @@
 #include <QVariantAnimation>
 #include <QWidget>
 
+#include <array>
 #include <functional>
 #include <optional>
 
@@ -117,6 +118,7 @@ private:
     // What was measured, kept until the text changes.
     mutable std::optional<NameFit> successFit_;
     mutable QHash<QString, QSizeF> tipSizes_;
+    mutable std::optional<std::array<QSizeF, 3>> captionSizes_;
 
     QToolButton* recordButton_;
     QToolButton* skillsButton_;
