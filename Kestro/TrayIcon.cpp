@@ -117,7 +117,8 @@ QAction* TrayIcon::headline(const QString& title) {
     }
     label->setPalette(palette);
     const int h = menu_.style()->pixelMetric(QStyle::PM_MenuHMargin, nullptr, &menu_);
-    label->setContentsMargins(h + 8, 4, h + 8, 4);
+    // Left where the items' texts start, past the column kept for their check marks.
+    label->setContentsMargins(h + 28, 4, h + 8, 4);
     action->setDefaultWidget(label);
     action->setText(title);
     QFont actionFont = action->font();
