@@ -3,10 +3,12 @@
 #include "platform/MainQueue.h"
 
 #include <QImage>
+#include <QRect>
 #include <QVariantAnimation>
 #include <QWidget>
 
 #include <memory>
+#include <vector>
 
 namespace kestro {
 
@@ -18,6 +20,9 @@ public:
     static constexpr double interval = 1.7;
     static constexpr double changeDelays[4] = {0, 0.13, 0.26, 0.39};
     static constexpr int animationMs = 110;
+    // Each step of the press is drawn once and then only copied: drawing the soft shapes
+    // afresh on every frame would hand the fills to the toolkit's worker threads.
+    static constexpr int frameSteps = 6;
 
     explicit ControlKeyCap(platform::MainQueue& queue, QWidget* parent = nullptr);
     ~ControlKeyCap() override;
@@ -27,7 +32,14 @@ public:
     double depth() const { return depth_; }
     bool animating() const { return timer_ != nullptr; }
 
-    QSize sizeHint() const override { return {56, 48}; }
+    // The cap is 56 by 48; the widget adds room round it for the shadow.
+    static constexpr QRect capRect{4, 2, 56, 48};
+    QSize sizeHint() const override { return {64, 56}; }
+
+    // The cap drawn at `depth`, as it is painted: one picture per step of the press.
+    static QImage render(double depth, qreal devicePixelRatio);
+    // Paint events received; the cap repaints only while it moves.
+    int paints() const { return paints_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -38,6 +50,7 @@ private:
     void start();
     void tapTwice();
     void setPressed(bool pressed);
+    int frameFor(double depth) const;
 
     platform::MainQueue& queue_;
     std::unique_ptr<platform::MainQueue::Token> timer_;
@@ -47,8 +60,9 @@ private:
     bool pressed_ = false;
     double depth_ = 0;
     QVariantAnimation animation_;
-    static constexpr double chevronSize = 16;
-    QImage chevron_;
+    std::vector<QImage> frames_;
+    int shownFrame_ = 0;
+    int paints_ = 0;
 };
 
 } // namespace kestro

@@ -172,6 +172,9 @@ class OnboardingFrame final : public KeptWindow {
 public:
     explicit OnboardingFrame(PermissionsManager& permissions) {
         setWindowTitle("Kestro setup");
+        // A title bar with a close button only: the window is neither minimised nor resized.
+        setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                       Qt::WindowCloseButtonHint);
         auto* layout = new QVBoxLayout(this);
         layout->setContentsMargins(0, 0, 0, 0);
         view = new OnboardingView(

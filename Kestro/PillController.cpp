@@ -66,7 +66,15 @@ void PillController::reposition() {
 }
 
 void PillController::poll() {
-    pollAt(QCursor::pos());
+    if (!view_ || !view_->isVisible()) {
+        return;
+    }
+    // Asking where the pointer is costs a round trip to the display: only after it moved.
+    if (!surfaces_ || surfaces_->pointerMayHaveMoved() || !pointerKnown_) {
+        pointer_ = QCursor::pos();
+        pointerKnown_ = true;
+    }
+    pollAt(pointer_);
 }
 
 void PillController::pollAt(QPoint mouse) {

@@ -57,6 +57,8 @@ private:
     std::unique_ptr<PillView> view_;
     QTimer pollTimer_;
     bool acceptsMouse_ = false;
+    QPoint pointer_;
+    bool pointerKnown_ = false;
 };
 
 } // namespace kestro

@@ -1,6 +1,9 @@
 #include "Kestro/PillView.h"
 
+#include "Kestro/Symbols.h"
+
 #include <QEasingCurve>
+#include <QHash>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -37,75 +40,26 @@ QEasingCurve easeOut() {
     return curve;
 }
 
-// The few symbols the pill shows, drawn in a square of side `s`.
-void drawSymbol(QPainter& p, const QString& name, const QRectF& r, const QColor& color) {
-    p.save();
-    p.setRenderHint(QPainter::Antialiasing);
-    const double s = std::min(r.width(), r.height());
-    const QPointF c = r.center();
-    QPen pen(color, std::max(1.0, s * 0.11), Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
-    if (name == QLatin1String("record.circle")) {
-        p.setPen(pen);
-        p.setBrush(Qt::NoBrush);
-        p.drawEllipse(c, s * 0.42, s * 0.42);
-        p.setPen(Qt::NoPen);
-        p.setBrush(color);
-        p.drawEllipse(c, s * 0.2, s * 0.2);
-    } else if (name == QLatin1String("stop.fill")) {
-        p.setPen(Qt::NoPen);
-        p.setBrush(color);
-        p.drawRoundedRect(QRectF(c.x() - s * 0.36, c.y() - s * 0.36, s * 0.72, s * 0.72), s * 0.12,
-                          s * 0.12);
-    } else if (name == QLatin1String("square.stack.3d.up")) {
-        p.setPen(pen);
-        p.setBrush(Qt::NoBrush);
-        for (int i = 0; i < 3; ++i) {
-            const double y = c.y() + s * (0.22 - 0.2 * i);
-            QPainterPath layer;
-            layer.moveTo(c.x() - s * 0.42, y);
-            layer.lineTo(c.x(), y - s * 0.16);
-            layer.lineTo(c.x() + s * 0.42, y);
-            layer.lineTo(c.x(), y + s * 0.16);
-            layer.closeSubpath();
-            p.drawPath(layer);
-        }
-    } else if (name == QLatin1String("xmark")) {
-        pen.setWidthF(std::max(1.2, s * 0.16));
-        p.setPen(pen);
-        const double d = s * 0.32;
-        p.drawLine(QPointF(c.x() - d, c.y() - d), QPointF(c.x() + d, c.y() + d));
-        p.drawLine(QPointF(c.x() + d, c.y() - d), QPointF(c.x() - d, c.y() + d));
-    } else if (name == QLatin1String("checkmark")) {
-        pen.setWidthF(std::max(1.5, s * 0.18));
-        p.setPen(pen);
-        QPainterPath tick;
-        tick.moveTo(c.x() - s * 0.38, c.y());
-        tick.lineTo(c.x() - s * 0.1, c.y() + s * 0.3);
-        tick.lineTo(c.x() + s * 0.4, c.y() - s * 0.34);
-        p.drawPath(tick);
-    } else if (name == QLatin1String("exclamationmark.triangle.fill")) {
-        QPainterPath tri;
-        tri.moveTo(c.x(), c.y() - s * 0.46);
-        tri.lineTo(c.x() + s * 0.5, c.y() + s * 0.42);
-        tri.lineTo(c.x() - s * 0.5, c.y() + s * 0.42);
-        tri.closeSubpath();
-        p.setPen(QPen(color, s * 0.08, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-        p.setBrush(color);
-        p.drawPath(tri);
-        p.setPen(QPen(Qt::white, s * 0.11, Qt::SolidLine, Qt::RoundCap));
-        p.drawLine(QPointF(c.x(), c.y() - s * 0.16), QPointF(c.x(), c.y() + s * 0.12));
-        p.drawPoint(QPointF(c.x(), c.y() + s * 0.28));
+// The pill's symbols come from the same artwork as everywhere else, at the weight and size of
+// the font they stand for.
+// Each is drawn from its artwork once per size and colour and then only copied.
+void drawSymbol(QPainter& p, const QString& name, const QRectF& r, const QColor& color,
+                Symbols::Weight weight = Symbols::Weight::medium) {
+    static QHash<QString, QImage> drawn;
+    const qreal dpr = p.device() ? p.device()->devicePixelRatioF() : 1.0;
+    const double side = std::min(r.width(), r.height());
+    const QString key = QStringLiteral("%1/%2/%3/%4/%5")
+                            .arg(name, color.name(QColor::HexArgb))
+                            .arg(int(weight))
+                            .arg(side)
+                            .arg(dpr);
+    auto it = drawn.find(key);
+    if (it == drawn.end()) {
+        it = drawn.insert(key, Symbols::image(name, side, color, weight, dpr));
     }
-    p.restore();
-}
-
-QIcon symbolIcon(const QString& name, int px, const QColor& color, qreal dpr) {
-    QPixmap pixmap(QSize(px, px) * dpr);
-    pixmap.setDevicePixelRatio(dpr);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    drawSymbol(p, name, QRectF(0, 0, px, px), color);
-    return QIcon(pixmap);
+    if (!it->isNull()) {
+        p.drawImage(QRectF(r.center().x() - side / 2, r.center().y() - side / 2, side, side), *it);
+    }
 }
 
 QToolButton* symbolButton(QWidget* parent, const QString& toolTip) {
@@ -150,18 +104,21 @@ PillView::PillView(PillModel* model, QWidget* parent)
       tipClose_(symbolButton(this, QString())), tipLink_(new QPushButton(this)) {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);
+    // The panel never becomes the active window, and the toolkit shows tool tips only for the
+    // active one unless told otherwise.
+    setAttribute(Qt::WA_AlwaysShowToolTips);
     setFocusPolicy(Qt::NoFocus);
     setWindowTitle(QStringLiteral("Kestro pill"));
     resize(320, 140);
 
+    // The open pill's buttons are hit areas with tool tips; their symbols are painted with the
+    // capsule, so they fade and grow with it.
     recordButton_->setFixedSize(32, 32);
-    recordButton_->setIconSize(QSize(14, 14));
     skillsButton_->setFixedSize(32, 32);
-    skillsButton_->setIconSize(QSize(14, 14));
-    skillsButton_->setIcon(symbolIcon(QStringLiteral("square.stack.3d.up"), 14, Qt::black, 2));
     tipClose_->setFixedSize(14, 14);
-    tipClose_->setIconSize(QSize(9, 9));
-    tipClose_->setIcon(symbolIcon(QStringLiteral("xmark"), 9, secondary, 2));
+    tipClose_->setIconSize(QSize(11, 11));
+    tipClose_->setIcon(QIcon(QPixmap::fromImage(Symbols::image(
+        QStringLiteral("xmark"), Symbols::sizeForFont(9), secondary, Symbols::Weight::bold, 2))));
 
     tipLink_->setText(QStringLiteral("Don't show me again, I've got it now"));
     tipLink_->setFlat(true);
@@ -226,6 +183,9 @@ void PillView::setInputs(const PillInputs& inputs) {
     if (inputs == inputs_) {
         return;
     }
+    if (inputs.successName != inputs_.successName) {
+        successFit_.reset();
+    }
     inputs_ = inputs;
     refresh(true);
 }
@@ -239,7 +199,15 @@ double PillView::spinAngle() const {
     return std::fmod(seconds, 1.0) * 360.0;
 }
 
+double PillView::clusterProgress() const {
+    return clusterAnimation_.state() == QAbstractAnimation::Running
+               ? clusterAnimation_.currentValue().toDouble()
+               : 1.0;
+}
+
 void PillView::refresh(bool animate) {
+    // A shaped pill has no desktop behind its fades to blend with: it changes at once.
+    animate = animate && !masked_;
     const bool expanded = model_ && model_->expanded();
     const Cluster next = PillPresentation::cluster(inputs_, expanded);
     const std::optional<std::string> nextTip = PillPresentation::currentTip(inputs_, expanded);
@@ -262,8 +230,7 @@ void PillView::refresh(bool animate) {
         }
     }
     if (nextTip != tip_) {
-        // A shaped pill paints its bubble opaque, so a fading one would stay a blank bubble.
-        leavingTip_ = animate && !masked_ ? tip_ : std::nullopt;
+        leavingTip_ = animate ? tip_ : std::nullopt;
         tip_ = nextTip;
         tipAnimation_.stop();
         if (animate) {
@@ -278,9 +245,6 @@ void PillView::refresh(bool animate) {
         spinTimer_.stop();
     }
     const bool recording = inputs_.state == PillInputs::State::recording;
-    recordButton_->setIcon(
-        symbolIcon(recording ? QStringLiteral("stop.fill") : QStringLiteral("record.circle"), 14,
-                   recording ? red : QColor(Qt::black), 2));
     recordButton_->setToolTip(recording ? QStringLiteral("Stop recording")
                                         : QStringLiteral("Record (\u2303\u2303)"));
     layoutChildren();
@@ -289,7 +253,17 @@ void PillView::refresh(bool animate) {
 }
 
 QRectF PillView::clusterRectFor(Cluster c) const {
-    const QFontMetricsF small(font(8.5, QFont::Medium));
+    // The captions never change: measured once.
+    if (!captionSizes_) {
+        const QFontMetricsF small(font(8.5, QFont::Medium));
+        captionSizes_ = std::array<QSizeF, 3>{
+            QSizeF(small.horizontalAdvance(QStringLiteral("Building\u2026")), small.height()),
+            QSizeF(small.horizontalAdvance(QStringLiteral("Failed")), small.height()),
+            QSizeF(0, QFontMetricsF(font(9, QFont::DemiBold)).height())};
+    }
+    const QSizeF building = (*captionSizes_)[0];
+    const QSizeF failed = (*captionSizes_)[1];
+    const double nameLine = (*captionSizes_)[2].height();
     QSizeF size;
     switch (c) {
     case Cluster::collapsed:
@@ -299,18 +273,15 @@ QRectF PillView::clusterRectFor(Cluster c) const {
         size = QSizeF(22, 22);
         break;
     case Cluster::creating:
-        size = QSizeF(std::max(22.0, small.horizontalAdvance(QStringLiteral("Building\u2026"))),
-                      22 + 5 + small.height());
+        size = QSizeF(std::max(22.0, building.width()), 22 + 5 + building.height());
         break;
     case Cluster::failure:
-        size = QSizeF(std::max(16.0, small.horizontalAdvance(QStringLiteral("Failed"))),
-                      16 + 5 + small.height());
+        size = QSizeF(std::max(16.0, failed.width()), 16 + 5 + failed.height());
         break;
     case Cluster::success: {
-        const QFont nameFont = font(9, QFont::DemiBold);
-        const NameFit fit = fitName(QString::fromStdString(inputs_.successName), nameFont);
+        const NameFit& fit = successFit();
         const double lines = std::max<qsizetype>(1, fit.lines.size());
-        size = QSizeF(nameWidth, 24 + 5 + lines * QFontMetricsF(nameFont).height() * fit.scale);
+        size = QSizeF(nameWidth, 24 + 5 + lines * nameLine * fit.scale);
         break;
     }
     case Cluster::expanded:
@@ -321,11 +292,43 @@ QRectF PillView::clusterRectFor(Cluster c) const {
                   size.width(), size.height());
 }
 
+const PillView::NameFit& PillView::successFit() const {
+    if (!successFit_) {
+        successFit_ = fitName(boundedName(inputs_.successName), font(9, QFont::DemiBold));
+    }
+    return *successFit_;
+}
+
+QString PillView::boundedName(const std::string& name) {
+    // More than two lines hold even at the smallest size, and less than the whole of a name
+    // that may be any length.
+    constexpr std::size_t bytes = 4 * nameBound;
+    QString text = QString::fromUtf8(name.data(), qsizetype(std::min(name.size(), bytes)));
+    if (name.size() > bytes || text.size() > nameBound) {
+        qsizetype cut = std::min(text.size(), nameBound);
+        if (cut > 0 && text.at(cut - 1).isHighSurrogate()) {
+            --cut;
+        }
+        text.truncate(cut);
+        text.append(QChar(0x2026));
+    }
+    return text;
+}
+
 QRectF PillView::clusterRect() const {
     return clusterRectFor(cluster_);
 }
 
 QSizeF PillView::tipBubbleSize(const QString& text) const {
+    if (auto it = tipSizes_.constFind(text); it != tipSizes_.constEnd()) {
+        return *it;
+    }
+    const QSizeF size = measureTipBubble(text);
+    tipSizes_.insert(text, size);
+    return size;
+}
+
+QSizeF PillView::measureTipBubble(const QString& text) const {
     const QFontMetricsF body(font(11, QFont::Medium));
     const QFontMetricsF link(tipLink_->font());
     const double closeWidth = 14;
@@ -562,7 +565,7 @@ void PillView::paintCluster(QPainter& p, Cluster c, double progress) {
         break;
     case Cluster::creating:
     case Cluster::failure: {
-        const double glyph = c == Cluster::creating ? 22 : 16;
+        const double glyph = c == Cluster::creating ? 22 : Symbols::sizeForFont(16);
         const QRectF g(r.center().x() - glyph / 2, r.top(), glyph, glyph);
         if (c == Cluster::creating) {
             paintSpinningMark(p, g);
@@ -580,9 +583,12 @@ void PillView::paintCluster(QPainter& p, Cluster c, double progress) {
     case Cluster::success: {
         const QRectF g(r.center().x() - 12, r.top(), 24, 24);
         paintMark(p, g, green);
-        drawSymbol(p, QStringLiteral("checkmark"), g.adjusted(7, 7, -7, -7), Qt::white);
+        const double check = Symbols::sizeForFont(9);
+        drawSymbol(p, QStringLiteral("checkmark"),
+                   QRectF(g.center().x() - check / 2, g.center().y() - check / 2, check, check),
+                   Qt::white, Symbols::Weight::heavy);
         const QFont nameFont = font(9, QFont::DemiBold);
-        const NameFit fit = fitName(QString::fromStdString(inputs_.successName), nameFont);
+        const NameFit& fit = successFit();
         p.setFont(nameFont);
         p.setPen(green);
         const double lineHeight = QFontMetricsF(nameFont).height();
@@ -617,6 +623,17 @@ void PillView::paintCluster(QPainter& p, Cluster c, double progress) {
         p.setPen(QPen(QColor(0, 0, 0, 40), 1));
         const double y = r.top() + 7 + 32 + 4 + 0.5;
         p.drawLine(QPointF(r.center().x() - 9, y), QPointF(r.center().x() + 9, y));
+        const double glyph = Symbols::sizeForFont(14);
+        auto button = [&](double top, const QString& name, const QColor& color) {
+            const QPointF mid(r.left() + 5 + 16, top + 16);
+            drawSymbol(p, name, QRectF(mid.x() - glyph / 2, mid.y() - glyph / 2, glyph, glyph),
+                       color);
+        };
+        const bool recording = inputs_.state == PillInputs::State::recording;
+        button(r.top() + 7,
+               recording ? QStringLiteral("stop.fill") : QStringLiteral("record.circle"),
+               recording ? red : QColor(Qt::black));
+        button(r.top() + 7 + 32 + 9, QStringLiteral("square.stack.3d.up"), Qt::black);
         break;
     }
     }

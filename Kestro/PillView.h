@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QFont>
+#include <QHash>
 #include <QImage>
 #include <QPointer>
 #include <QRectF>
@@ -13,6 +14,7 @@
 #include <QVariantAnimation>
 #include <QWidget>
 
+#include <array>
 #include <functional>
 #include <optional>
 
@@ -47,6 +49,8 @@ public:
     std::optional<std::string> tip() const { return tip_; }
     // The turn of the spinning mark in degrees, restarting from 0 at each showing.
     double spinAngle() const;
+    // How far the cluster's change has come, from 0 to 1; 1 at rest.
+    double clusterProgress() const;
 
     // Without a compositing manager the panel is shaped to what it draws.
     void setMasked(bool masked);
@@ -68,6 +72,11 @@ public:
         QStringList lines;
     };
     static NameFit fitName(const QString& name, const QFont& font9);
+    // At most this many characters of a name are laid out; a longer one is cut with "…".
+    static constexpr qsizetype nameBound = 240;
+    static QString boundedName(const std::string& name);
+    // The fit of the success name, made once per name.
+    const NameFit& successFit() const;
 
     // A font of `px` logical pixels for a device of `dpi` logical dots per inch.
     static QFont uiFont(double px, QFont::Weight weight, double dpi);
@@ -84,6 +93,7 @@ private:
     QFont font(double px, QFont::Weight weight) const;
     QRectF clusterRectFor(PillPresentation::Cluster c) const;
     QSizeF tipBubbleSize(const QString& text) const;
+    QSizeF measureTipBubble(const QString& text) const;
     QRectF tipTextRect() const;
     void paintCluster(QPainter& p, PillPresentation::Cluster c, double progress);
     void paintTip(QPainter& p, const QString& text, double progress);
@@ -104,6 +114,11 @@ private:
     QVariantAnimation tipAnimation_;
     QElapsedTimer spinClock_;
     QTimer spinTimer_;
+
+    // What was measured, kept until the text changes.
+    mutable std::optional<NameFit> successFit_;
+    mutable QHash<QString, QSizeF> tipSizes_;
+    mutable std::optional<std::array<QSizeF, 3>> captionSizes_;
 
     QToolButton* recordButton_;
     QToolButton* skillsButton_;

@@ -8,8 +8,11 @@
 #include "Kestro/Symbols.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QPainter>
 #include <QPixmap>
+#include <QStyle>
+#include <QWidgetAction>
 
 namespace kestro {
 
@@ -65,6 +68,66 @@ TrayIcon::TrayIcon(AppState& app, QObject* parent) : QObject(parent), app_(app) 
     icon_.show();
 }
 
+QString TrayIcon::boundedTitle(const std::string& title) {
+    // Enough for the widest menu, and no more of a text that may be any length.
+    constexpr std::size_t bytes = 4 * titleBound;
+    QString text = QString::fromUtf8(title.data(), qsizetype(std::min(title.size(), bytes)));
+    if (title.size() > bytes || text.size() > titleBound) {
+        qsizetype cut = std::min(text.size(), titleBound);
+        if (cut > 0 && text.at(cut - 1).isHighSurrogate()) {
+            --cut;
+        }
+        text.truncate(cut);
+        text.append(QChar(0x2026));
+    }
+    return text;
+}
+
+QString TrayIcon::menuTitle(const std::string& title) {
+    // Measured once per text: the menu is rebuilt on every change of the application.
+    const QString bounded = boundedTitle(title);
+    if (auto it = titles_.find(bounded); it != titles_.end()) {
+        return it->second;
+    }
+    if (titles_.size() > 4096) {
+        titles_.clear();
+    }
+    const QFontMetrics metrics(menu_.font());
+    const QString fitted = QString::fromStdString(TrayMenuModel::escapedTitle(
+        metrics.elidedText(bounded, Qt::ElideRight, titleWidth).toStdString()));
+    titles_.emplace(bounded, fitted);
+    return fitted;
+}
+
+QAction* TrayIcon::headline(const QString& title) {
+    // A plain text of the menu: never chosen, yet in the headline style and the text's own
+    // colour, not greyed as a disabled item.
+    auto* action = new QWidgetAction(&menu_);
+    auto* label = new QLabel;
+    QString shown = title;
+    shown.replace(QStringLiteral("&&"), QStringLiteral("&"));
+    label->setText(shown);
+    label->setTextFormat(Qt::PlainText);
+    QFont bold = menu_.font();
+    bold.setBold(true);
+    label->setFont(bold);
+    QPalette palette = label->palette();
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text}) {
+        palette.setColor(QPalette::Disabled, role, palette.color(QPalette::Active, role));
+    }
+    label->setPalette(palette);
+    const int h = menu_.style()->pixelMetric(QStyle::PM_MenuHMargin, nullptr, &menu_);
+    // Left where the items' texts start, past the column kept for their check marks.
+    label->setContentsMargins(h + 28, 4, h + 8, 4);
+    action->setDefaultWidget(label);
+    action->setText(title);
+    QFont actionFont = action->font();
+    actionFont.setBold(true);
+    action->setFont(actionFont);
+    menu_.addAction(action);
+    return action;
+}
+
 void TrayIcon::rebuildMenu() {
     using Model = TrayMenuModel::Entry;
     using Action = TrayMenuModel::Action;
@@ -76,14 +139,14 @@ void TrayIcon::rebuildMenu() {
             menu_.addSeparator();
             continue;
         }
-        QAction* action =
-            menu_.addAction(QString::fromStdString(TrayMenuModel::escapedTitle(entry.title)));
-        action->setEnabled(entry.kind == Model::Kind::item && entry.enabled);
+        const QString title = menuTitle(entry.title);
+        QAction* action = nullptr;
         if (entry.headline) {
-            QFont bold = action->font();
-            bold.setBold(true);
-            action->setFont(bold);
+            action = headline(title);
+        } else {
+            action = menu_.addAction(title);
         }
+        action->setEnabled(entry.kind == Model::Kind::item && entry.enabled);
         if (entry.quitShortcut) {
             action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
         }

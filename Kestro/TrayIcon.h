@@ -5,6 +5,9 @@
 #include <QObject>
 #include <QSystemTrayIcon>
 
+#include <map>
+#include <string>
+
 namespace kestro {
 
 class AppState;
@@ -26,11 +29,20 @@ public:
     // The application's icon: the app icon, else the opaque icon; null when neither exists.
     static QIcon applicationIcon();
 
+    // At most this many characters of an entry's title are measured; a longer one is cut
+    // with "…". Then the title is cut to the menu's width.
+    static constexpr qsizetype titleBound = 160;
+    static constexpr int titleWidth = 420;
+    static QString boundedTitle(const std::string& title);
+
 private:
     void rebuildMenu();
+    QString menuTitle(const std::string& title);
+    QAction* headline(const QString& title);
 
     AppState& app_;
     QMenu menu_;
+    std::map<QString, QString> titles_;
     QSystemTrayIcon icon_;
 };
 

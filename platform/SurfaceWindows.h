@@ -47,6 +47,11 @@ public:
     // Called on the main thread when a compositing manager starts or stops.
     virtual void setCompositingObserver(std::function<void()> changed) = 0;
 
+    // Whether the pointer may have moved since the last call that answered true; true when the
+    // window system cannot tell. A poller asks the pointer's place only after a true answer,
+    // so a pointer at rest costs it nothing but its timer.
+    virtual bool pointerMayHaveMoved() { return true; }
+
     // Called on the main thread when a window of another client was mapped or restacked, so
     // that windows meant to stay on top can raise themselves again.
     virtual void setRestackObserver(std::function<void()> restacked) = 0;

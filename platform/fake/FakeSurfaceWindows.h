@@ -31,6 +31,13 @@ public:
     std::vector<WindowID> raised;
     void raise(WindowID window) override { raised.push_back(window); }
     bool compositing() override { return compositingNow; }
+    // The answer of pointerMayHaveMoved(), and how often it was asked.
+    bool pointerMoved = true;
+    int pointerAsks = 0;
+    bool pointerMayHaveMoved() override {
+        ++pointerAsks;
+        return pointerMoved;
+    }
     void setCompositingObserver(std::function<void()> changed) override {
         compositingChanged_ = std::move(changed);
     }

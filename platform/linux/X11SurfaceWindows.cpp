@@ -1,6 +1,7 @@
 #include "platform/linux/X11SurfaceWindows.h"
 
 #include <X11/Xlib.h>
+#include <X11/extensions/XInput2.h>
 #include <xcb/shape.h>
 #include <xcb/xfixes.h>
 
@@ -45,6 +46,13 @@ X11SurfaceWindows::X11SurfaceWindows(MainQueue& queue, void* toolkitConnection)
     // Any client may listen to the root's children being mapped and restacked.
     const std::uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
     xcb_change_window_attributes(c, x_.root(), XCB_CW_EVENT_MASK, &mask);
+    // Raw events reach the root whatever window the pointer is over and whoever grabs it.
+    int opcode = 0, firstEvent = 0, firstError = 0;
+    int major = 2, minor = 0;
+    if (XQueryExtension(x_.xlib(), "XInputExtension", &opcode, &firstEvent, &firstError) &&
+        XIQueryVersion(x_.xlib(), &major, &minor) == Success && major >= 2) {
+        inputOpcode_ = static_cast<std::uint8_t>(opcode);
+    }
     xcb_flush(c);
     compositing_ = queryCompositing();
     watch_ =
@@ -124,6 +132,36 @@ void X11SurfaceWindows::setRestackObserver(std::function<void()> restacked) {
     restacked_ = std::move(restacked);
 }
 
+bool X11SurfaceWindows::pointerMayHaveMoved() {
+    if (!inputOpcode_ || x_.lost()) {
+        return true;
+    }
+    if (!pointerMoved_) {
+        return false;
+    }
+    pointerMoved_ = false;
+    listenForMotion(true);
+    // The server has the selection before the caller asks where the pointer is, so no motion
+    // after that question goes unseen.
+    xcb_connection_t* c = x_.xcb();
+    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    return true;
+}
+
+void X11SurfaceWindows::listenForMotion(bool listen) {
+    if (listen == listening_) {
+        return;
+    }
+    listening_ = listen;
+    unsigned char bits[XIMaskLen(XI_RawMotion)] = {};
+    if (listen) {
+        XISetMask(bits, XI_RawMotion);
+    }
+    XIEventMask selection{XIAllMasterDevices, sizeof bits, bits};
+    XISelectEvents(x_.xlib(), x_.root(), &selection, 1);
+    XFlush(x_.xlib());
+}
+
 bool X11SurfaceWindows::queryCompositing() {
     if (!x_.ok() || cmSelection_ == XCB_ATOM_NONE) {
         return false;
@@ -143,6 +181,7 @@ void X11SurfaceWindows::drain() {
     const xcb_query_extension_reply_t* fixes = xcb_get_extension_data(c, &xcb_xfixes_id);
     bool selectionChanged = false;
     bool restacked = false;
+    bool motion = false;
     // Reading a reply can pull events off the socket into XCB's queue, where the socket watch
     // no longer sees them: go on until that queue is empty too.
     while (true) {
@@ -157,6 +196,13 @@ void X11SurfaceWindows::drain() {
             } else if (type == XCB_MAP_NOTIFY) {
                 const auto* e = reinterpret_cast<xcb_map_notify_event_t*>(event);
                 restacked = restacked || !toolkitOwns(e->window);
+            } else if (type == XCB_GE_GENERIC && inputOpcode_ &&
+                       reinterpret_cast<xcb_ge_generic_event_t*>(event)->extension ==
+                           inputOpcode_) {
+                if (reinterpret_cast<xcb_ge_generic_event_t*>(event)->event_type == XI_RawMotion) {
+                    pointerMoved_ = true;
+                    motion = true;
+                }
             } else if (type == XCB_CIRCULATE_NOTIFY) {
                 const auto* e = reinterpret_cast<xcb_circulate_notify_event_t*>(event);
                 restacked = restacked || !toolkitOwns(e->window);
@@ -174,6 +220,9 @@ void X11SurfaceWindows::drain() {
                 compositingChanged_();
             }
         }
+    }
+    if (motion) {
+        listenForMotion(false);
     }
     if (restacked && restacked_) {
         restacked_();

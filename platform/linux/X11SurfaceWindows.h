@@ -13,7 +13,7 @@ namespace kestro::platform::linux_x11 {
 // The surfaces' window-system needs on X11. Requests about a window go through the toolkit's
 // own XCB connection, so they reach the server after the toolkit created that window; a
 // private connection listens for the compositing manager's selection (_NET_WM_CM_S<n>) and for
-// restacks of the root's children. Main thread.
+// restacks of the root's children, and for the pointer's raw motion. Main thread.
 class X11SurfaceWindows final : public SurfaceWindows {
 public:
     // `toolkitConnection` is the toolkit's xcb_connection_t, which must outlive this object.
@@ -29,6 +29,7 @@ public:
     void setShape(WindowID window, const std::vector<ShapeRect>& rects) override;
     void clearShape(WindowID window) override;
     bool compositing() override;
+    bool pointerMayHaveMoved() override;
     void setCompositingObserver(std::function<void()> changed) override;
     void setRestackObserver(std::function<void()> restacked) override;
 
@@ -36,6 +37,7 @@ private:
     void drain();
     bool queryCompositing();
     bool toolkitOwns(xcb_window_t window) const;
+    void listenForMotion(bool listen);
 
     xcb_connection_t* toolkit_ = nullptr;
     std::uint32_t toolkitBase_ = 0;
@@ -44,6 +46,12 @@ private:
     xcb_atom_t cmSelection_ = XCB_ATOM_NONE;
     bool shape_ = false;
     bool compositing_ = false;
+    // The input extension's opcode when its raw events can be had, else 0. One raw motion
+    // marks the pointer as moved and stops the listening until the next true answer, so a
+    // moving pointer wakes us at most once per question.
+    std::uint8_t inputOpcode_ = 0;
+    bool listening_ = false;
+    bool pointerMoved_ = true;
     std::function<void()> compositingChanged_;
     std::function<void()> restacked_;
     std::unique_ptr<MainQueue::Token> watch_;

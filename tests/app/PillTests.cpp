@@ -6,6 +6,9 @@
 #include "tests/app/QtTestApp.h"
 
 #include <QApplication>
+#include <QCursor>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
@@ -359,6 +362,98 @@ TEST_F(PillWidgets, ShapedPillIsOpaqueInsideItsShape) {
                 }
             }
             EXPECT_EQ(clear, 0) << c.name << " after " << wait << " ms";
+        }
+    }
+}
+
+// A name of any length is cut before it is laid out, and laid out once, not once per frame.
+TEST_F(PillWidgets, AHugeNameIsFittedOnce) {
+    PillModel model;
+    PillView view(&model);
+    view.show();
+    PillInputs success;
+    success.status = Status::success;
+    success.successName = "Export " + std::string(100000, 'x');
+    QElapsedTimer clock;
+    clock.start();
+    view.setInputs(success);
+    const PillView::NameFit* fit = &view.successFit();
+    for (int i = 0; i < 30; ++i) {
+        view.repaint(); // as many frames as the fade has
+    }
+    EXPECT_LT(clock.elapsed(), 3000);
+    EXPECT_EQ(&view.successFit(), fit) << "fitted again for a frame";
+    ASSERT_EQ(fit->lines.size(), 2);
+    EXPECT_TRUE(fit->lines[0].startsWith(QStringLiteral("Export")));
+    EXPECT_TRUE(fit->lines[1].endsWith(QChar(0x2026)));
+    EXPECT_LE(PillView::boundedName(success.successName).size(), PillView::nameBound + 1);
+
+    success.successName = "Mail";
+    view.setInputs(success);
+    EXPECT_EQ(view.successFit().lines, QStringList{QStringLiteral("Mail")});
+}
+
+// The poll asks where the pointer is only after the window system says it moved.
+TEST_F(PillWidgets, PollAsksThePointerOnlyAfterItMoved) {
+    platform::fake::FakeSurfaceWindows surfaces;
+    PillController pill(&surfaces, [] { return false; });
+    pill.show();
+    const QRect g = pill.view()->geometry();
+    const QPoint tab(g.right() - 5, g.center().y());
+    QCursor::setPos(g.left() - 100, g.top() - 100);
+    pill.poll();
+    EXPECT_FALSE(pill.model().expanded());
+
+    surfaces.pointerMoved = false;
+    QCursor::setPos(tab);
+    pill.poll();
+    pill.poll();
+    EXPECT_FALSE(pill.model().expanded()) << "asked the pointer with no motion reported";
+    surfaces.pointerMoved = true;
+    pill.poll();
+    EXPECT_TRUE(pill.model().expanded());
+    EXPECT_EQ(surfaces.pointerAsks, 4);
+    pill.setHidden(true);
+    pill.poll();
+    EXPECT_EQ(surfaces.pointerAsks, 4) << "a hidden pill asks nothing";
+}
+
+// The open pill's symbols fade in with its capsule; a shaped pill has no fade.
+TEST_F(PillWidgets, OpenPillSymbolsFadeWithTheCapsule) {
+    auto inkAt = [](PillView& view) {
+        const QImage image = view.grab().toImage().convertToFormat(QImage::Format_ARGB32);
+        const QPoint c = view.recordButton()->geometry().center();
+        int ink = 0;
+        for (int y = c.y() - 6; y <= c.y() + 6; ++y) {
+            for (int x = c.x() - 6; x <= c.x() + 6; ++x) {
+                const QRgb px = image.pixel(x, y);
+                ink = std::max(ink, qAlpha(px) * (255 - qGray(px)) / 255);
+            }
+        }
+        return ink;
+    };
+    for (bool masked : {false, true}) {
+        PillModel model;
+        PillView view(&model);
+        view.setMasked(masked);
+        view.show();
+        model.setExpanded(true);
+        const double started = view.clusterProgress();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return view.clusterProgress() > 0.1; }, 5000));
+        const double progress = view.clusterProgress();
+        const int early = inkAt(view);
+        if (!masked) {
+            view.grab().save(QStringLiteral(KESTRO_ARTIFACT_DIR "/pill-expanded-mid-fade.png"));
+        }
+        ASSERT_TRUE(QTest::qWaitFor([&] { return view.clusterProgress() == 1.0; }, 5000));
+        const int rest = inkAt(view);
+        EXPECT_GT(rest, 120) << "the record symbol is drawn, masked " << masked;
+        if (masked) {
+            EXPECT_EQ(started, 1.0) << "a shaped pill faded";
+            EXPECT_EQ(early, rest);
+        } else if (progress < 0.7) { // a loaded machine may skip to the end
+            EXPECT_LT(early, rest - 20) << "the symbols did not fade with the capsule";
+            EXPECT_GT(early, 0);
         }
     }
 }

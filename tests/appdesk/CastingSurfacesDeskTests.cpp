@@ -18,6 +18,7 @@
 #include <QScreen>
 #include <QThread>
 #include <QToolButton>
+#include <QToolTip>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -432,6 +433,35 @@ TEST_P(SurfacesOnDesk, FramesAndPillLetClicksThroughAndStayOnTop) {
 
     surfaces.overlay().hide();
     EXPECT_TRUE(surfaces.overlay().windows().empty());
+}
+
+// The pill never becomes the active window, yet its buttons show their tool tips.
+TEST_P(SurfacesOnDesk, OpenPillShowsToolTips) {
+    CastingSurfaces surfaces(desk->surfaces.get());
+    PillController& pill = surfaces.pill([] { return false; }, {});
+    pill.show();
+    PillView& view = *pill.view();
+    ASSERT_TRUE(waitFor([&] { return view.isVisible(); }));
+    moveTo(QPoint(1915, 540));
+    ASSERT_TRUE(waitFor([&] { return pill.model().expanded(); }, 5));
+    ASSERT_TRUE(waitFor([&] { return view.clusterProgress() == 1.0; }, 5));
+    const struct {
+        QToolButton* button;
+        QString tip;
+    } buttons[] = {{view.recordButton(), QStringLiteral("Record (\u2303\u2303)")},
+                   {view.skillsButton(), QStringLiteral("Skills")}};
+    for (const auto& b : buttons) {
+        moveTo(b.button->mapToGlobal(QPoint(14, 16)));
+        settle(30);
+        moveTo(b.button->mapToGlobal(QPoint(16, 16)));
+        EXPECT_TRUE(waitFor([&] { return QToolTip::isVisible() && QToolTip::text() == b.tip; }, 5))
+            << b.tip.toStdString() << " did not show";
+        EXPECT_FALSE(view.isActiveWindow());
+    }
+    settle(100);
+    saveScreen("pill-tool-tip" + suffix() + ".png");
+    moveTo(QPoint(900, 540));
+    ASSERT_TRUE(waitFor([&] { return !pill.model().expanded(); }, 5));
 }
 
 // Every presentation of the pill, on screen, for a person to look at.
