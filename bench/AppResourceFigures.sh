@@ -12,7 +12,7 @@
 #   - resident memory during and after a recording of the given length, started and stopped by a
 #     double tap of Control through XTest while the fixture application is kept busy with XTest
 #     clicks and typing. No API key is given, so nothing leaves the machine.
-# It drives the desktop with xdotool, which it installs when it is missing. Pass 0 minutes for
+# It drives the desktop with xdotool, which the test set-up installs. Pass 0 minutes for
 # the idle figures alone.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -165,11 +165,7 @@ build="${1:-$root/build}"
 minutes="${2:-10}"
 build="$(cd "$build" && pwd)"
 [ -x "$build/Kestro/kestro" ] || { echo "no kestro in $build: build first" >&2; exit 1; }
-if ! command -v xdotool >/dev/null; then
-    sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo=sudo
-    $sudo apt-get install -y -qq xdotool
-fi
+bash "$root/scripts/setup.sh" --tests # xdotool among them
 
 work="$(mktemp -d)"
 xvfb=""

@@ -23,7 +23,7 @@ build_and_run=(
 tests=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth dbus-x11 x11-utils x11-xserver-utils openbox
-    zenity lxterminal xcompmgr picom trayer
+    zenity lxterminal xcompmgr picom trayer xdotool
     python3-gi gir1.2-gtk-4.0  # a GTK 4 window
     xserver-xorg-core xserver-xorg-video-dummy  # a display server whose monitors come and go
     dpkg-dev file desktop-file-utils            # packaging and its tests
