@@ -9,6 +9,7 @@
 #include "Kestro/OverlayController.h"
 #include "Kestro/WobbleFrameView.h"
 #include "KestroCore/HotkeyEngine.h"
+#include "bench/XvfbProcess.h"
 #include "platform/Clock.h"
 #include "platform/linux/GLibMainQueue.h"
 #include "platform/linux/X11EventTaps.h"
@@ -33,11 +34,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <dirent.h>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -180,13 +180,41 @@ void tap(Display* d, KeyCode key, bool down) {
     XFlush(d);
 }
 
-// Arg 0: the overlay; 1: the bare frame.
-void BM_DoubleTapToFramesPainted(benchmark::State& state) {
+// The shared bench, or null with the case skipped when there is no private X server.
+Bench* benchOrSkip(benchmark::State& state) {
     Bench& b = bench();
     if (!b.display) {
         state.SkipWithError("no private X server");
+        return nullptr;
+    }
+    return &b;
+}
+
+// Presses `key` and times it until `done`, keeping the sample; skips the case with `failure`
+// and returns false when `done` never holds.
+bool timePress(benchmark::State& state, std::vector<double>& samples, Display* d, KeyCode key,
+               const std::function<bool()>& done, const char* failure) {
+    const auto start = Clock::now();
+    tap(d, key, true);
+    const bool ok = spinUntil(done);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    tap(d, key, false);
+    if (!ok) {
+        state.SkipWithError(failure);
+        return false;
+    }
+    samples.push_back(seconds);
+    state.SetIterationTime(seconds);
+    return true;
+}
+
+// Arg 0: the overlay; 1: the bare frame.
+void BM_DoubleTapToFramesPainted(benchmark::State& state) {
+    Bench* bp = benchOrSkip(state);
+    if (!bp) {
         return;
     }
+    Bench& b = *bp;
     const bool bare = state.range(0) != 0;
     BareFrame bareFrame;
     PaintWatch watch;
@@ -211,17 +239,11 @@ void BM_DoubleTapToFramesPainted(benchmark::State& state) {
         tap(b.display, control, false);
         settle(40);
         watch.painted.clear();
-        const auto start = Clock::now();
-        tap(b.display, control, true);
-        const bool ok = spinUntil([&] { return watch.painted.size() >= screens; });
-        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        tap(b.display, control, false);
-        if (!ok) {
-            state.SkipWithError("the frames were not painted");
+        if (!timePress(
+                state, samples, b.display, control, [&] { return watch.painted.size() >= screens; },
+                "the frames were not painted")) {
             break;
         }
-        samples.push_back(seconds);
-        state.SetIterationTime(seconds);
         b.overlay->hide();
         bareFrame.hide();
         settle(450); // longer than the double tap's window
@@ -239,11 +261,11 @@ BENCHMARK(BM_DoubleTapToFramesPainted)
 
 // Arg 0: the overlay; 1: the bare frame.
 void BM_EscapeDuringCastToFramesGone(benchmark::State& state) {
-    Bench& b = bench();
-    if (!b.display) {
-        state.SkipWithError("no private X server");
+    Bench* bp = benchOrSkip(state);
+    if (!bp) {
         return;
     }
+    Bench& b = *bp;
     const bool bare = state.range(0) != 0;
     BareFrame bareFrame;
     b.engine->setCasting(true);
@@ -267,17 +289,11 @@ void BM_EscapeDuringCastToFramesGone(benchmark::State& state) {
             }
         }
         settle(300);
-        const auto start = Clock::now();
-        tap(b.display, escape, true);
-        const bool ok = spinUntil([&] { return unmapped(b.display, windows); });
-        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        tap(b.display, escape, false);
-        if (!ok) {
-            state.SkipWithError("the frames stayed");
+        if (!timePress(
+                state, samples, b.display, escape, [&] { return unmapped(b.display, windows); },
+                "the frames stayed")) {
             break;
         }
-        samples.push_back(seconds);
-        state.SetIterationTime(seconds);
         settle(100);
     }
     b.engine->setCasting(false);
@@ -297,37 +313,6 @@ double cpuSeconds(pid_t pid) {
     double ns = 0;
     in >> ns;
     return ns / 1e9;
-}
-
-// The private X server this process started.
-pid_t xvfbPid() {
-    DIR* dir = opendir("/proc");
-    pid_t found = -1;
-    while (dirent* e = dir ? readdir(dir) : nullptr) {
-        const pid_t pid = static_cast<pid_t>(std::atoi(e->d_name));
-        if (pid <= 0) {
-            continue;
-        }
-        std::ifstream in("/proc/" + std::string(e->d_name) + "/stat");
-        std::string line;
-        std::getline(in, line);
-        const auto open = line.find('(');
-        const auto close = line.rfind(')');
-        if (open == std::string::npos || close == std::string::npos) {
-            continue;
-        }
-        std::istringstream rest(line.substr(close + 2));
-        std::string stateField;
-        pid_t parent = 0;
-        rest >> stateField >> parent;
-        if (line.substr(open + 1, close - open - 1) == "Xvfb" && parent == getpid()) {
-            found = pid;
-        }
-    }
-    if (dir) {
-        closedir(dir);
-    }
-    return found;
 }
 
 // A bare Xlib window reshaped at every frame to the same line (from the same geometry), filled
@@ -376,7 +361,7 @@ private:
 // Arg 0: the style (0 recording, 1 casting); arg 1: 0 the overlay, 1 the bare shaped window.
 void BM_FramesAnimatingServerCpu(benchmark::State& state) {
     Bench& b = bench();
-    const pid_t server = xvfbPid();
+    const pid_t server = kestro::bench::xvfbPid();
     if (!b.display || server <= 0) {
         state.SkipWithError("no private X server");
         return;

@@ -2,6 +2,7 @@
 // animate, and the pill's hover poll per tick; on a private Xvfb.
 #include "Kestro/CastingSurfaces.h"
 #include "Kestro/WobbleFrameView.h"
+#include "bench/XvfbProcess.h"
 #include "platform/linux/GLibMainQueue.h"
 #include "platform/linux/X11SurfaceWindows.h"
 #include "tests/support/DesktopSession.h"
@@ -15,7 +16,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <dirent.h>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -182,37 +182,6 @@ double threadSeconds() {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
-// The private X server this process started.
-pid_t xvfbPid() {
-    DIR* dir = opendir("/proc");
-    pid_t found = -1;
-    while (dirent* e = dir ? readdir(dir) : nullptr) {
-        const pid_t pid = static_cast<pid_t>(std::atoi(e->d_name));
-        if (pid <= 0) {
-            continue;
-        }
-        std::ifstream in("/proc/" + std::string(e->d_name) + "/stat");
-        std::string line;
-        std::getline(in, line);
-        const auto open = line.find('(');
-        const auto close = line.rfind(')');
-        if (open == std::string::npos || close == std::string::npos) {
-            continue;
-        }
-        std::istringstream rest(line.substr(close + 2));
-        std::string stateField;
-        pid_t parent = 0;
-        rest >> stateField >> parent;
-        if (line.substr(open + 1, close - open - 1) == "Xvfb" && parent == getpid()) {
-            found = pid;
-        }
-    }
-    if (dir) {
-        closedir(dir);
-    }
-    return found;
-}
-
 // Counts the paints a widget receives.
 class PaintCounter final : public QObject {
 public:
@@ -237,7 +206,7 @@ void BM_FramesOnServer(benchmark::State& state) {
         state.SkipWithError("no private X server");
         return;
     }
-    const pid_t server = xvfbPid();
+    const pid_t server = kestro::bench::xvfbPid();
     const bool masked = state.range(0) != 0;
     for (auto _ : state) {
         FrameWindow w(QRect(0, 0, 3840, 2160), b.surfaces.get());

@@ -485,6 +485,15 @@ AtspiAccessible* AtspiAccessibility::childContaining(AtspiAccessible* accessible
 
 // ---- Elements ----
 
+std::shared_ptr<AtspiAccessibility::Element>
+AtspiAccessibility::accessibleElement(AtspiAccessible* accessible) {
+    const int pid = processOf(accessible);
+    auto e = std::make_shared<Element>(Element::Kind::accessible, pid);
+    e->accessible = accessible;
+    e->own = pid == options_.ownProcessID;
+    return e;
+}
+
 AXElementRef AtspiAccessibility::wrap(AtspiAccessible* accessible) {
     return wrap(accessible, std::nullopt, std::nullopt);
 }
@@ -495,10 +504,7 @@ AXElementRef AtspiAccessibility::wrap(AtspiAccessible* accessible,
     if (!accessible) {
         return nullptr;
     }
-    const int pid = processOf(accessible);
-    auto e = std::make_shared<Element>(Element::Kind::accessible, pid);
-    e->accessible = accessible;
-    e->own = pid == options_.ownProcessID;
+    auto e = accessibleElement(accessible);
     *e->space = space;
     e->seenIn = std::move(seenIn);
     return e;
@@ -508,10 +514,7 @@ AXElementRef AtspiAccessibility::wrapLike(AtspiAccessible* accessible, const Ele
     if (!accessible) {
         return nullptr;
     }
-    const int pid = processOf(accessible);
-    auto e = std::make_shared<Element>(Element::Kind::accessible, pid);
-    e->accessible = accessible;
-    e->own = pid == options_.ownProcessID;
+    auto e = accessibleElement(accessible);
     e->space = like.space;
     e->seenIn = like.seenIn;
     return e;

@@ -108,6 +108,8 @@ private:
                       std::optional<TopLevel> seenIn);
     // An element of the same window as `like`: its space and window carry over.
     AXElementRef wrapLike(AtspiAccessible* accessible, const Element& like);
+    // Takes the reference; the caller sets its space and window.
+    std::shared_ptr<Element> accessibleElement(AtspiAccessible* accessible);
     AXElementRef windowElement(const TopLevel& window);
     const Element* element(const AXElementRef& ref) const;
 

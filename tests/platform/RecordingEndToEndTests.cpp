@@ -9,6 +9,7 @@
 #include "tests/support/DesktopSession.h"
 #include "tests/support/FixtureApp.h"
 #include "tests/support/TempDataDir.h"
+#include "tests/support/linux/DeskDriver.h"
 #include "tests/support/linux/LinuxDesk.h"
 
 #include <signal.h>
@@ -24,6 +25,7 @@
 #include <filesystem>
 
 using namespace kestro;
+using kestro::testing::DeskDriver;
 using kestro::testing::DesktopSession;
 using kestro::testing::LinuxDesk;
 namespace x11 = platform::linux_x11;
@@ -46,12 +48,11 @@ protected:
         fixture_ = session_->spawn(
             {kestro::testing::fixtureAppPath(), "--window-rect", "100,100,400,300"});
         zenity_ = session_->spawn({"zenity", "--password", "--title", "Kestro Zenity"});
-        x_ = std::make_unique<x11::XConnection>();
-        ASSERT_TRUE(x_->ok());
-        xtest_ = XOpenDisplay(session_->display().c_str());
-        ASSERT_NE(xtest_, nullptr);
-        desk_ = std::make_unique<LinuxDesk>();
-        ASSERT_TRUE(desk_->ok());
+        driver_ = std::make_unique<DeskDriver>(session_->display());
+        ASSERT_EQ(driver_->error(), "");
+        x_ = driver_->x.get();
+        xtest_ = driver_->xtest;
+        desk_ = driver_->desk.get();
         ASSERT_TRUE(desk_->awaitApplication(fixture_)) << "the fixture has no accessibility tree";
         ASSERT_TRUE(desk_->awaitApplication(zenity_)) << "zenity has no accessibility tree";
         ASSERT_TRUE(desk_->queue.runUntil(
@@ -66,22 +67,11 @@ protected:
     }
 
     void TearDown() override {
-        desk_.reset();
-        if (xtest_) {
-            XCloseDisplay(xtest_);
-        }
-        x_.reset();
+        driver_.reset();
         session_.reset();
     }
 
-    std::optional<x11::TopLevel> window(const std::string& title) {
-        for (const x11::TopLevel& t : x11::listTopLevels(*x_)) {
-            if (t.viewable && x11::windowIdentity(*x_, t.client).title == title) {
-                return t;
-            }
-        }
-        return std::nullopt;
-    }
+    std::optional<x11::TopLevel> window(const std::string& title) { return driver_->window(title); }
     // Without a window manager the test hands the keyboard to a window itself.
     void focusWindow(const std::string& title) {
         if (auto w = window(title)) {
@@ -179,9 +169,10 @@ protected:
     }
 
     std::unique_ptr<DesktopSession> session_;
-    std::unique_ptr<x11::XConnection> x_;
+    std::unique_ptr<DeskDriver> driver_;
+    x11::XConnection* x_ = nullptr;
     Display* xtest_ = nullptr;
-    std::unique_ptr<LinuxDesk> desk_;
+    LinuxDesk* desk_ = nullptr;
     pid_t fixture_ = -1, zenity_ = -1;
 };
 

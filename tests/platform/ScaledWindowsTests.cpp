@@ -11,6 +11,7 @@
 #include "tests/support/DesktopSession.h"
 #include "tests/support/FixtureApp.h"
 #include "tests/support/TempDataDir.h"
+#include "tests/support/linux/DeskDriver.h"
 #include "tests/support/linux/LinuxDesk.h"
 #include "tests/support/linux/WindowManager.h"
 
@@ -29,6 +30,7 @@
 #include <sstream>
 
 using namespace kestro;
+using kestro::testing::DeskDriver;
 using kestro::testing::DesktopSession;
 using kestro::testing::LinuxDesk;
 namespace x11 = platform::linux_x11;
@@ -72,29 +74,15 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(session_->ok()) << session_->error();
         ASSERT_GT(windowManager_, 0);
-        x_ = std::make_unique<x11::XConnection>();
-        ASSERT_TRUE(x_->ok());
-        xtest_ = XOpenDisplay(session_->display().c_str());
-        ASSERT_NE(xtest_, nullptr);
-        desk_ = std::make_unique<LinuxDesk>();
-        ASSERT_TRUE(desk_->ok());
+        driver_ = std::make_unique<DeskDriver>(session_->display());
+        ASSERT_EQ(driver_->error(), "");
+        x_ = driver_->x.get();
+        xtest_ = driver_->xtest;
+        desk_ = driver_->desk.get();
     }
-    void TearDown() override {
-        desk_.reset();
-        if (xtest_) {
-            XCloseDisplay(xtest_);
-        }
-        x_.reset();
-    }
+    void TearDown() override { driver_.reset(); }
 
-    std::optional<x11::TopLevel> window(const std::string& title) {
-        for (const x11::TopLevel& t : x11::listTopLevels(*x_)) {
-            if (t.viewable && x11::windowIdentity(*x_, t.client).title == title) {
-                return t;
-            }
-        }
-        return std::nullopt;
-    }
+    std::optional<x11::TopLevel> window(const std::string& title) { return driver_->window(title); }
     // The application's own window in root pixels, inside the window manager's frame.
     Point clientOrigin(const x11::TopLevel& t) {
         x11::Reply<xcb_translate_coordinates_reply_t> at(xcb_translate_coordinates_reply(
@@ -186,9 +174,10 @@ protected:
 
     static DesktopSession* session_;
     static pid_t windowManager_;
-    std::unique_ptr<x11::XConnection> x_;
+    std::unique_ptr<DeskDriver> driver_;
+    x11::XConnection* x_ = nullptr;
     Display* xtest_ = nullptr;
-    std::unique_ptr<LinuxDesk> desk_;
+    LinuxDesk* desk_ = nullptr;
 };
 
 DesktopSession* ScaledWindows::session_ = nullptr;
