@@ -70,9 +70,11 @@ TEST_F(Manage, RenameInTheEditorExportTwiceAndDeleteThroughTheRowMenu) {
     // Into the text, below the editor's header, once the editor has the keyboard.
     EXPECT_TRUE(waitFor([&] { return x().focusWindow() == editor->id; }, 10))
         << "the editor did not take the keyboard";
-    settle(200);
+    editor = steps::waitForPlaced(x(), "/send-weekly-report", kestro.pid(), 10);
+    ASSERT_TRUE(editor) << "the editor did not come to rest";
     x().click(editor->centreX(), editor->centreY() + 60);
-    settle(200);
+    EXPECT_TRUE(waitFor([&] { return x().focusWindow() == editor->id; }, 10))
+        << "the click into the editor's text took the keyboard elsewhere";
     x().chord({"Control_L", "Home"});
     x().tap("Down");
     x().tap("End");

@@ -99,6 +99,28 @@ inline std::optional<RowControls> waitForRow(long pid, const std::string& slashC
 
 // Opens the tray icon's menu and moves onto it with `key` until `shown` holds for what `watch`
 // sees; a click can land before the icon is ready, so it tries three times.
+// The window titled `title` of `pid` once it has stopped moving: the window manager and the
+// toolkit may place a new window after it is mapped, and a click aimed at where it was lands on
+// the desktop.
+inline std::optional<XWindow> waitForPlaced(XDesk& x, const std::string& title, long pid,
+                                            double seconds) {
+    std::optional<XWindow> last;
+    std::optional<XWindow> placed;
+    waitFor(
+        [&] {
+            auto now = x.findOne(title, pid);
+            if (now && now->viewable && last && now->x == last->x && now->y == last->y &&
+                now->width == last->width && now->height == last->height) {
+                placed = now;
+                return true;
+            }
+            last = now;
+            return false;
+        },
+        seconds, 100);
+    return placed;
+}
+
 inline bool openTrayMenu(XDesk& x, const XWindow& icon, MenuWatch& watch, const char* key,
                          const std::function<bool(MenuWatch&)>& shown) {
     for (int attempt = 0; attempt < 3; ++attempt) {
