@@ -697,7 +697,6 @@ void MainView::refresh() {
 void MainView::syncRows() {
     // In place by id: an open editor, the scroll position and the rows on screen survive.
     model_->setSkillData(app_.skillData());
-    content_->setCurrentIndex(app_.skills().empty() ? 0 : 1);
 }
 
 // ---- MainWindow --------------------------------------------------------------------------------

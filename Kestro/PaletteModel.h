@@ -72,7 +72,7 @@ private:
     Action createNew();
 
     std::shared_ptr<const SkillListData> data_ = SkillListData::make(std::vector<Skill>{});
-    std::vector<std::size_t> shown_; // indices into skills_
+    std::vector<std::size_t> shown_; // indices into data_'s skills
     std::string query_;
     std::size_t selection_ = 0;
     bool exiting_ = false;

@@ -7,19 +7,11 @@
 
 namespace kestro {
 
-namespace {
-
-QString fromUtf8(const std::string& s) {
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-} // namespace
-
 SkillListModel::SkillListModel(QObject* parent) : QAbstractListModel(parent) {}
 
 SkillListModel::Row SkillListModel::rowFor(const SkillListData::Entry& entry) {
-    return Row{entry.id, fromUtf8(entry.slashCommand), fromUtf8(entry.name),
-               fromUtf8(entry.symbol)};
+    return Row{entry.id, QString::fromStdString(entry.slashCommand),
+               QString::fromStdString(entry.name), QString::fromStdString(entry.symbol)};
 }
 
 void SkillListModel::reindex() {
