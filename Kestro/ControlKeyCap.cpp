@@ -135,8 +135,9 @@ QImage ControlKeyCap::render(double d, qreal density) {
 void ControlKeyCap::paintEvent(QPaintEvent*) {
     ++paints_;
     const qreal density = devicePixelRatioF();
-    if (frames_.empty() || frames_.front().devicePixelRatio() != density) {
+    if (framesDensity_ != density) {
         frames_.assign(frameSteps + 1, QImage());
+        framesDensity_ = density;
     }
     QImage& frame = frames_[static_cast<std::size_t>(shownFrame_)];
     if (frame.isNull()) {

@@ -61,6 +61,7 @@ private:
     double depth_ = 0;
     QVariantAnimation animation_;
     std::vector<QImage> frames_;
+    qreal framesDensity_ = 0;
     int shownFrame_ = 0;
     int paints_ = 0;
 };

@@ -1,5 +1,6 @@
 #include "Kestro/PillView.h"
 
+#include "Kestro/BoundedText.h"
 #include "Kestro/Symbols.h"
 
 #include <QEasingCurve>
@@ -302,17 +303,7 @@ const PillView::NameFit& PillView::successFit() const {
 QString PillView::boundedName(const std::string& name) {
     // More than two lines hold even at the smallest size, and less than the whole of a name
     // that may be any length.
-    constexpr std::size_t bytes = 4 * nameBound;
-    QString text = QString::fromUtf8(name.data(), qsizetype(std::min(name.size(), bytes)));
-    if (name.size() > bytes || text.size() > nameBound) {
-        qsizetype cut = std::min(text.size(), nameBound);
-        if (cut > 0 && text.at(cut - 1).isHighSurrogate()) {
-            --cut;
-        }
-        text.truncate(cut);
-        text.append(QChar(0x2026));
-    }
-    return text;
+    return boundedText(name, nameBound);
 }
 
 QRectF PillView::clusterRect() const {

@@ -1,6 +1,7 @@
 #include "Kestro/TrayIcon.h"
 
 #include "Kestro/AppState.h"
+#include "Kestro/BoundedText.h"
 #include "Kestro/Brand.h"
 #include "Kestro/MainViewModel.h"
 #include "Kestro/OnboardingWindow.h"
@@ -70,17 +71,7 @@ TrayIcon::TrayIcon(AppState& app, QObject* parent) : QObject(parent), app_(app) 
 
 QString TrayIcon::boundedTitle(const std::string& title) {
     // Enough for the widest menu, and no more of a text that may be any length.
-    constexpr std::size_t bytes = 4 * titleBound;
-    QString text = QString::fromUtf8(title.data(), qsizetype(std::min(title.size(), bytes)));
-    if (title.size() > bytes || text.size() > titleBound) {
-        qsizetype cut = std::min(text.size(), titleBound);
-        if (cut > 0 && text.at(cut - 1).isHighSurrogate()) {
-            --cut;
-        }
-        text.truncate(cut);
-        text.append(QChar(0x2026));
-    }
-    return text;
+    return boundedText(title, titleBound);
 }
 
 QString TrayIcon::menuTitle(const std::string& title) {
