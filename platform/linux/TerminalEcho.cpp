@@ -1,5 +1,7 @@
 #include "platform/linux/TerminalEcho.h"
 
+#include "KestroBase/FileIO.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -35,27 +37,7 @@ private:
     int fd_;
 };
 
-std::optional<std::string> readSmallFile(const std::string& path) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) {
-        return std::nullopt;
-    }
-    std::string out;
-    std::array<char, 512> buffer{};
-    for (;;) {
-        const ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
-        if (n < 0) {
-            return std::nullopt;
-        }
-        if (n == 0) {
-            return out;
-        }
-        out.append(buffer.data(), static_cast<std::size_t>(n));
-        if (out.size() > 64 * 1024) {
-            return std::nullopt;
-        }
-    }
-}
+constexpr std::size_t fdinfoBytes = 64 * 1024;
 
 // A "name:\tvalue" line of an fdinfo file.
 std::optional<long> fdinfoField(std::string_view info, std::string_view name) {
@@ -94,7 +76,7 @@ std::vector<long> ourPtmxMounts() {
             continue;
         }
         const std::optional<std::string> info =
-            readSmallFile("/proc/self/fdinfo/" + std::to_string(fd.get()));
+            readFileIfPresent("/proc/self/fdinfo/" + std::to_string(fd.get()), fdinfoBytes);
         if (info) {
             if (const std::optional<long> mount = fdinfoField(*info, "mnt_id")) {
                 mounts.push_back(*mount);
@@ -147,8 +129,6 @@ std::optional<std::vector<int>> masteredTerminals(int processID) {
     }
     ::closedir(dir);
 
-    std::vector<long> mounts;
-    bool mountsRead = false;
     std::vector<int> terminals;
     std::array<char, 64> target{};
     for (int fd : descriptors) {
@@ -162,7 +142,7 @@ std::optional<std::vector<int>> masteredTerminals(int processID) {
             continue;
         }
         const std::optional<std::string> info =
-            readSmallFile(base + "/fdinfo/" + std::to_string(fd));
+            readFileIfPresent(base + "/fdinfo/" + std::to_string(fd), fdinfoBytes);
         if (!info) {
             return std::nullopt;
         }
@@ -171,10 +151,8 @@ std::optional<std::vector<int>> masteredTerminals(int processID) {
         if (!index || !mount || *index < 0 || *index > (1 << 20)) {
             return std::nullopt;
         }
-        if (!mountsRead) {
-            mounts = ourPtmxMounts();
-            mountsRead = true;
-        }
+        // Ours do not change while the process runs; read once, on the first master seen.
+        static const std::vector<long> mounts = ourPtmxMounts();
         if (std::find(mounts.begin(), mounts.end(), *mount) == mounts.end()) {
             return std::nullopt;
         }
