@@ -33,9 +33,9 @@ public:
     // instance answered within `timeoutMs`.
     bool askPrimaryToShow(int timeoutMs = 3000);
 
-    // $XDG_RUNTIME_DIR when it is ours and closed to others; otherwise a folder of the user's own, private to them (see
-    // privateFolder), in the temporary folder, or in the user's cache folder when someone else
-    // holds that name. Empty when there is none.
+    // $XDG_RUNTIME_DIR when it is ours and closed to others; otherwise a folder of the user's
+    // own, private to them (see privateFolder), in the temporary folder, or in the user's cache
+    // folder when someone else holds that name. Empty when there is none.
     static QString runtimeFolder();
     // `path` once it is a folder (created when missing, mode 0700) that is not a link, belongs
     // to this user and is open to no one else (a wider mode is narrowed); empty otherwise.

@@ -7,14 +7,11 @@
 #include "KestroCore/Json.h"
 #include "KestroCore/SynthesizerSchema.h"
 #include "platform/fake/FakeHttpTransport.h"
+#include "tests/support/PeakResident.h"
 
 #include <benchmark/benchmark.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -61,50 +58,6 @@ std::string manyStepsDraft() {
         R"({"index":0,"intent":"i","action":"click","text":null,"precondition":null,"is_destructive":false,"target":null}]})");
 }
 
-long statusKiB(const char* field) {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind(field, 0) == 0) {
-            return std::stol(line.substr(std::string(field).size()));
-        }
-    }
-    return -1;
-}
-
-// The peak resident growth of `read` over the text `make` gives, in bytes, measured in a child.
-double peakExtra(const std::function<std::string()>& make,
-                 const std::function<void(std::string)>& read, std::size_t* size) {
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0) {
-        return -1;
-    }
-    const pid_t child = fork();
-    if (child == 0) {
-        close(pipeFds[0]);
-        std::string text = make();
-        const double bytes = static_cast<double>(text.size());
-        std::ofstream("/proc/self/clear_refs") << "5";
-        const long base = statusKiB("VmRSS:");
-        try {
-            read(std::move(text));
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "reading failed: %s\n", e.what());
-        }
-        const long peak = statusKiB("VmHWM:");
-        const double result[2] = {static_cast<double>(peak - base) * 1024, bytes};
-        (void)!::write(pipeFds[1], result, sizeof result);
-        _exit(0);
-    }
-    close(pipeFds[1]);
-    double result[2] = {-1, 0};
-    (void)!::read(pipeFds[0], result, sizeof result);
-    close(pipeFds[0]);
-    waitpid(child, nullptr, 0);
-    *size = static_cast<std::size_t>(result[1]);
-    return result[0];
-}
-
 AnthropicClient clientAnswering(std::string reply) {
     auto transport = std::make_shared<platform::fake::FakeHttpTransport>();
     auto body = std::make_shared<std::string>(std::move(reply));
@@ -116,14 +69,20 @@ AnthropicClient clientAnswering(std::string reply) {
 
 void report(benchmark::State& state, const std::function<std::string()>& make,
             const std::function<void(std::string)>& read) {
-    double extra = 0;
-    std::size_t size = 0;
+    kestro::testing::PeakGrowth peak;
     for (auto _ : state) {
-        extra = peakExtra(make, read, &size);
+        peak = kestro::testing::peakGrowthOfReading(make, [&](std::string text) {
+            try {
+                read(std::move(text));
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "reading failed: %s\n", e.what());
+            }
+        });
     }
-    state.counters["reply_MiB"] = static_cast<double>(size) / (1 << 20);
-    state.counters["peak_extra_MiB"] = extra / (1 << 20);
-    state.counters["times_reply"] = size ? extra / static_cast<double>(size) : 0;
+    const double size = static_cast<double>(peak.textBytes);
+    state.counters["reply_MiB"] = size / (1 << 20);
+    state.counters["peak_extra_MiB"] = peak.bytes / (1 << 20);
+    state.counters["times_reply"] = size ? peak.bytes / size : 0;
 }
 
 void BM_SynthesisReplyWithALargeUnreadMember(benchmark::State& state) {

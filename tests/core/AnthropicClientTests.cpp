@@ -1,16 +1,14 @@
 #include "KestroCore/AnthropicClient.h"
 #include "platform/Cancellation.h"
 #include "platform/fake/FakeHttpTransport.h"
+#include "tests/support/PeakResident.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <functional>
 
 using namespace kestro;
@@ -244,50 +242,6 @@ TEST(AnthropicClient, APausedTurnsBlocksAreSentBackAsReceived) {
     !defined(KESTRO_TEST_SANITIZED)
 namespace {
 
-long statusKiB(const char* field) {
-    FILE* in = std::fopen("/proc/self/status", "r");
-    char line[256];
-    long value = -1;
-    while (in && std::fgets(line, sizeof line, in)) {
-        if (std::strncmp(line, field, std::strlen(field)) == 0) {
-            value = std::atol(line + std::strlen(field));
-        }
-    }
-    if (in) {
-        std::fclose(in);
-    }
-    return value;
-}
-
-// How many times the reply's size the reading's resident peak grows, measured in a child
-// process whose peak is reset just before.
-double peakTimesReply(std::string reply, const std::function<void(std::string)>& read) {
-    int fds[2];
-    if (pipe(fds) != 0) {
-        return -1;
-    }
-    const pid_t child = fork();
-    if (child == 0) {
-        close(fds[0]);
-        const double size = static_cast<double>(reply.size());
-        if (FILE* clear = std::fopen("/proc/self/clear_refs", "w")) {
-            std::fputs("5", clear);
-            std::fclose(clear);
-        }
-        const long base = statusKiB("VmRSS:");
-        read(std::move(reply));
-        const double ratio = static_cast<double>(statusKiB("VmHWM:") - base) * 1024 / size;
-        (void)!write(fds[1], &ratio, sizeof ratio);
-        _exit(0);
-    }
-    close(fds[1]);
-    double ratio = -1;
-    (void)!::read(fds[0], &ratio, sizeof ratio);
-    close(fds[0]);
-    waitpid(child, nullptr, 0);
-    return ratio;
-}
-
 std::string ofSmallObjects(const std::string& before, const std::string& item,
                            const std::string& after) {
     std::string out = before;
@@ -330,7 +284,9 @@ TEST(AnthropicClient, RepliesOfManySmallObjectsAreReadWithoutATreeOfThem) {
          }},
     };
     for (auto& c : cases) {
-        const double ratio = peakTimesReply(c.reply, c.read);
+        const kestro::testing::PeakGrowth peak =
+            kestro::testing::peakGrowthOfReading([&] { return c.reply; }, c.read);
+        const double ratio = peak.bytes < 0 ? -1 : peak.bytes / static_cast<double>(peak.textBytes);
         std::printf("[ figure ] %s of %zu MiB: peak %.2f times the reply\n", c.what,
                     c.reply.size() >> 20, ratio);
         EXPECT_GE(ratio, 0) << c.what;

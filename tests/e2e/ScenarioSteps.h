@@ -97,8 +97,6 @@ inline std::optional<RowControls> waitForRow(long pid, const std::string& slashC
     return found;
 }
 
-// Opens the tray icon's menu and moves onto it with `key` until `shown` holds for what `watch`
-// sees; a click can land before the icon is ready, so it tries three times.
 // The window titled `title` of `pid` once it has stopped moving: the window manager and the
 // toolkit may place a new window after it is mapped, and a click aimed at where it was lands on
 // the desktop.
@@ -121,6 +119,8 @@ inline std::optional<XWindow> waitForPlaced(XDesk& x, const std::string& title, 
     return placed;
 }
 
+// Opens the tray icon's menu and moves onto it with `key` until `shown` holds for what `watch`
+// sees; a click can land before the icon is ready, so it tries three times.
 inline bool openTrayMenu(XDesk& x, const XWindow& icon, MenuWatch& watch, const char* key,
                          const std::function<bool(MenuWatch&)>& shown) {
     for (int attempt = 0; attempt < 3; ++attempt) {

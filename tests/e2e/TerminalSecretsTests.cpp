@@ -132,8 +132,6 @@ TEST_F(TerminalSecrets, PasswordsTypedWhileTheTerminalDoesNotEchoAreKeptNowhere)
         return false;
     };
     // A click on the terminal's screen, below its menu bar, where neither Kestro's window (grown
-    // once a skill arrives) nor the pill's tip (at its lower right) lies.
-    // A click on the terminal's screen, below its menu bar, where neither Kestro's window (grown
     // once a skill arrives) nor the pill's tip (at its lower right) lies; where the window manager
     // does not give it the keyboard for that, asked as a task bar asks.
     auto focusTerminal = [&] {
