@@ -283,6 +283,21 @@ void AppState::startRecording() {
         return;
     }
     setState(KestroState::recording());
+    // The recorder's start asks the window system and the accessibility bus for a while: the
+    // frame is drawn first.
+    recorderPending_ = true;
+    const Weak weak = self_;
+    surfaces_.afterOverlayShown([weak] {
+        if (auto self = weak.lock()) {
+            (*self)->startRecorder();
+        }
+    });
+}
+
+void AppState::startRecorder() {
+    if (!std::exchange(recorderPending_, false)) {
+        return;
+    }
     if (!recorder_->start()) {
         setState(KestroState::idle());
         systemLog("Kestro: recording could not start \u2014 the input tap was refused");
@@ -290,6 +305,17 @@ void AppState::startRecording() {
 }
 
 void AppState::stopRecording() {
+    if (recorderPending_ && ending_) {
+        // Ending before the recorder ever ran: there is no recording to keep.
+        recorderPending_ = false;
+        recordingStopped(std::nullopt);
+        return;
+    }
+    // A stop before the frame was drawn still stops a recording that ran, not the last one.
+    startRecorder();
+    if (state_.kind != KestroState::Kind::recording) {
+        return;
+    }
     setState(KestroState::synthesizing());
     setCreationStatus(SkillCreationStatus::creating());
     stopping_ = true;
@@ -324,6 +350,7 @@ void AppState::endFromOutside(std::function<void()> ended) {
 
 void AppState::displayLost() {
     const bool under = recorder_->isRecording() || stopping_;
+    recorderPending_ = false;
     ending_ = true;
     displayGone_ = true;
     // Logged here rather than through the recorder's interruption, which a stop under way

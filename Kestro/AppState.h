@@ -187,6 +187,7 @@ private:
     AnthropicClient modelClient(std::string apiKey) const;
 
     void startRecording();
+    void startRecorder();
     void stopRecording();
     void recordingStopped(std::optional<Recording> recording);
     void synthesisEnded(const Recording& recording, std::optional<Skill> skill,
@@ -240,6 +241,8 @@ private:
     bool lastSeenAllGranted_ = false;
     // A stop is waiting for its screenshots: no recording may start before it ends.
     bool stopping_ = false;
+    // The state says recording, and the recorder starts once the frame is drawn.
+    bool recorderPending_ = false;
     // The process is ending: a stopped recording is kept, not synthesized; then `ended_` runs.
     bool ending_ = false;
     std::function<void()> ended_;

@@ -21,6 +21,10 @@ void DesktopSurfaces::hideOverlay() {
     casting_->overlay().hide();
 }
 
+void DesktopSurfaces::afterOverlayShown(std::function<void()> then) {
+    casting_->overlay().whenShown(std::move(then));
+}
+
 namespace {
 
 // What the pill draws, from the application's published values.

@@ -23,6 +23,7 @@ public:
 
     void showOverlay(OverlayStyle style) override;
     void hideOverlay() override;
+    void afterOverlayShown(std::function<void()> then) override;
     void showPill(AppState& app) override;
     void setPillHidden(bool hidden) override;
     void showPalette(AppState& app, std::function<void()> onClosed) override;

@@ -9,9 +9,26 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 using namespace kestro;
 
 namespace {
+
+// Counts the paints a widget receives.
+class PaintCount final : public QObject {
+public:
+    explicit PaintCount(QWidget* widget) { widget->installEventFilter(this); }
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            ++count;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
 
 class Overlay : public ::testing::Test {
 protected:
@@ -149,6 +166,33 @@ TEST_F(Overlay, ShapedToTheLineWithoutACompositor) {
     surfaces.setCompositing(false);
     overlay.compositingChanged();
     EXPECT_TRUE(w.isMasked());
+}
+
+// What waits for the frames runs once every frame has painted, or at once when none is shown or
+// they go before painting.
+TEST_F(Overlay, WhenShownWaitsForTheFramesToPaint) {
+    int ran = 0;
+    overlay.whenShown([&] { ++ran; });
+    EXPECT_EQ(ran, 1) << "hidden: at once";
+
+    overlay.show(false);
+    std::vector<std::unique_ptr<PaintCount>> paints;
+    for (const auto& w : overlay.windows()) {
+        paints.push_back(std::make_unique<PaintCount>(w->frameView()));
+    }
+    overlay.whenShown([&] { ++ran; });
+    EXPECT_EQ(ran, 1) << "not before a turn of the event loop";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ran == 2; }, 2000));
+    for (const auto& p : paints) {
+        EXPECT_GT(p->count, 0) << "ran before every frame painted";
+    }
+
+    // Hidden before they paint: it runs with the hiding.
+    overlay.hide();
+    overlay.show(true);
+    overlay.whenShown([&] { ++ran; });
+    overlay.hide();
+    EXPECT_EQ(ran, 3);
 }
 
 TEST_F(Overlay, OrderedOutFramesStopAnimating) {
