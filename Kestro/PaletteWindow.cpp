@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPointer>
@@ -12,6 +13,17 @@
 namespace kestro::PaletteWindow {
 
 namespace {
+
+// The application's icon at one small size. Each new window hands its icon to the window
+// system, and the window manager reads it back before it maps the window: every size of the
+// application icon, a megabyte at the largest, is most of a palette's wait for the screen.
+QIcon smallIcon() {
+    static const QIcon icon = [] {
+        const QIcon whole = QGuiApplication::windowIcon();
+        return whole.isNull() ? QIcon() : QIcon(whole.pixmap(QSize(32, 32)));
+    }();
+    return icon;
+}
 
 // The panel: a tool window the window manager still manages, so that it can take the keyboard.
 class PalettePanel final : public QWidget {
@@ -23,6 +35,7 @@ public:
         setAttribute(Qt::WA_ShowWithoutActivating, false);
         setFixedSize(panelWidth, panelHeight);
         setWindowTitle(QStringLiteral("Kestro"));
+        setWindowIcon(smallIcon());
     }
 
 protected:

@@ -4,6 +4,7 @@
 #include "Kestro/PaletteModel.h"
 #include "Kestro/PaletteView.h"
 #include "Kestro/PaletteWindow.h"
+#include "Kestro/TrayIcon.h"
 #include "KestroCore/HotkeyEngine.h"
 #include "platform/Clock.h"
 #include "tests/support/DesktopSession.h"
@@ -191,6 +192,10 @@ void BM_ControlSlashToPaletteWithFocus(benchmark::State& state) {
     char* argv[] = {name, nullptr};
     qputenv("QT_QPA_PLATFORM", "xcb");
     auto* app = new QApplication(argc, argv);
+    // As the application has it: every window it makes carries this icon unless given its own.
+    if (const QIcon icon = TrayIcon::applicationIcon(); !icon.isNull()) {
+        QApplication::setWindowIcon(icon);
+    }
     {
         x11::X11WindowSupport support;
         x11::GLibMainQueue queue;
@@ -208,7 +213,8 @@ void BM_ControlSlashToPaletteWithFocus(benchmark::State& state) {
         platform::SystemClock clock;
         HotkeyEngine engine(taps, queue, clock);
         std::vector<Skill> skills(library().skills.begin(), library().skills.begin() + 20);
-        // Arg 1: a bare tool window of the palette's size, made, shown and given the keyboard.
+        // Arg 1: a bare tool window of the palette's size, made, shown and given the keyboard
+        // (with the application's icon, as any window of the program).
         const bool bare = state.range(0) != 0;
         std::unique_ptr<QWidget> bareWindow;
         engine.onEvent = [&](HotkeyEngine::Event e) {
