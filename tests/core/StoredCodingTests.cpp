@@ -1,7 +1,9 @@
 // The typed reader and the direct writer of stored documents against the Value path they
 // replace: the same bytes out, the same documents accepted and read alike.
 
+#include "KestroBase/FileIO.h"
 #include "KestroCore/GeometryJson.h"
+#include "KestroCore/KestroState.h"
 #include "KestroCore/Recording.h"
 #include "KestroCore/SkillStore.h"
 #include "fuzz/FuzzChecks.h"
@@ -10,8 +12,10 @@
 
 #include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <limits>
 #include <string>
+#include <tuple>
 
 using namespace kestro;
 
@@ -263,4 +267,93 @@ TEST(StoredCoding, DecodedRecordKeepsEveryValue) {
     EXPECT_EQ(back.frames[0].redactedRegions, r.frames[0].redactedRegions);
     EXPECT_EQ(back.appContexts[0].windowTitle, "Inbox / 3");
     EXPECT_FALSE(back.appContexts[1].bundleID);
+}
+
+namespace {
+
+Uuid fixedId(int n) {
+    return *Uuid::parse("6ba7b810-9dad-11d1-80b4-00c04fd430" + std::to_string(10 + n));
+}
+
+// Every record with every member set and fixed ids, so that its bytes can be kept.
+Recording fixedRecording() {
+    Recording r = everyRecordingField();
+    r.id = fixedId(0);
+    r.events[0].id = fixedId(1);
+    r.events[1].id = fixedId(2);
+    r.frames[0].id = fixedId(3);
+    r.frames[1].id = fixedId(4);
+    return r;
+}
+
+ExecutionPlanDocument fixedPlan() {
+    ExecutionPlanDocument d = everyPlanField();
+    d.parameters[0].id = fixedId(5);
+    d.parameters[1].id = fixedId(6);
+    d.plan[0].id = fixedId(7);
+    d.plan[1].id = fixedId(8);
+    return d;
+}
+
+Skill fixedSkill() {
+    const ExecutionPlanDocument plan = fixedPlan();
+    return Skill{.id = fixedId(9),
+                 .name = "Send the \"weekly\" report",
+                 .trigger = "send/report",
+                 .summary = "Opens the report\nand sends it.",
+                 .mode = ExecutionMode::replay,
+                 .parameters = plan.parameters,
+                 .plan = plan.plan,
+                 .appScope = {"org.example.mail", ""},
+                 .createdAt = Date(std::chrono::seconds(1780738200)),
+                 .sourceRecordingID = fixedId(0)};
+}
+
+AuditEntry fixedAuditEntry() {
+    return AuditEntry{.timestamp = Date(std::chrono::seconds(1780738213)),
+                      .intent = "Type {{week}}",
+                      .action = ActionType::keystroke,
+                      .detail = "typed 10 characters / 2 keys",
+                      .agentic = true};
+}
+
+std::string golden(const char* name) {
+    return readFile(std::filesystem::path(KESTRO_TEST_DATA_DIR) / "stored" / name);
+}
+
+} // namespace
+
+// The kept bytes were written before the coders were last rebuilt: both paths must still write
+// them, and read them alike. (A -0 written reads back as 0, so they are compared with each other
+// rather than with the kept bytes.)
+TEST(StoredCoding, EveryRecordKeepsItsStoredBytes) {
+    const std::string recording = golden("recording.json");
+    EXPECT_EQ(encodeRecording(fixedRecording()), recording);
+    EXPECT_EQ(json::writeStored(toJson(fixedRecording())), recording);
+    const auto recordingAgain = fuzz::recordingViaTypedReader(recording);
+    ASSERT_TRUE(recordingAgain);
+    EXPECT_EQ(recordingAgain, fuzz::recordingViaValue(recording));
+    EXPECT_EQ(fuzz::recordingViaTypedReader(*recordingAgain), recordingAgain);
+
+    const std::string plan = golden("execution_plan.json");
+    EXPECT_EQ(encodeExecutionPlan(fixedPlan()), plan);
+    EXPECT_EQ(json::writeStored(toJson(fixedPlan())), plan);
+    const auto planAgain = fuzz::planViaTypedReader(plan);
+    ASSERT_TRUE(planAgain);
+    EXPECT_EQ(planAgain, fuzz::planViaValue(plan));
+
+    const std::string skill = golden("skill.json");
+    EXPECT_EQ(json::writeStored(toJson(fixedSkill())), skill);
+    const Skill back = skillFromJson(json::parse(skill));
+    EXPECT_EQ(encodeExecutionPlan({back.parameters, back.plan}), *planAgain);
+    const Skill expected = fixedSkill();
+    EXPECT_EQ(std::tie(back.id, back.name, back.trigger, back.summary, back.mode, back.appScope,
+                       back.createdAt, back.sourceRecordingID),
+              std::tie(expected.id, expected.name, expected.trigger, expected.summary,
+                       expected.mode, expected.appScope, expected.createdAt,
+                       expected.sourceRecordingID));
+
+    const std::string audit = golden("audit_entry.json");
+    EXPECT_EQ(json::writeStored(toJson(fixedAuditEntry())), audit);
+    EXPECT_EQ(auditEntryFromJson(json::parse(audit)), fixedAuditEntry());
 }
