@@ -3,8 +3,9 @@
 
 #include "KestroBase/FileIO.h"
 #include "KestroCore/GeometryJson.h"
-#include "KestroCore/KestroState.h"
-#include "KestroCore/Recording.h"
+#include "KestroCore/KestroStateJson.h"
+#include "KestroCore/RecordingJson.h"
+#include "KestroCore/SkillJson.h"
 #include "KestroCore/SkillStore.h"
 #include "fuzz/FuzzChecks.h"
 
