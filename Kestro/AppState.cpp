@@ -285,7 +285,8 @@ void AppState::startRecording() {
     setState(KestroState::recording());
     if (!recorder_->start()) {
         setState(KestroState::idle());
-        systemLog("Kestro: recording could not start \u2014 the input tap was refused");
+        systemLog("Kestro: recording could not start \u2014 the input tap was refused",
+                  LogPriority::error);
     }
 }
 
@@ -338,10 +339,11 @@ void AppState::logDisplayLoss(const Recording* saved) {
         lossLogged_ = true;
         if (saved) {
             systemLog("Kestro: the display server went away; recording " + saved->id.uuidString() +
-                      " saved (" + std::to_string(saved->events.size()) +
-                      " events) without synthesis");
+                          " saved (" + std::to_string(saved->events.size()) +
+                          " events) without synthesis",
+                      LogPriority::warning);
         } else {
-            systemLog("Kestro: the display server went away");
+            systemLog("Kestro: the display server went away", LogPriority::warning);
         }
     }
     if (onDisplayLost) {
@@ -371,7 +373,8 @@ void AppState::recordingStopped(std::optional<Recording> recording) {
     if (const auto& saveError = recorder_->lastSaveError()) {
         // Neither the no-key promise ("recording saved") nor a skill pointing at this recording
         // would be true.
-        systemLog("Kestro: synthesis failed for recording " + id + ": " + *saveError);
+        systemLog("Kestro: synthesis failed for recording " + id + ": " + *saveError,
+                  LogPriority::error);
         finishSynthesis(std::nullopt);
         return;
     }
@@ -379,8 +382,9 @@ void AppState::recordingStopped(std::optional<Recording> recording) {
     if (!apiKey) {
         systemLog(
             "Kestro: recorded " + std::to_string(recording->events.size()) + " events \u2192 " +
-            id + ", but no Anthropic API key found (set ANTHROPIC_API_KEY or write " +
-            Secrets::anthropicKeyFileURL().string() + "). Skipping synthesis; recording saved.");
+                id + ", but no Anthropic API key found (set ANTHROPIC_API_KEY or write " +
+                Secrets::anthropicKeyFileURL().string() + "). Skipping synthesis; recording saved.",
+            LogPriority::warning);
         finishSynthesis(std::nullopt);
         return;
     }
@@ -409,7 +413,7 @@ void AppState::synthesisEnded(const Recording& recording, std::optional<Skill> s
     const std::string failed =
         "Kestro: synthesis failed for recording " + recording.id.uuidString() + ": ";
     if (!skill) {
-        systemLog(failed + error);
+        systemLog(failed + error, LogPriority::error);
         finishSynthesis(std::nullopt);
         return;
     }
@@ -420,7 +424,7 @@ void AppState::synthesisEnded(const Recording& recording, std::optional<Skill> s
         // must not be listed after a reported failure.
         std::error_code ignored;
         std::filesystem::remove_all(Paths::skill(skill->id), ignored);
-        systemLog(failed + e.what());
+        systemLog(failed + e.what(), LogPriority::error);
         finishSynthesis(std::nullopt);
         return;
     }
@@ -631,8 +635,9 @@ void AppState::cast(const Skill& skill, std::map<std::string, std::string> param
         return;
     }
     systemLog("Kestro: can't run " + inQuotes(skill.name) + " \u2014 no connected tool for " +
-              bundleArrayText(bundleIDs(skill)) +
-              ". Connect the app's MCP server to run this skill.");
+                  bundleArrayText(bundleIDs(skill)) +
+                  ". Connect the app's MCP server to run this skill.",
+              LogPriority::warning);
 }
 
 void AppState::castViaMCP(const Skill& skill, const std::map<std::string, std::string>& parameters,
@@ -653,6 +658,7 @@ void AppState::castViaMCP(const Skill& skill, const std::map<std::string, std::s
          text = std::move(instruction), connected = std::move(servers), name = inQuotes(skill.name),
          via, generation](std::stop_token token) {
             std::string line;
+            LogPriority priority = LogPriority::notice;
             try {
                 const std::string result =
                     modelClient.runWithMCP(text, connected, castMaxTokens, castMaxTurns, token);
@@ -662,18 +668,19 @@ void AppState::castViaMCP(const Skill& skill, const std::map<std::string, std::s
                 line = "Kestro: run " + name + " aborted";
             } catch (const std::exception& e) {
                 line = "Kestro: run " + name + " failed: " + e.what();
+                priority = LogPriority::error;
             }
-            queue.post([weak, generation, line] {
+            queue.post([weak, generation, line, priority] {
                 if (auto self = weak.lock()) {
-                    (*self)->castEnded(generation, line);
+                    (*self)->castEnded(generation, line, priority);
                 }
             });
         },
         stop);
 }
 
-void AppState::castEnded(std::uint64_t generation, const std::string& line) {
-    systemLog(line);
+void AppState::castEnded(std::uint64_t generation, const std::string& line, LogPriority priority) {
+    systemLog(line, priority);
     // A cast aborted earlier, or replaced by a newer one, leaves the present state alone.
     if (mcpTask_ && mcpTask_->generation == generation) {
         mcpTask_.reset();

@@ -6,6 +6,7 @@
 #include "Kestro/SkillRunner.h"
 #include "Kestro/StepConfirmation.h"
 #include "Kestro/Surfaces.h"
+#include "Kestro/SystemLog.h"
 #include "Kestro/Workers.h"
 #include "KestroCore/AnthropicClient.h"
 #include "KestroCore/HotkeyEngine.h"
@@ -196,7 +197,7 @@ private:
 
     void castViaMCP(const Skill& skill, const std::map<std::string, std::string>& parameters,
                     std::vector<MCPServer> servers, std::string apiKey);
-    void castEnded(std::uint64_t generation, const std::string& line);
+    void castEnded(std::uint64_t generation, const std::string& line, LogPriority priority);
 
     Platform platform_;
     ModelService model_;
