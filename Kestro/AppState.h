@@ -18,6 +18,7 @@
 #include "KestroCore/Synthesizer.h"
 #include "platform/AppActivator.h"
 #include "platform/HttpTransport.h"
+#include "platform/Services.h"
 #include "platform/SyntheticInput.h"
 
 #include <QObject>
@@ -45,19 +46,7 @@ class AppState final : public QObject {
 
 public:
     // The desktop services the application runs on; they must outlive it.
-    struct Platform {
-        platform::EventTaps& taps;
-        platform::MainQueue& queue;
-        platform::Clock& clock;
-        platform::DisplaySource& displays;
-        platform::Accessibility& accessibility;
-        platform::Applications& applications;
-        platform::ScreenCapture& capture;
-        platform::PermissionChecks& permissionChecks;
-        platform::URLOpener& urlOpener;
-        platform::SyntheticInput& input;
-        platform::AppActivator& activator;
-    };
+    using Platform = platform::Services;
     // Where model requests go.
     struct ModelService {
         std::shared_ptr<platform::HttpTransport> transport;
