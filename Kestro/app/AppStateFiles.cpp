@@ -1,0 +1,80 @@
+// The skill file operations of the application object, kept apart from its roads.
+
+#include "Kestro/app/AppState.h"
+#include "Kestro/program/SystemLog.h"
+
+#include <QDBusConnection>
+#include <QDBusInterface>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QUrl>
+
+namespace kestro {
+
+namespace {
+
+std::filesystem::path downloadsFolder() {
+    const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    if (!downloads.isEmpty() && QFileInfo(downloads).isDir()) {
+        return downloads.toStdString();
+    }
+    return QDir::homePath().toStdString();
+}
+
+// Through the desktop's file manager, selecting the file; a plain open of its folder where no
+// file manager answers. Never through a shell.
+void revealInFileManager(const std::filesystem::path& file) {
+    const QUrl url = QUrl::fromLocalFile(QString::fromStdString(file.string()));
+    QDBusInterface manager("org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
+                           "org.freedesktop.FileManager1", QDBusConnection::sessionBus());
+    if (manager.isValid()) {
+        auto reply = manager.call("ShowItems", QStringList{url.toString()}, QString());
+        if (reply.type() != QDBusMessage::ErrorMessage) {
+            return;
+        }
+    }
+    QDesktopServices::openUrl(
+        QUrl::fromLocalFile(QString::fromStdString(file.parent_path().string())));
+}
+
+} // namespace
+
+SkillFiles::MarkdownText AppState::skillMarkdown(const Skill& skill) const {
+    return SkillFiles::read(store_, skill);
+}
+
+void AppState::saveSkillMarkdown(const Skill& skill, const std::string& text) {
+    SkillFiles::save(store_, skill, text, systemLog);
+    reloadSkills();
+}
+
+void AppState::deleteSkill(const Skill& skill) {
+    if (!SkillFiles::remove(store_, skill, systemLog)) {
+        return;
+    }
+    reloadSkills();
+    systemLog("Kestro: skills now = " + std::to_string(skills_->size()));
+}
+
+void AppState::exportSkill(const Skill& skill) {
+    const auto folder = exportFolder_ ? exportFolder_() : downloadsFolder();
+    if (auto file = SkillFiles::exportTo(store_, skill, folder, systemLog)) {
+        if (revealFile_) {
+            revealFile_(*file);
+        } else {
+            revealInFileManager(*file);
+        }
+    }
+}
+
+void AppState::setExportFolder(std::function<std::filesystem::path()> folder) {
+    exportFolder_ = std::move(folder);
+}
+
+void AppState::setRevealFile(std::function<void(const std::filesystem::path&)> reveal) {
+    revealFile_ = std::move(reveal);
+}
+
+} // namespace kestro
