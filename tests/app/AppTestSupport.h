@@ -3,8 +3,8 @@
 // The application object on fakes: a manual clock and queue, scripted permissions and input,
 // recorded surfaces and log lines, model replies from a transport the test controls.
 
-#include "Kestro/AppState.h"
-#include "Kestro/SystemLog.h"
+#include "Kestro/app/AppState.h"
+#include "Kestro/program/SystemLog.h"
 #include "KestroCore/Paths.h"
 #include "platform/Cancellation.h"
 #include "platform/fake/FakeHttpTransport.h"
