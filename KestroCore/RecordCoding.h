@@ -1,7 +1,9 @@
 #pragma once
 
 // The four coders of every record with a field table (RecordFields.h): to and from a Value, and
-// straight to and from the stored bytes. Only the records' *Json.cpp files include it.
+// straight to and from the stored bytes. Only the records' *Json.cpp files include it; anything
+// else that does must build with the parser's own settings (link simdjson::simdjson), or its copy
+// of the parser's inline code would not match the core's.
 
 #include "KestroBase/IsoDate.h"
 #include "KestroBase/Uuid.h"

@@ -4,6 +4,7 @@
 #include "KestroBase/FileIO.h"
 #include "KestroCore/GeometryJson.h"
 #include "KestroCore/KestroStateJson.h"
+#include "KestroCore/RecordCoding.h"
 #include "KestroCore/RecordingJson.h"
 #include "KestroCore/SkillJson.h"
 #include "KestroCore/SkillStore.h"
@@ -14,6 +15,8 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <functional>
+#include <initializer_list>
 #include <limits>
 #include <string>
 #include <tuple>
@@ -357,4 +360,79 @@ TEST(StoredCoding, EveryRecordKeepsItsStoredBytes) {
     const std::string audit = golden("audit_entry.json");
     EXPECT_EQ(json::writeStored(toJson(fixedAuditEntry())), audit);
     EXPECT_EQ(auditEntryFromJson(json::parse(audit)), fixedAuditEntry());
+}
+
+namespace {
+// A record whose table lists its keys out of their sorted order, upper case among them.
+struct Sample {
+    std::string zeta;
+    double alpha = 0;
+    std::optional<std::string> Beta;
+    std::vector<std::int64_t> mid;
+    std::optional<Point> point;
+    std::vector<Size> sizes;
+};
+} // namespace
+
+template <> struct kestro::json::Fields<Sample> {
+    static constexpr std::string_view name = "Sample";
+    static constexpr auto members =
+        std::tuple{field("zeta", &Sample::zeta),   field("alpha", &Sample::alpha),
+                   field("Beta", &Sample::Beta),   field("mid", &Sample::mid),
+                   field("point", &Sample::point), field("sizes", &Sample::sizes)};
+};
+
+static_assert(json::writeOrder<Sample> == std::array<std::size_t, 6>{2, 1, 3, 4, 5, 0});
+
+// The table alone decides the bytes: written in sorted key order whatever order it lists, by the
+// direct writer and through a Value alike, and read back alike by both readers.
+TEST(StoredCoding, ATableWritesItsKeysSortedAndReadsThemInItsOwnOrder) {
+    const Sample full{.zeta = "a/b",
+                      .alpha = 2.0,
+                      .Beta = "",
+                      .mid = {-1, 0},
+                      .point = Point{0.5, -3},
+                      .sizes = {Size{1, 2}}};
+    const std::string bytes = json::encodeStored(full);
+    EXPECT_EQ(bytes, json::writeStored(json::encodeValue(full)));
+    EXPECT_EQ(bytes,
+              "{\n  \"Beta\" : \"\",\n  \"alpha\" : 2,\n  \"mid\" : [\n    -1,\n    0\n  ],\n"
+              "  \"point\" : {\n    \"x\" : 0.5,\n    \"y\" : -3\n  },\n  \"sizes\" : [\n"
+              "    {\n      \"height\" : 2,\n      \"width\" : 1\n    }\n  ],\n"
+              "  \"zeta\" : \"a\\/b\"\n}");
+    for (const Sample& back :
+         {json::decodeStored<Sample>(bytes), json::decodeValue<Sample>(json::parse(bytes))}) {
+        EXPECT_EQ(back.zeta, "a/b");
+        EXPECT_EQ(back.Beta, "");
+        EXPECT_EQ(back.mid, full.mid);
+        EXPECT_EQ(back.point, full.point);
+        EXPECT_EQ(back.sizes, full.sizes);
+    }
+    const Sample bare{};
+    EXPECT_EQ(json::encodeStored(bare),
+              "{\n  \"alpha\" : 0,\n  \"mid\" : [],\n  \"sizes\" : [],\n  \"zeta\" : \"\"\n}");
+
+    // Both readers report the first fault in table order, with the same message.
+    const std::string twoFaults = R"({"alpha":"x","mid":[1.5]})";
+    for (const auto& read : std::initializer_list<std::function<void()>>{
+             [&] { json::decodeStored<Sample>(twoFaults); },
+             [&] { json::decodeValue<Sample>(json::parse(twoFaults)); }}) {
+        try {
+            read();
+            ADD_FAILURE() << "accepted";
+        } catch (const json::DecodingError& e) {
+            EXPECT_STREQ(e.what(), "keyNotFound: \"zeta\" in Sample");
+        }
+    }
+    const std::string badElement = R"({"zeta":"","alpha":1,"mid":[1.5],"sizes":[]})";
+    for (const auto& read : std::initializer_list<std::function<void()>>{
+             [&] { json::decodeStored<Sample>(badElement); },
+             [&] { json::decodeValue<Sample>(json::parse(badElement)); }}) {
+        try {
+            read();
+            ADD_FAILURE() << "accepted";
+        } catch (const json::DecodingError& e) {
+            EXPECT_STREQ(e.what(), "typeMismatch: expected an integer: an element of \"mid\"");
+        }
+    }
 }
