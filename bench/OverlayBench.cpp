@@ -7,8 +7,8 @@
 //   - the X server's CPU time while the frames animate (exact, from its schedstat), beside a bare
 //     Xlib window given the same line's shape at every frame.
 // The screen is KESTRO_BENCH_SCREEN (WIDTHxHEIGHT, 1920x1080 unless set). Run by hand.
-#include "Kestro/OverlayController.h"
-#include "Kestro/WobbleFrameView.h"
+#include "Kestro/overlay/OverlayController.h"
+#include "Kestro/overlay/WobbleFrameView.h"
 #include "KestroCore/HotkeyEngine.h"
 #include "bench/XvfbProcess.h"
 #include "platform/Clock.h"

@@ -1,10 +1,10 @@
 // The palette's costs: ranking a large skill library on each keystroke, and the time from the
 // Control-/ key press to the palette drawn with the keyboard focus on a private desktop.
-#include "Kestro/FuzzyMatch.h"
-#include "Kestro/PaletteModel.h"
-#include "Kestro/PaletteView.h"
-#include "Kestro/PaletteWindow.h"
-#include "Kestro/TrayIcon.h"
+#include "Kestro/palette/PaletteModel.h"
+#include "Kestro/palette/PaletteView.h"
+#include "Kestro/palette/PaletteWindow.h"
+#include "Kestro/text/FuzzyMatch.h"
+#include "Kestro/tray/TrayIcon.h"
 #include "KestroCore/HotkeyEngine.h"
 #include "platform/Clock.h"
 #include "tests/support/DesktopSession.h"

@@ -2,7 +2,7 @@
 // through a borrowed key code), one click and one text, each measured as the main thread's time
 // to post it and the time until a window of another process has received it; and the self-test's
 // wall time, in process and as "kestro --selftest".
-#include "Kestro/SelfTest.h"
+#include "Kestro/program/SelfTest.h"
 #include "KestroBase/Text.h"
 #include "platform/linux/GLibMainQueue.h"
 #include "platform/linux/X11SyntheticInput.h"

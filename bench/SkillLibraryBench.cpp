@@ -3,11 +3,11 @@
 // Escape to the palette gone, a query keystroke to the rows drawn, resident memory at rest, and
 // the main thread's longest busy stretch for each change of state. The library is generated in
 // a temporary data folder: 10,000 skills, one of them with a 60 MiB summary, or 1,000.
-#include "Kestro/AppState.h"
-#include "Kestro/MainWindow.h"
-#include "Kestro/PaletteView.h"
-#include "Kestro/PaletteWindow.h"
-#include "Kestro/SkillListModel.h"
+#include "Kestro/app/AppState.h"
+#include "Kestro/mainwindow/MainWindow.h"
+#include "Kestro/mainwindow/SkillListModel.h"
+#include "Kestro/palette/PaletteView.h"
+#include "Kestro/palette/PaletteWindow.h"
 #include "KestroCore/HotkeyEngine.h"
 #include "KestroCore/SkillStore.h"
 #include "platform/fake/FakeAccessibility.h"

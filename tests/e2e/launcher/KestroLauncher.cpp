@@ -7,8 +7,8 @@
 // Each system-log line is appended to PATH as it is logged, so the test reads exactly the lines
 // a user's journal would show.
 
-#include "Kestro/Application.h"
-#include "Kestro/SystemLog.h"
+#include "Kestro/program/Application.h"
+#include "Kestro/program/SystemLog.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,0 +1,198 @@
+#include "Kestro/mainwindow/SkillListModel.h"
+
+#include <QFontMetricsF>
+
+#include <algorithm>
+#include <unordered_set>
+
+namespace kestro {
+
+SkillListModel::SkillListModel(QObject* parent) : QAbstractListModel(parent) {}
+
+SkillListModel::Row SkillListModel::rowFor(const SkillListData::Entry& entry) {
+    return Row{entry.id, QString::fromStdString(entry.slashCommand),
+               QString::fromStdString(entry.name), QString::fromStdString(entry.symbol)};
+}
+
+void SkillListModel::reindex() {
+    byId_.clear();
+    byId_.reserve(rows_.size());
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        byId_.emplace(rows_[i].id, static_cast<int>(i));
+    }
+}
+
+void SkillListModel::setSkillData(std::shared_ptr<const SkillListData> data) {
+    if (!data) {
+        data = SkillListData::make(std::vector<Skill>{});
+    }
+    data_ = std::move(data);
+    const auto& entries = data_->entries();
+
+    // 1. Rows whose skill is gone, in runs from the end so earlier numbers stay valid.
+    for (int i = static_cast<int>(rows_.size()) - 1; i >= 0;) {
+        if (data_->indexOf(rows_[static_cast<std::size_t>(i)].id) < entries.size()) {
+            --i;
+            continue;
+        }
+        int first = i;
+        while (first > 0 &&
+               data_->indexOf(rows_[static_cast<std::size_t>(first - 1)].id) >= entries.size()) {
+            --first;
+        }
+        beginRemoveRows({}, first, i);
+        rows_.erase(rows_.begin() + first, rows_.begin() + i + 1);
+        endRemoveRows();
+        i = first - 1;
+    }
+
+    // 2. The staying rows in the new list's order, when that order changed.
+    bool ordered = true;
+    for (std::size_t i = 1; i < rows_.size() && ordered; ++i) {
+        ordered = data_->indexOf(rows_[i - 1].id) < data_->indexOf(rows_[i].id);
+    }
+    if (!ordered) {
+        Q_EMIT layoutAboutToBeChanged();
+        const QModelIndexList before = persistentIndexList();
+        std::vector<Uuid> ids;
+        ids.reserve(static_cast<std::size_t>(before.size()));
+        for (const QModelIndex& index : before) {
+            ids.push_back(rows_[static_cast<std::size_t>(index.row())].id);
+        }
+        std::stable_sort(rows_.begin(), rows_.end(), [this](const Row& a, const Row& b) {
+            return data_->indexOf(a.id) < data_->indexOf(b.id);
+        });
+        reindex();
+        QModelIndexList after;
+        after.reserve(before.size());
+        for (const Uuid& id : ids) {
+            after.push_back(index(byId_.at(id), 0));
+        }
+        changePersistentIndexList(before, after);
+        Q_EMIT layoutChanged();
+    }
+
+    // 3. New skills in runs at their places, then the changed texts of the staying ones.
+    std::unordered_set<Uuid> present;
+    present.reserve(rows_.size());
+    for (const Row& r : rows_) {
+        present.insert(r.id);
+    }
+    for (std::size_t i = 0; i < entries.size();) {
+        if (present.count(entries[i].id)) {
+            Row next = rowFor(entries[i]);
+            if (!(rows_[i] == next)) {
+                rows_[i] = std::move(next);
+                const QModelIndex changed = index(static_cast<int>(i), 0);
+                Q_EMIT dataChanged(changed, changed);
+            }
+            ++i;
+            continue;
+        }
+        std::size_t end = i;
+        while (end < entries.size() && !present.count(entries[end].id)) {
+            ++end;
+        }
+        beginInsertRows({}, static_cast<int>(i), static_cast<int>(end - 1));
+        std::vector<Row> added;
+        added.reserve(end - i);
+        for (std::size_t k = i; k < end; ++k) {
+            added.push_back(rowFor(entries[k]));
+        }
+        rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(i),
+                     std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()));
+        endInsertRows();
+        i = end;
+    }
+    reindex();
+}
+
+int SkillListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+QVariant SkillListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= static_cast<int>(rows_.size())) {
+        return {};
+    }
+    const Row& r = rows_[static_cast<std::size_t>(index.row())];
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:
+        return r.name;
+    case commandRole:
+        return r.command;
+    case symbolRole:
+        return r.symbol;
+    case idRole:
+        return QString::fromStdString(r.id.uuidString());
+    default:
+        return {};
+    }
+}
+
+QModelIndex SkillListModel::indexOf(const Uuid& id) const {
+    auto it = byId_.find(id);
+    return it == byId_.end() ? QModelIndex() : index(it->second, 0);
+}
+
+const Skill* SkillListModel::skillAt(int row) const {
+    if (row < 0 || row >= static_cast<int>(rows_.size()) || !data_) {
+        return nullptr;
+    }
+    const std::size_t at = data_->indexOf(rows_[static_cast<std::size_t>(row)].id);
+    return at < data_->size() ? &data_->skills()[at] : nullptr;
+}
+
+SkillRowLayout SkillRowLayout::of(const QRectF& row) {
+    SkillRowLayout l;
+    const qreal top = row.center().y() - buttonSide / 2;
+    // Buttons sit 10 apart; the layout gives them what they need before the texts.
+    qreal right = row.right() - paddingX;
+    l.menu = QRectF(right - buttonSide, top, buttonSide, buttonSide);
+    right = l.menu.left() - spacing;
+    l.play = QRectF(right - buttonSide, top, buttonSide, buttonSide);
+    right = l.play.left() - spacing;
+    l.edit = QRectF(right - buttonSide, top, buttonSide, buttonSide);
+    right = l.edit.left() - spacing - minSpacer;
+    const qreal left = row.left() + paddingX;
+    l.icon = QRectF(left, row.top(), iconWidth, row.height());
+    const qreal textLeft = l.icon.right() + spacing;
+    l.texts = QRectF(textLeft, row.top() + paddingY, std::max<qreal>(0, right - textLeft),
+                     row.height() - 2 * paddingY);
+    return l;
+}
+
+const QString& ElidedLines::elided(const QString& text, const QFont& font, qreal width) {
+    if (font != font_) {
+        cache_.clear();
+        font_ = font;
+    }
+    if (cache_.size() > 4096) {
+        cache_.clear();
+    }
+    Line& line = cache_[text];
+    if (line.width != width) {
+        line.width = width;
+        QString bounded = text.size() > maxCharacters ? text.left(maxCharacters) : text;
+        // No line breaks: one line of whatever the text holds.
+        for (QChar& c : bounded) {
+            if (c == QChar('\n') || c == QChar('\r') || c == QChar::LineSeparator ||
+                c == QChar::ParagraphSeparator) {
+                c = QChar(' ');
+            }
+        }
+        const QFontMetricsF metrics(font);
+        line.elided = bounded.size() < text.size() && metrics.horizontalAdvance(bounded) <= width
+                          ? metrics.elidedText(bounded + QChar(0x2026), Qt::ElideRight, width)
+                          : metrics.elidedText(bounded, Qt::ElideRight, width);
+    }
+    return line.elided;
+}
+
+QString plainToolTip(const QString& text) {
+    // Markup with the text escaped: the tip can never be read as markup of its own.
+    return QStringLiteral("<qt>") + text.toHtmlEscaped() + QStringLiteral("</qt>");
+}
+
+} // namespace kestro

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "Kestro/overlay/CastingSurfaces.h"
+#include "Kestro/surfaces/Surfaces.h"
+#include "platform/SurfaceWindows.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+namespace kestro {
+
+// The surfaces on the desktop: the frame round every screen and the pill; the main window and
+// the onboarding are plain windows.
+class DesktopSurfaces final : public Surfaces {
+public:
+    // `windows` (may be null) lets the frames and the pill pass clicks through and follow the
+    // compositing manager; it must outlive this object.
+    explicit DesktopSurfaces(platform::SurfaceWindows* windows = nullptr);
+    ~DesktopSurfaces() override;
+
+    void showOverlay(OverlayStyle style) override;
+    void hideOverlay() override;
+    void afterOverlayShown(std::function<void()> then) override;
+    void showPill(AppState& app) override;
+    void setPillHidden(bool hidden) override;
+    void showPalette(AppState& app, std::function<void()> onClosed) override;
+    void showMainWindow(AppState& app) override;
+    void adaptMainWindow(bool hasSkills) override;
+    void showOnboarding(PermissionsManager& permissions) override;
+
+    CastingSurfaces& casting() { return *casting_; }
+
+private:
+    bool paletteFollowsSkills_ = false;
+    std::unique_ptr<CastingSurfaces> casting_;
+};
+
+} // namespace kestro

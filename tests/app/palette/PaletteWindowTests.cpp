@@ -1,0 +1,224 @@
+#include "Kestro/palette/PaletteView.h"
+#include "Kestro/palette/PaletteWindow.h"
+#include "tests/app/QtTestApp.h"
+
+#include <QDir>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+using namespace kestro;
+
+namespace {
+
+struct Cast {
+    std::string name;
+    std::map<std::string, std::string> parameters;
+};
+
+// A palette owner that records what the palette asks of it.
+struct PaletteFixture : ::testing::Test {
+    std::vector<Skill> skills;
+    std::vector<Cast> casts;
+    int toggles = 0;
+    int closed = 0;
+
+    void SetUp() override {
+        kestro::testing::qtApp();
+        for (int i = 0; i < 12; ++i) {
+            Skill s;
+            s.name = "Skill " + std::to_string(i);
+            skills.push_back(s);
+        }
+        // Names are data: drawn as typed, never as markup.
+        skills[5].name = "<b>x</b> & weekly report";
+        skills[6].name = "Send invoice to Crème Brûlée";
+    }
+    void TearDown() override {
+        PaletteWindow::close();
+        QTest::qWait(1);
+    }
+
+    PaletteWindow::Host host() {
+        return PaletteWindow::Host{
+            .skills = [this] { return skills; },
+            .toggleRecording = [this] { ++toggles; },
+            .cast =
+                [this](const Skill& s, const std::map<std::string, std::string>& p) {
+                    casts.push_back({s.name, p});
+                },
+        };
+    }
+    void open() {
+        PaletteWindow::show(host(), [this] { ++closed; });
+        ASSERT_TRUE(PaletteWindow::isOpen());
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(PaletteWindow::panel()));
+    }
+    PaletteView& view() { return *PaletteWindow::view(); }
+    QLineEdit& field() { return *view().queryField(); }
+    // Waits past the slide-out and its delayed close.
+    void waitPastClose() { QTest::qWait(PaletteView::closeDelayMs + 150); }
+};
+
+} // namespace
+
+TEST_F(PaletteFixture, EntranceSlidesInAndFocusesTheQuery) {
+    open();
+    EXPECT_EQ(view().model().shownCount(), 8u);
+    EXPECT_LT(view().revealProgress(), 1.0);
+    QTRY_COMPARE_WITH_TIMEOUT(view().revealProgress(), 1.0, 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(field().hasFocus(), 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(view().spinAngle(), 360.0, 3000);
+    EXPECT_EQ(view().closeButton()->toolTip(), "Close");
+
+    // For a person to look at: the panel as drawn, transparent where nothing is painted.
+    QDir().mkpath("artifacts");
+    EXPECT_TRUE(PaletteWindow::panel()->grab().save("artifacts/palette-offscreen.png"));
+}
+
+TEST_F(PaletteFixture, EscapeAndDeactivationCloseAtOnceWithOneCallback) {
+    for (bool escape : {true, false}) {
+        closed = 0;
+        open();
+        QWidget* panel = PaletteWindow::panel();
+        if (escape) {
+            QTest::keyClick(&field(), Qt::Key_Escape);
+        } else {
+            QEvent deactivate(QEvent::WindowDeactivate);
+            QApplication::sendEvent(panel, &deactivate);
+        }
+        EXPECT_FALSE(PaletteWindow::isOpen()) << escape;
+        EXPECT_FALSE(panel->isVisible()) << escape;
+        EXPECT_EQ(closed, 1) << escape;
+        PaletteWindow::close();
+        EXPECT_EQ(closed, 1) << escape;
+    }
+}
+
+TEST_F(PaletteFixture, ReturnCastsOnceThenClosesAfterTheSlideOut) {
+    skills[0].parameters = {Parameter{.name = "city", .exampleValue = "Lisbon"}};
+    open();
+    QTest::keyClicks(&field(), "skill 0");
+    QTest::keyClick(&field(), Qt::Key_Return);
+    ASSERT_EQ(casts.size(), 1u);
+    EXPECT_EQ(casts[0].name, "Skill 0");
+    EXPECT_EQ(casts[0].parameters.at("city"), "Lisbon");
+    // Still on screen for the slide-out; a second Return or a click does nothing more.
+    EXPECT_TRUE(PaletteWindow::isOpen());
+    QTest::keyClick(&field(), Qt::Key_Return);
+    QTest::mouseClick(&view(), Qt::LeftButton, {}, view().rowRect(0).center().toPoint());
+    EXPECT_EQ(casts.size(), 1u);
+    EXPECT_EQ(closed, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!PaletteWindow::isOpen(), 3000);
+    EXPECT_EQ(closed, 1);
+    waitPastClose();
+    EXPECT_EQ(closed, 1);
+    EXPECT_EQ(toggles, 0);
+}
+
+TEST_F(PaletteFixture, KeysMoveTheHighlightAndTheCreateRowRecords) {
+    open();
+    QTest::keyClick(&field(), Qt::Key_Down);
+    QTest::keyClick(&field(), Qt::Key_Down);
+    EXPECT_EQ(view().model().selection(), 2u);
+    QTest::keyClick(&field(), Qt::Key_Up);
+    EXPECT_EQ(view().model().selection(), 1u);
+    QTest::keyClicks(&field(), "zzz");
+    EXPECT_EQ(view().model().selection(), 0u);
+    EXPECT_TRUE(view().model().createRowSelected());
+    QTest::keyClick(&field(), Qt::Key_Enter);
+    EXPECT_EQ(toggles, 1);
+    EXPECT_TRUE(casts.empty());
+    QTRY_VERIFY_WITH_TIMEOUT(!PaletteWindow::isOpen(), 3000);
+    EXPECT_EQ(closed, 1);
+}
+
+TEST_F(PaletteFixture, ClicksRunTheRowOrDismiss) {
+    open();
+    QTRY_COMPARE_WITH_TIMEOUT(view().revealProgress(), 1.0, 3000);
+    // The second row runs although the first is highlighted.
+    QTest::mouseClick(&view(), Qt::LeftButton, {}, view().rowRect(1).center().toPoint());
+    ASSERT_EQ(casts.size(), 1u);
+    EXPECT_EQ(casts[0].name, "Skill 1");
+    QTRY_VERIFY_WITH_TIMEOUT(!PaletteWindow::isOpen(), 3000);
+
+    for (bool closeButton : {false, true}) {
+        closed = 0;
+        open();
+        QTRY_COMPARE_WITH_TIMEOUT(view().revealProgress(), 1.0, 3000);
+        if (closeButton) {
+            QTest::mouseClick(view().closeButton(), Qt::LeftButton);
+        } else {
+            // The transparent part left of the column.
+            QTest::mouseClick(&view(), Qt::LeftButton, {}, QPoint(20, 300));
+        }
+        EXPECT_TRUE(view().model().exiting()) << closeButton;
+        QTRY_VERIFY_WITH_TIMEOUT(!PaletteWindow::isOpen(), 3000);
+        EXPECT_EQ(closed, 1) << closeButton;
+    }
+    EXPECT_EQ(casts.size(), 1u);
+    EXPECT_EQ(toggles, 0);
+}
+
+TEST_F(PaletteFixture, EscapeDuringTheSlideOutLeavesTheLateCloseNothingToDo) {
+    open();
+    view().dismiss();
+    QTest::keyClick(&field(), Qt::Key_Escape);
+    EXPECT_EQ(closed, 1);
+    waitPastClose();
+    EXPECT_EQ(closed, 1);
+}
+
+TEST_F(PaletteFixture, ALateCloseNeverShutsTheNextPalette) {
+    open();
+    QTest::keyClick(&field(), Qt::Key_Return); // casts, close due in 0.3 s
+    ASSERT_EQ(casts.size(), 1u);
+    int secondClosed = 0;
+    PaletteWindow::show(host(), [&] { ++secondClosed; });
+    EXPECT_EQ(closed, 1); // the first palette closed as the second opened
+    waitPastClose();
+    EXPECT_TRUE(PaletteWindow::isOpen());
+    EXPECT_EQ(secondClosed, 0);
+    EXPECT_EQ(closed, 1);
+    // The new palette is fresh.
+    EXPECT_TRUE(PaletteWindow::view()->queryField()->text().isEmpty());
+    EXPECT_FALSE(PaletteWindow::view()->model().exiting());
+    PaletteWindow::close();
+    EXPECT_EQ(secondClosed, 1);
+}
+
+TEST_F(PaletteFixture, ReloadedSkillsKeepTheHighlightNumber) {
+    skills.resize(3);
+    open();
+    for (int i = 0; i < 3; ++i) {
+        QTest::keyClick(&field(), Qt::Key_Down);
+    }
+    ASSERT_TRUE(view().model().createRowSelected());
+    Skill extra;
+    extra.name = "Extra";
+    skills.push_back(extra);
+    PaletteWindow::reloadSkills();
+    EXPECT_EQ(view().model().selection(), 3u);
+    EXPECT_FALSE(view().model().createRowSelected());
+    QTest::keyClick(&field(), Qt::Key_Return);
+    ASSERT_EQ(casts.size(), 1u);
+    EXPECT_EQ(casts[0].name, "Extra");
+}
+
+TEST(PalettePlacement, RightEdgeTopAboveTheMiddleOfTheAvailableArea) {
+    const struct {
+        QRect available;
+        QPoint expected;
+    } cases[] = {
+        {QRect(0, 0, 1920, 1080), QPoint(1380, 496)},
+        // A panel at the top and a dock on the right shrink the area.
+        {QRect(0, 30, 1850, 1050), QPoint(1310, 511)},
+        {QRect(1920, 0, 1280, 1024), QPoint(2660, 468)},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(PaletteWindow::placement(c.available), c.expected);
+    }
+}
