@@ -4,6 +4,7 @@
 // the main thread's longest busy stretch for each change of state. The library is generated in
 // a temporary data folder: 10,000 skills, one of them with a 60 MiB summary, or 1,000.
 #include "Kestro/app/AppState.h"
+#include "Kestro/mainwindow/MainView.h"
 #include "Kestro/mainwindow/MainWindow.h"
 #include "Kestro/mainwindow/SkillListModel.h"
 #include "Kestro/palette/PaletteView.h"

@@ -1,6 +1,6 @@
 #include "Kestro/onboarding/OnboardingWindow.h"
 
-#include "Kestro/mainwindow/MainViewModel.h"
+#include "Kestro/onboarding/OnboardingModel.h"
 #include "Kestro/surfaces/KeptWindow.h"
 #include "Kestro/ui/Brand.h"
 #include "Kestro/ui/Symbols.h"
