@@ -12,6 +12,7 @@
 #include "platform/EventTap.h"
 #include "platform/MainQueue.h"
 #include "platform/ScreenCapture.h"
+#include "platform/Services.h"
 
 #include <cstdint>
 #include <functional>
@@ -40,6 +41,13 @@ public:
         platform::Accessibility& accessibility;
         platform::Applications& applications;
         platform::ScreenCapture& screenCapture;
+
+        // The ones of the bundle the recorder reads.
+        static Platform of(const platform::Services& services) {
+            return Platform{services.taps,     services.queue,         services.clock,
+                            services.displays, services.accessibility, services.applications,
+                            services.capture};
+        }
     };
 
     // Least time between two key-frame reservations, in seconds.

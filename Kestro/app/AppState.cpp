@@ -18,9 +18,7 @@ AppState::AppState(Platform platform, ModelService model, Surfaces& surfaces, QS
       permissions_(
           std::make_unique<PermissionsManager>(platform.permissionChecks, platform.urlOpener)),
       hotkeys_(std::make_unique<HotkeyEngine>(platform.taps, platform.queue, platform.clock)),
-      recorder_(std::make_unique<Recorder>(
-          Recorder::Platform{platform.taps, platform.queue, platform.clock, platform.displays,
-                             platform.accessibility, platform.applications, platform.capture})),
+      recorder_(std::make_unique<Recorder>(Recorder::Platform::of(platform))),
       runner_(std::make_unique<SkillRunner>(platform.queue, platform.clock, platform.input,
                                             platform.activator, stepConfirmer_)),
       self_(std::make_shared<AppState*>(this)) {

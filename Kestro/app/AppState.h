@@ -4,6 +4,7 @@
 #include "Kestro/app/SkillFiles.h"
 #include "Kestro/app/SkillListData.h"
 #include "Kestro/app/Workers.h"
+#include "Kestro/program/SystemLog.h"
 #include "Kestro/replay/SkillRunner.h"
 #include "Kestro/replay/StepConfirmation.h"
 #include "Kestro/surfaces/Surfaces.h"
@@ -17,6 +18,7 @@
 #include "KestroCore/Synthesizer.h"
 #include "platform/AppActivator.h"
 #include "platform/HttpTransport.h"
+#include "platform/Services.h"
 #include "platform/SyntheticInput.h"
 
 #include <QObject>
@@ -44,19 +46,7 @@ class AppState final : public QObject {
 
 public:
     // The desktop services the application runs on; they must outlive it.
-    struct Platform {
-        platform::EventTaps& taps;
-        platform::MainQueue& queue;
-        platform::Clock& clock;
-        platform::DisplaySource& displays;
-        platform::Accessibility& accessibility;
-        platform::Applications& applications;
-        platform::ScreenCapture& capture;
-        platform::PermissionChecks& permissionChecks;
-        platform::URLOpener& urlOpener;
-        platform::SyntheticInput& input;
-        platform::AppActivator& activator;
-    };
+    using Platform = platform::Services;
     // Where model requests go.
     struct ModelService {
         std::shared_ptr<platform::HttpTransport> transport;
@@ -184,7 +174,7 @@ private:
 
     void castViaMCP(const Skill& skill, const std::map<std::string, std::string>& parameters,
                     std::vector<MCPServer> servers, std::string apiKey);
-    void castEnded(std::uint64_t generation, const std::string& line);
+    void castEnded(std::uint64_t generation, const std::string& line, LogPriority priority);
 
     Platform platform_;
     ModelService model_;

@@ -15,6 +15,10 @@ namespace kestro {
 
 namespace {
 
+void failureLog(const std::string& line) {
+    systemLog(line, LogPriority::error);
+}
+
 std::filesystem::path downloadsFolder() {
     const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
     if (!downloads.isEmpty() && QFileInfo(downloads).isDir()) {
@@ -46,12 +50,20 @@ SkillFiles::MarkdownText AppState::skillMarkdown(const Skill& skill) const {
 }
 
 void AppState::saveSkillMarkdown(const Skill& skill, const std::string& text) {
-    SkillFiles::save(store_, skill, text, systemLog);
+    // Saving and exporting log only why they failed.
+    SkillFiles::save(store_, skill, text, failureLog);
     reloadSkills();
 }
 
 void AppState::deleteSkill(const Skill& skill) {
-    if (!SkillFiles::remove(store_, skill, systemLog)) {
+    // The one line says either way; which it was is known once the deletion returns.
+    std::vector<std::string> lines;
+    const bool deleted =
+        SkillFiles::remove(store_, skill, [&](const std::string& line) { lines.push_back(line); });
+    for (const std::string& line : lines) {
+        systemLog(line, deleted ? LogPriority::notice : LogPriority::error);
+    }
+    if (!deleted) {
         return;
     }
     reloadSkills();
@@ -60,7 +72,7 @@ void AppState::deleteSkill(const Skill& skill) {
 
 void AppState::exportSkill(const Skill& skill) {
     const auto folder = exportFolder_ ? exportFolder_() : downloadsFolder();
-    if (auto file = SkillFiles::exportTo(store_, skill, folder, systemLog)) {
+    if (auto file = SkillFiles::exportTo(store_, skill, folder, failureLog)) {
         if (revealFile_) {
             revealFile_(*file);
         } else {

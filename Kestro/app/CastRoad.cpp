@@ -43,8 +43,9 @@ void AppState::cast(const Skill& skill, std::map<std::string, std::string> param
         return;
     }
     systemLog("Kestro: can't run " + inQuotes(skill.name) + " \u2014 no connected tool for " +
-              bundleArrayText(bundleIDs(skill)) +
-              ". Connect the app's MCP server to run this skill.");
+                  bundleArrayText(bundleIDs(skill)) +
+                  ". Connect the app's MCP server to run this skill.",
+              LogPriority::warning);
 }
 
 void AppState::castViaMCP(const Skill& skill, const std::map<std::string, std::string>& parameters,
@@ -65,6 +66,7 @@ void AppState::castViaMCP(const Skill& skill, const std::map<std::string, std::s
          text = std::move(instruction), connected = std::move(servers), name = inQuotes(skill.name),
          via, generation](std::stop_token token) {
             std::string line;
+            LogPriority priority = LogPriority::notice;
             try {
                 const std::string result =
                     modelClient.runWithMCP(text, connected, castMaxTokens, castMaxTurns, token);
@@ -74,18 +76,19 @@ void AppState::castViaMCP(const Skill& skill, const std::map<std::string, std::s
                 line = "Kestro: run " + name + " aborted";
             } catch (const std::exception& e) {
                 line = "Kestro: run " + name + " failed: " + e.what();
+                priority = LogPriority::error;
             }
-            queue.post([weak, generation, line] {
+            queue.post([weak, generation, line, priority] {
                 if (auto self = weak.lock()) {
-                    (*self)->castEnded(generation, line);
+                    (*self)->castEnded(generation, line, priority);
                 }
             });
         },
         stop);
 }
 
-void AppState::castEnded(std::uint64_t generation, const std::string& line) {
-    systemLog(line);
+void AppState::castEnded(std::uint64_t generation, const std::string& line, LogPriority priority) {
+    systemLog(line, priority);
     // A cast aborted earlier, or replaced by a newer one, leaves the present state alone.
     if (mcpTask_ && mcpTask_->generation == generation) {
         mcpTask_.reset();

@@ -39,7 +39,8 @@ void AppState::startRecording() {
     setState(KestroState::recording());
     if (!recorder_->start()) {
         setState(KestroState::idle());
-        systemLog("Kestro: recording could not start \u2014 the input tap was refused");
+        systemLog("Kestro: recording could not start \u2014 the input tap was refused",
+                  LogPriority::error);
     }
 }
 
@@ -92,10 +93,11 @@ void AppState::logDisplayLoss(const Recording* saved) {
         lossLogged_ = true;
         if (saved) {
             systemLog("Kestro: the display server went away; recording " + saved->id.uuidString() +
-                      " saved (" + std::to_string(saved->events.size()) +
-                      " events) without synthesis");
+                          " saved (" + std::to_string(saved->events.size()) +
+                          " events) without synthesis",
+                      LogPriority::warning);
         } else {
-            systemLog("Kestro: the display server went away");
+            systemLog("Kestro: the display server went away", LogPriority::warning);
         }
     }
     if (onDisplayLost) {
@@ -125,7 +127,8 @@ void AppState::recordingStopped(std::optional<Recording> recording) {
     if (const auto& saveError = recorder_->lastSaveError()) {
         // Neither the no-key promise ("recording saved") nor a skill pointing at this recording
         // would be true.
-        systemLog("Kestro: synthesis failed for recording " + id + ": " + *saveError);
+        systemLog("Kestro: synthesis failed for recording " + id + ": " + *saveError,
+                  LogPriority::error);
         finishSynthesis(std::nullopt);
         return;
     }
@@ -133,8 +136,9 @@ void AppState::recordingStopped(std::optional<Recording> recording) {
     if (!apiKey) {
         systemLog(
             "Kestro: recorded " + std::to_string(recording->events.size()) + " events \u2192 " +
-            id + ", but no Anthropic API key found (set ANTHROPIC_API_KEY or write " +
-            Secrets::anthropicKeyFileURL().string() + "). Skipping synthesis; recording saved.");
+                id + ", but no Anthropic API key found (set ANTHROPIC_API_KEY or write " +
+                Secrets::anthropicKeyFileURL().string() + "). Skipping synthesis; recording saved.",
+            LogPriority::warning);
         finishSynthesis(std::nullopt);
         return;
     }
@@ -163,7 +167,7 @@ void AppState::synthesisEnded(const Recording& recording, std::optional<Skill> s
     const std::string failed =
         "Kestro: synthesis failed for recording " + recording.id.uuidString() + ": ";
     if (!skill) {
-        systemLog(failed + error);
+        systemLog(failed + error, LogPriority::error);
         finishSynthesis(std::nullopt);
         return;
     }
@@ -174,7 +178,7 @@ void AppState::synthesisEnded(const Recording& recording, std::optional<Skill> s
         // must not be listed after a reported failure.
         std::error_code ignored;
         std::filesystem::remove_all(Paths::skill(skill->id), ignored);
-        systemLog(failed + e.what());
+        systemLog(failed + e.what(), LogPriority::error);
         finishSynthesis(std::nullopt);
         return;
     }

@@ -192,11 +192,7 @@ int runApplication(int argc, char** argv, const ApplicationOptions& options) {
         ~ForgetDesktop() { PaletteWindow::setDesktop({}); }
     } forgetDesktop;
     DesktopSurfaces surfaces(windows.get());
-    AppState state(AppState::Platform{services.taps, services.queue, services.clock,
-                                      services.displays, services.accessibility,
-                                      services.applications, services.capture,
-                                      services.permissionChecks, services.urlOpener, services.input,
-                                      services.activator},
+    AppState state(services.services(),
                    AppState::ModelService{services.transport, options.modelEndpoint,
                                           options.requestDeadlineSeconds},
                    surfaces);

@@ -15,9 +15,21 @@ std::mutex& sinkMutex() {
     return m;
 }
 
-LogSink& sink() {
-    static LogSink s;
+PriorityLogSink& sink() {
+    static PriorityLogSink s;
     return s;
+}
+
+int syslogPriority(LogPriority priority) {
+    switch (priority) {
+    case LogPriority::error:
+        return LOG_ERR;
+    case LogPriority::warning:
+        return LOG_WARNING;
+    case LogPriority::notice:
+        break;
+    }
+    return LOG_NOTICE;
 }
 
 } // namespace
@@ -45,7 +57,7 @@ std::string escapedForLog(std::string_view text) {
     return out;
 }
 
-void systemLog(std::string_view line) {
+void systemLog(std::string_view line, LogPriority priority) {
     // Lines carry text from outside (model replies, error bodies, names): a line break in it
     // would forge a line of its own, an escape sequence would reach the terminal, a NUL would
     // cut the line short.
@@ -53,17 +65,29 @@ void systemLog(std::string_view line) {
     {
         std::lock_guard lock(sinkMutex());
         if (sink()) {
-            sink()(text);
+            sink()(text, priority);
             return;
         }
     }
-    syslog(LOG_NOTICE, "%s", text.c_str());
+    // Under the program's own name whatever the executable is called, each line with its
+    // process, so two sessions' lines can be told apart.
+    static std::once_flag opened;
+    std::call_once(opened, [] { openlog("kestro", LOG_PID, LOG_USER); });
+    syslog(syslogPriority(priority), "%s", text.c_str());
     if (isatty(STDERR_FILENO)) {
         std::fprintf(stderr, "%s\n", text.c_str());
     }
 }
 
 void setLogSink(LogSink s) {
+    if (!s) {
+        setPriorityLogSink({});
+        return;
+    }
+    setPriorityLogSink([s = std::move(s)](const std::string& line, LogPriority) { s(line); });
+}
+
+void setPriorityLogSink(PriorityLogSink s) {
     std::lock_guard lock(sinkMutex());
     sink() = std::move(s);
 }

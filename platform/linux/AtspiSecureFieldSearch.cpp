@@ -2,6 +2,7 @@
 
 #include "platform/linux/AtspiRoles.h"
 #include "platform/linux/DBusSession.h"
+#include "platform/linux/X11Atoms.h"
 #include "platform/linux/XConnection.h"
 
 #include <dbus/dbus.h>
@@ -156,10 +157,9 @@ std::string accessibilityBusAddress(const XConnection& x) {
         return address;
     }
     if (x.ok()) {
-        Reply<xcb_intern_atom_reply_t> atom(
-            xcb_intern_atom_reply(x.xcb(), xcb_intern_atom(x.xcb(), 1, 10, "AT_SPI_BUS"), nullptr));
-        if (atom && atom->atom != XCB_ATOM_NONE) {
-            if (auto value = x.propertyBytes(x.root(), atom->atom, XCB_ATOM_STRING);
+        const xcb_atom_t atom = internAtom(x.xcb(), "AT_SPI_BUS", AtomLookup::existing);
+        if (atom != XCB_ATOM_NONE) {
+            if (auto value = x.propertyBytes(x.root(), atom, XCB_ATOM_STRING);
                 value && !value->empty()) {
                 return *value;
             }

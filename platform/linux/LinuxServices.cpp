@@ -16,6 +16,12 @@ bool LinuxServices::ok() const {
     return accessibility.ok() && capture.ok();
 }
 
+platform::Services LinuxServices::services() {
+    return platform::Services{taps,          queue,        clock,    displays,
+                              accessibility, applications, capture,  permissionChecks,
+                              urlOpener,     input,        activator};
+}
+
 std::unique_ptr<X11SurfaceWindows> LinuxServices::makeSurfaceWindows(void* toolkitConnection) {
     return std::make_unique<X11SurfaceWindows>(queue, toolkitConnection);
 }

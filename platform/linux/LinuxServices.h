@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Clock.h"
+#include "platform/Services.h"
 #include "platform/linux/AtspiAccessibility.h"
 #include "platform/linux/CurlTransport.h"
 #include "platform/linux/GLibMainQueue.h"
@@ -30,6 +31,9 @@ public:
 
     // Whether the accessibility bus and the screen capture came up.
     bool ok() const;
+
+    // Each service by its interface.
+    platform::Services services();
 
     // The window-system side of the frames and the pill, on the toolkit's XCB connection
     // (which must outlive it).

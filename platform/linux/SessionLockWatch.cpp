@@ -2,6 +2,7 @@
 #include "platform/linux/XConnection.h"
 
 #include "platform/linux/DBusSession.h"
+#include "platform/linux/X11Atoms.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -144,9 +145,9 @@ SessionLockWatch::SessionLockWatch(MainQueue& queue) : state_(std::make_shared<S
     state_->display = openDisplay();
     if (state_->display) {
         Display* d = state_->display;
-        state_->statusAtom = XInternAtom(d, "_SCREENSAVER_STATUS", False);
-        state_->lockAtom = XInternAtom(d, "LOCK", False);
-        state_->blankAtom = XInternAtom(d, "BLANK", False);
+        state_->statusAtom = internAtom(d, "_SCREENSAVER_STATUS");
+        state_->lockAtom = internAtom(d, "LOCK");
+        state_->blankAtom = internAtom(d, "BLANK");
         XSelectInput(d, DefaultRootWindow(d), PropertyChangeMask);
         state_->readXScreensaverStatus();
         State* s = state_.get();

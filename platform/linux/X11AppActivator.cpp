@@ -1,19 +1,13 @@
 #include "platform/linux/X11AppActivator.h"
 
+#include "platform/linux/X11Atoms.h"
 #include "platform/linux/X11Windows.h"
 
-#include <cstring>
 #include <vector>
 
 namespace kestro::platform::linux_x11 {
 
 namespace {
-
-xcb_atom_t intern(xcb_connection_t* c, const char* name) {
-    Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-        c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr));
-    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-}
 
 // A source indication of 2 tells the window manager that a pager-like tool acts for the user,
 // which focus-stealing prevention lets through.
@@ -24,8 +18,10 @@ constexpr std::uint32_t sourceIsPager = 2;
 X11AppActivator::X11AppActivator(X11Applications& applications, const char* displayName)
     : x_(displayName), applications_(applications) {
     if (x_.ok()) {
-        netSupported_ = intern(x_.xcb(), "_NET_SUPPORTED");
-        netSupportingWmCheck_ = intern(x_.xcb(), "_NET_SUPPORTING_WM_CHECK");
+        const std::vector<xcb_atom_t> atoms =
+            internAtoms(x_.xcb(), {"_NET_SUPPORTED", "_NET_SUPPORTING_WM_CHECK"});
+        netSupported_ = atoms[0];
+        netSupportingWmCheck_ = atoms[1];
     }
 }
 
@@ -90,17 +86,9 @@ bool X11AppActivator::activate(const std::string& bundleIdentifier) {
 
     xcb_connection_t* c = x_.xcb();
     if (managed) {
-        xcb_client_message_event_t message{};
-        message.response_type = XCB_CLIENT_MESSAGE;
-        message.format = 32;
-        message.window = chosen;
-        message.type = x_.atoms().netActiveWindow;
-        message.data.data32[0] = sourceIsPager;
-        message.data.data32[1] = XCB_CURRENT_TIME;
-        message.data.data32[2] = XCB_NONE;
-        xcb_send_event(c, 0, x_.root(),
-                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                       reinterpret_cast<const char*>(&message));
+        askWindowManager(
+            c, x_.root(),
+            {chosen, x_.atoms().netActiveWindow, {sourceIsPager, XCB_CURRENT_TIME, XCB_NONE}});
     } else {
         // Nobody manages the windows: raise the top-level that holds this one and focus it.
         const std::uint32_t above = XCB_STACK_MODE_ABOVE;

@@ -1,29 +1,21 @@
 #include "platform/linux/X11ClientSync.h"
 
+#include "platform/linux/X11Atoms.h"
+
 #include <poll.h>
 
 #include <chrono>
-#include <cstring>
 
 namespace kestro::platform::linux_x11 {
-
-namespace {
-
-xcb_atom_t intern(xcb_connection_t* c, const char* name) {
-    Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-        c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr));
-    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-}
-
-} // namespace
 
 X11ClientSync::X11ClientSync(const char* displayName) : x_(displayName) {
     if (!x_.ok()) {
         return;
     }
     xcb_connection_t* c = x_.xcb();
-    wmProtocols_ = intern(c, "WM_PROTOCOLS");
-    netWmPing_ = intern(c, "_NET_WM_PING");
+    const std::vector<xcb_atom_t> atoms = internAtoms(c, {"WM_PROTOCOLS", "_NET_WM_PING"});
+    wmProtocols_ = atoms[0];
+    netWmPing_ = atoms[1];
     // Clients send their answers to the root, to whoever watches its changes or its children's
     // (toolkits differ in which).
     const std::uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
@@ -56,16 +48,8 @@ X11ClientSync::Result X11ClientSync::sync(xcb_window_t window, int timeoutMillis
     xcb_connection_t* c = x_.xcb();
     x_.discardEvents();
     const std::uint32_t serial = ++serial_ == 0 ? ++serial_ : serial_;
-    xcb_client_message_event_t ping{};
-    ping.response_type = XCB_CLIENT_MESSAGE;
-    ping.format = 32;
-    ping.window = window;
-    ping.type = wmProtocols_;
-    ping.data.data32[0] = netWmPing_;
-    ping.data.data32[1] = serial; // the answer carries it back unchanged
-    ping.data.data32[2] = window;
-    xcb_send_event(c, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&ping));
-    xcb_flush(c);
+    // The answer carries the serial back unchanged.
+    sendToClient(c, {window, wmProtocols_, {netWmPing_, serial, window}});
 
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMilliseconds);

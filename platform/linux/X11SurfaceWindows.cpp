@@ -1,5 +1,7 @@
 #include "platform/linux/X11SurfaceWindows.h"
 
+#include "platform/linux/X11Atoms.h"
+
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
 #include <xcb/shape.h>
@@ -26,9 +28,7 @@ X11SurfaceWindows::X11SurfaceWindows(MainQueue& queue, void* toolkitConnection)
     }
     xcb_connection_t* c = x_.xcb();
     const std::string name = "_NET_WM_CM_S" + std::to_string(DefaultScreen(x_.xlib()));
-    Reply<xcb_intern_atom_reply_t> atom(xcb_intern_atom_reply(
-        c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(name.size()), name.c_str()), nullptr));
-    cmSelection_ = atom ? atom->atom : xcb_atom_t{XCB_ATOM_NONE};
+    cmSelection_ = internAtom(c, name);
 
     // Told when the selection changes hands, so a compositor started or stopped later is seen.
     const xcb_query_extension_reply_t* fixes = xcb_get_extension_data(c, &xcb_xfixes_id);

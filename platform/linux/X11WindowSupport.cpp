@@ -1,29 +1,20 @@
 #include "platform/linux/X11WindowSupport.h"
 
+#include "platform/linux/X11Atoms.h"
 #include "platform/linux/XConnection.h"
 
-#include <string>
-
 namespace kestro::platform::linux_x11 {
-
-namespace {
-
-xcb_atom_t intern(xcb_connection_t* c, const std::string& name) {
-    Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-        c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(name.size()), name.c_str()), nullptr));
-    return reply ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
-}
-
-} // namespace
 
 X11WindowSupport::X11WindowSupport() : x_(std::make_unique<XConnection>()) {
     if (!x_->ok()) {
         return;
     }
     xcb_connection_t* c = x_->xcb();
-    userTime_ = intern(c, "_NET_WM_USER_TIME");
-    userTimeWindow_ = intern(c, "_NET_WM_USER_TIME_WINDOW");
-    wmDesktop_ = intern(c, "_NET_WM_DESKTOP");
+    const std::vector<xcb_atom_t> atoms =
+        internAtoms(c, {"_NET_WM_USER_TIME", "_NET_WM_USER_TIME_WINDOW", "_NET_WM_DESKTOP"});
+    userTime_ = atoms[0];
+    userTimeWindow_ = atoms[1];
+    wmDesktop_ = atoms[2];
     activeWindow_ = x_->atoms().netActiveWindow;
     cardinal_ = XCB_ATOM_CARDINAL;
 
@@ -84,19 +75,8 @@ void X11WindowSupport::activate(std::uint32_t window, std::uint32_t time) const 
         }
     }
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, target, userTime_, cardinal_, 32, 1, &time);
-
-    xcb_client_message_event_t message{};
-    message.response_type = XCB_CLIENT_MESSAGE;
-    message.format = 32;
-    message.window = window;
-    message.type = activeWindow_;
-    message.data.data32[0] = 1; // a request from an application
-    message.data.data32[1] = time;
-    message.data.data32[2] = 0;
-    xcb_send_event(c, 0, x_->root(),
-                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                   reinterpret_cast<const char*>(&message));
-    xcb_flush(c);
+    constexpr std::uint32_t fromApplication = 1;
+    askWindowManager(c, x_->root(), {window, activeWindow_, {fromApplication, time, 0}});
 }
 
 void X11WindowSupport::setOnAllDesktops(std::uint32_t window) const {
@@ -106,17 +86,8 @@ void X11WindowSupport::setOnAllDesktops(std::uint32_t window) const {
     xcb_connection_t* c = x_->xcb();
     const std::uint32_t all = 0xFFFFFFFF;
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, wmDesktop_, cardinal_, 32, 1, &all);
-    xcb_client_message_event_t message{};
-    message.response_type = XCB_CLIENT_MESSAGE;
-    message.format = 32;
-    message.window = window;
-    message.type = wmDesktop_;
-    message.data.data32[0] = all;
-    message.data.data32[1] = 1;
-    xcb_send_event(c, 0, x_->root(),
-                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                   reinterpret_cast<const char*>(&message));
-    xcb_flush(c);
+    constexpr std::uint32_t fromApplication = 1;
+    askWindowManager(c, x_->root(), {window, wmDesktop_, {all, fromApplication}});
 }
 
 } // namespace kestro::platform::linux_x11

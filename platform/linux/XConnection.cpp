@@ -1,5 +1,7 @@
 #include "platform/linux/XConnection.h"
 
+#include "platform/linux/X11Atoms.h"
+
 #include <X11/Xlib-xcb.h>
 #include <X11/Xlib.h>
 
@@ -92,7 +94,7 @@ XConnection::XConnection(const char* name) {
     root_ = screen_->root;
 
     struct Name {
-        const char* text;
+        std::string_view text;
         xcb_atom_t* atom;
     };
     const std::array<Name, 13> names{{
@@ -110,15 +112,13 @@ XConnection::XConnection(const char* name) {
         {"ESETROOT_PMAP_ID", &atoms_.esetrootPmapId},
         {"_GTK_FRAME_EXTENTS", &atoms_.gtkFrameExtents},
     }};
-    std::array<xcb_intern_atom_cookie_t, names.size()> cookies{};
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        cookies[i] = xcb_intern_atom(
-            connection_, 0, static_cast<std::uint16_t>(std::strlen(names[i].text)), names[i].text);
+    std::vector<std::string_view> texts;
+    for (const Name& n : names) {
+        texts.push_back(n.text);
     }
+    const std::vector<xcb_atom_t> atoms = internAtoms(connection_, texts);
     for (std::size_t i = 0; i < names.size(); ++i) {
-        Reply<xcb_intern_atom_reply_t> reply(
-            xcb_intern_atom_reply(connection_, cookies[i], nullptr));
-        *names[i].atom = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+        *names[i].atom = atoms[i];
     }
 }
 

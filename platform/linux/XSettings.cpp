@@ -1,5 +1,7 @@
 #include "platform/linux/XSettings.h"
 
+#include "platform/linux/X11Atoms.h"
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
@@ -127,8 +129,8 @@ std::optional<std::int32_t> readXSettingsInteger(Display* display, std::string_v
         return std::nullopt;
     }
     const std::string selection = "_XSETTINGS_S" + std::to_string(DefaultScreen(display));
-    const Atom selectionAtom = XInternAtom(display, selection.c_str(), False);
-    const Atom settingsAtom = XInternAtom(display, "_XSETTINGS_SETTINGS", False);
+    const Atom selectionAtom = internAtom(display, selection);
+    const Atom settingsAtom = internAtom(display, "_XSETTINGS_SETTINGS");
     // The server is held so that the owner cannot vanish between the two requests: reading a
     // gone window's property would raise BadWindow.
     XGrabServer(display);

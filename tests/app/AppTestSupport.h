@@ -7,16 +7,8 @@
 #include "Kestro/program/SystemLog.h"
 #include "KestroCore/Paths.h"
 #include "platform/Cancellation.h"
-#include "platform/fake/FakeAccessibility.h"
-#include "platform/fake/FakeAppActivator.h"
-#include "platform/fake/FakeDisplaySource.h"
-#include "platform/fake/FakeEventTaps.h"
 #include "platform/fake/FakeHttpTransport.h"
-#include "platform/fake/FakePermissionChecks.h"
-#include "platform/fake/FakeScreenCapture.h"
-#include "platform/fake/FakeSyntheticInput.h"
-#include "platform/fake/ManualClock.h"
-#include "platform/fake/ManualQueue.h"
+#include "platform/fake/FakeServices.h"
 #include "tests/support/TempDataDir.h"
 
 #include <gtest/gtest.h>
@@ -222,10 +214,8 @@ public:
             model = std::make_shared<RoutingTransport>(*this);
         }
         app_ = std::make_unique<AppState>(
-            AppState::Platform{taps_, queue_, clock_, displays_, access_, apps_, capture_, checks_,
-                               opener_, input_, activator_},
-            AppState::ModelService{model, "https://model.example/v1/messages"}, surfaces_,
-            settingsFile_);
+            fakes_.services(), AppState::ModelService{model, "https://model.example/v1/messages"},
+            surfaces_, settingsFile_);
         return *app_;
     }
     AppState& app() { return *app_; }
@@ -288,17 +278,18 @@ public:
         return n;
     }
 
-    platform::fake::ManualClock clock_;
-    platform::fake::ManualQueue queue_{clock_};
-    platform::fake::FakeEventTaps taps_;
-    platform::fake::FakeDisplaySource displays_;
-    platform::fake::FakeAccessibility access_;
-    platform::fake::FakeApplications apps_;
-    platform::fake::FakeScreenCapture capture_;
-    platform::fake::FakePermissionChecks checks_;
-    platform::fake::FakeURLOpener opener_;
-    platform::fake::FakeSyntheticInput input_;
-    platform::fake::FakeAppActivator activator_;
+    platform::fake::FakeServices fakes_;
+    platform::fake::ManualClock& clock_ = fakes_.clock;
+    platform::fake::ManualQueue& queue_ = fakes_.queue;
+    platform::fake::FakeEventTaps& taps_ = fakes_.taps;
+    platform::fake::FakeDisplaySource& displays_ = fakes_.displays;
+    platform::fake::FakeAccessibility& access_ = fakes_.accessibility;
+    platform::fake::FakeApplications& apps_ = fakes_.applications;
+    platform::fake::FakeScreenCapture& capture_ = fakes_.capture;
+    platform::fake::FakePermissionChecks& checks_ = fakes_.permissionChecks;
+    platform::fake::FakeURLOpener& opener_ = fakes_.urlOpener;
+    platform::fake::FakeSyntheticInput& input_ = fakes_.input;
+    platform::fake::FakeAppActivator& activator_ = fakes_.activator;
     RecordedSurfaces surfaces_;
     // Synthesis goes through the shared transport; casts through the application's own.
     std::shared_ptr<platform::fake::FakeHttpTransport> synthesisTransport_ =

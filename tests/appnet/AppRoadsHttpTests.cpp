@@ -26,8 +26,7 @@ public:
     AppState& make(std::shared_ptr<platform::HttpTransport> transport,
                    std::optional<double> deadline = std::nullopt) {
         app_ = std::make_unique<AppState>(
-            AppState::Platform{taps_, queue_, clock_, displays_, access_, apps_, capture_, checks_,
-                               opener_, input_, activator_},
+            fakes_.services(),
             AppState::ModelService{std::move(transport), server_.url(), deadline}, surfaces_,
             settingsFile_);
         return *app_;

@@ -6,10 +6,7 @@ namespace kestro::testing {
 
 namespace ax = platform::ax;
 
-LinuxDesk::LinuxDesk()
-    : recorder(Recorder::Platform{services.taps, services.queue, services.clock, services.displays,
-                                  services.accessibility, services.applications,
-                                  services.capture}) {}
+LinuxDesk::LinuxDesk() : recorder(Recorder::Platform::of(services.services())) {}
 
 LinuxDesk::~LinuxDesk() = default;
 

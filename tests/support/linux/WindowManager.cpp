@@ -1,23 +1,15 @@
 #include "tests/support/linux/WindowManager.h"
 
+#include "platform/linux/X11Atoms.h"
 #include "platform/linux/XConnection.h"
 
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <thread>
 
 namespace kestro::testing {
 
 namespace {
-
-xcb_atom_t atom(xcb_connection_t* c, const char* name) {
-    xcb_intern_atom_reply_t* r = xcb_intern_atom_reply(
-        c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
-    const xcb_atom_t a = r ? r->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
-    std::free(r);
-    return a;
-}
 
 // Maps a small window until the window manager reparents it into a frame. It announces itself
 // before its start-up is over and drops the map requests that arrive until then: a window mapped
@@ -55,7 +47,7 @@ pid_t startWindowManager(DesktopSession& session, double timeoutSeconds) {
     if (pid <= 0) {
         return -1;
     }
-    const xcb_atom_t check = atom(x.xcb(), "_NET_SUPPORTING_WM_CHECK");
+    const xcb_atom_t check = platform::linux_x11::internAtom(x.xcb(), "_NET_SUPPORTING_WM_CHECK");
     const auto deadline = std::chrono::steady_clock::now() +
                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                               std::chrono::duration<double>(timeoutSeconds));
