@@ -101,6 +101,7 @@ void generate(int count, bool hugeSummary) {
 class BenchSurfaces final : public Surfaces {
 public:
     std::function<std::uint32_t()> userTime;
+    MainWindow mainWindow;
 
     void showOverlay(OverlayStyle) override {}
     void hideOverlay() override {}
@@ -120,8 +121,8 @@ public:
                                const std::map<std::string, std::string>& v) { app.cast(s, v); }},
             std::move(onClosed), userTime ? userTime() : 0);
     }
-    void showMainWindow(AppState& app) override { MainWindow::show(app); }
-    void adaptMainWindow(bool hasSkills) override { MainWindow::adapt(hasSkills); }
+    void showMainWindow(AppState& app) override { mainWindow.show(app); }
+    void adaptMainWindow(bool hasSkills) override { mainWindow.adapt(hasSkills); }
     void showOnboarding(PermissionsManager&) override {}
 
 private:
@@ -183,8 +184,8 @@ void BM_SkillLibraryOnTheDesktop(benchmark::State& state) {
 
         // Main window: shown, with its rows, after the load.
         const auto showStart = Clock::now();
-        MainWindow::show(app);
-        QWidget* window = MainWindow::window();
+        surfaces.mainWindow.show(app);
+        QWidget* window = surfaces.mainWindow.window();
         auto* view = window->findChild<MainView*>();
         (void)QTest::qWaitFor(
             [&] {
@@ -291,7 +292,7 @@ void BM_SkillLibraryOnTheDesktop(benchmark::State& state) {
         PaletteWindow::setDesktop({});
         XCloseDisplay(d);
         // The window outlives nothing it shows: the next run makes its own.
-        delete MainWindow::window();
+        delete surfaces.mainWindow.window();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         app.shutdown();
     }

@@ -229,6 +229,10 @@ void AppState::showMainWindow() {
     surfaces_.showMainWindow(*this);
 }
 
+void AppState::showOnboarding() {
+    surfaces_.showOnboarding(*permissions_);
+}
+
 void AppState::dismissTips() {
     if (!tipsDismissed_) {
         tipsDismissed_ = true;

@@ -115,6 +115,7 @@ public:
     // missing.
     void bootUI();
     void showMainWindow();
+    void showOnboarding();
     void dismissTips();
 
     // Recording road.

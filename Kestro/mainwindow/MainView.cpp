@@ -7,7 +7,6 @@
 #include "Kestro/mainwindow/SkillListModel.h"
 #include "Kestro/mainwindow/SkillListView.h"
 #include "Kestro/mainwindow/SkillRow.h"
-#include "Kestro/onboarding/OnboardingWindow.h"
 #include "Kestro/ui/Brand.h"
 #include "Kestro/ui/Style.h"
 #include "Kestro/ui/Symbols.h"
@@ -115,8 +114,7 @@ MainView::MainView(AppState& app, QWidget* parent) : QWidget(parent), app_(app) 
         row->addStretch();
         auto* open = new QPushButton(MainViewModel::bannerButton, banner_);
         row->addWidget(open);
-        connect(open, &QPushButton::clicked, this,
-                [this] { OnboardingWindow::show(app_.permissions()); });
+        connect(open, &QPushButton::clicked, this, [this] { app_.showOnboarding(); });
     }
     root->addWidget(banner_);
 

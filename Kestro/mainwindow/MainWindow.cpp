@@ -13,7 +13,7 @@ namespace kestro {
 
 namespace {
 
-// Closing only hides the window; it lives as long as the process.
+// Closing only hides the window; it lives as long as its owner.
 class MainWindowFrame final : public KeptWindow {
 public:
     explicit MainWindowFrame(AppState& app) {
@@ -26,15 +26,14 @@ public:
     }
 };
 
-QPointer<QWidget>& storage() {
-    static QPointer<QWidget> window;
-    return window;
-}
-
 } // namespace
 
+MainWindow::~MainWindow() {
+    delete window_;
+}
+
 void MainWindow::show(AppState& app) {
-    if (QWidget* w = storage()) {
+    if (QWidget* w = window_) {
         bringForward(w);
         return;
     }
@@ -42,12 +41,12 @@ void MainWindow::show(AppState& app) {
     const Size size = MainViewModel::contentSize(!app.skills().empty());
     w->resize(int(size.width), int(size.height));
     centreOnPrimaryScreen(w);
-    storage() = w;
+    window_ = w;
     bringForward(w);
 }
 
 void MainWindow::adapt(bool hasSkills) {
-    QWidget* w = storage();
+    QWidget* w = window_;
     if (!w) {
         return;
     }
@@ -75,10 +74,6 @@ void MainWindow::adapt(bool hasSkills) {
     animation->setStartValue(content);
     animation->setEndValue(end);
     animation->start();
-}
-
-QWidget* MainWindow::window() {
-    return storage();
 }
 
 } // namespace kestro

@@ -1,22 +1,30 @@
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 
 namespace kestro {
 
 class AppState;
 
-// The one main window: made on first show and kept for the life of the process; closing only
-// hides it. Its size follows whether any skill exists, keeping its top-left corner, animated.
-namespace MainWindow {
+// The one main window: made on first show and kept as long as its owner; closing only hides it.
+// Its size follows whether any skill exists, keeping its top-left corner, animated.
+class MainWindow {
+public:
+    static constexpr int adaptMs = 200;
 
-inline constexpr int adaptMs = 200;
+    MainWindow() = default;
+    ~MainWindow();
+    MainWindow(const MainWindow&) = delete;
+    MainWindow& operator=(const MainWindow&) = delete;
 
-void show(AppState& app);
-void adapt(bool hasSkills);
-// The window, once shown (for tests).
-QWidget* window();
+    void show(AppState& app);
+    void adapt(bool hasSkills);
+    // The window, once shown.
+    QWidget* window() const { return window_; }
 
-} // namespace MainWindow
+private:
+    QPointer<QWidget> window_;
+};
 
 } // namespace kestro

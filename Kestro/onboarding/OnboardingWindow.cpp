@@ -170,51 +170,49 @@ namespace {
 // The close button only hides the window; Done drops it.
 class OnboardingFrame final : public KeptWindow {
 public:
-    explicit OnboardingFrame(PermissionsManager& permissions) {
+    OnboardingFrame(PermissionsManager& permissions, std::function<void()> onDone) {
         setWindowTitle("Kestro setup");
         // A title bar with a close button only: the window is neither minimised nor resized.
         setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                        Qt::WindowCloseButtonHint);
         auto* layout = new QVBoxLayout(this);
         layout->setContentsMargins(0, 0, 0, 0);
-        view = new OnboardingView(
-            permissions, [] { OnboardingWindow::close(); }, this);
+        view = new OnboardingView(permissions, std::move(onDone), this);
         layout->addWidget(view);
         setFixedSize(520, 580);
     }
     OnboardingView* view = nullptr;
 };
 
-QPointer<OnboardingFrame>& storage() {
-    static QPointer<OnboardingFrame> window;
-    return window;
-}
-
 } // namespace
 
+OnboardingWindow::~OnboardingWindow() {
+    delete window_;
+}
+
 void OnboardingWindow::show(PermissionsManager& permissions) {
-    if (OnboardingFrame* w = storage()) {
+    if (auto* w = static_cast<OnboardingFrame*>(window_.data())) {
         permissions.refresh();
         w->view->refresh();
         bringForward(w);
         return;
     }
-    auto* w = new OnboardingFrame(permissions);
+    auto* w = new OnboardingFrame(permissions, [this] { close(); });
     centreOnPrimaryScreen(w);
-    storage() = w;
+    window_ = w;
     bringForward(w);
 }
 
 void OnboardingWindow::close() {
-    if (OnboardingFrame* w = storage()) {
+    if (QWidget* w = window_) {
         w->hide();
         w->deleteLater();
-        storage() = nullptr;
+        window_ = nullptr;
     }
 }
 
-QWidget* OnboardingWindow::window() {
-    return storage();
+QWidget* OnboardingWindow::window() const {
+    return window_;
 }
 
 } // namespace kestro

@@ -1,8 +1,6 @@
 #include "Kestro/surfaces/DesktopSurfaces.h"
 
 #include "Kestro/app/AppState.h"
-#include "Kestro/mainwindow/MainWindow.h"
-#include "Kestro/onboarding/OnboardingWindow.h"
 #include "Kestro/palette/PaletteWindow.h"
 #include "Kestro/ui/Brand.h"
 
@@ -125,15 +123,15 @@ void DesktopSurfaces::showPalette(AppState& app, std::function<void()> onClosed)
 }
 
 void DesktopSurfaces::showMainWindow(AppState& app) {
-    MainWindow::show(app);
+    mainWindow_.show(app);
 }
 
 void DesktopSurfaces::adaptMainWindow(bool hasSkills) {
-    MainWindow::adapt(hasSkills);
+    mainWindow_.adapt(hasSkills);
 }
 
 void DesktopSurfaces::showOnboarding(PermissionsManager& permissions) {
-    OnboardingWindow::show(permissions);
+    onboarding_.show(permissions);
 }
 
 } // namespace kestro

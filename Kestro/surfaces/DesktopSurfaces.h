@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Kestro/mainwindow/MainWindow.h"
+#include "Kestro/onboarding/OnboardingWindow.h"
 #include "Kestro/overlay/CastingSurfaces.h"
 #include "Kestro/surfaces/Surfaces.h"
 #include "platform/SurfaceWindows.h"
@@ -13,7 +15,7 @@
 namespace kestro {
 
 // The surfaces on the desktop: the frame round every screen and the pill; the main window and
-// the onboarding are plain windows.
+// the onboarding are plain windows. It owns every window it shows; they go with it.
 class DesktopSurfaces final : public Surfaces {
 public:
     // `windows` (may be null) lets the frames and the pill pass clicks through and follow the
@@ -31,10 +33,14 @@ public:
     void showOnboarding(PermissionsManager& permissions) override;
 
     CastingSurfaces& casting() { return *casting_; }
+    MainWindow& mainWindow() { return mainWindow_; }
+    OnboardingWindow& onboarding() { return onboarding_; }
 
 private:
     bool paletteFollowsSkills_ = false;
     std::unique_ptr<CastingSurfaces> casting_;
+    MainWindow mainWindow_;
+    OnboardingWindow onboarding_;
 };
 
 } // namespace kestro

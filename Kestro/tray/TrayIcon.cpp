@@ -1,7 +1,6 @@
 #include "Kestro/tray/TrayIcon.h"
 
 #include "Kestro/app/AppState.h"
-#include "Kestro/onboarding/OnboardingWindow.h"
 #include "Kestro/program/QuitShortcut.h"
 #include "Kestro/text/BoundedText.h"
 #include "Kestro/tray/TrayMenuModel.h"
@@ -145,8 +144,7 @@ void TrayIcon::rebuildMenu() {
         case Action::none:
             break;
         case Action::showOnboarding:
-            connect(action, &QAction::triggered, &app_,
-                    [this] { OnboardingWindow::show(app_.permissions()); });
+            connect(action, &QAction::triggered, &app_, [this] { app_.showOnboarding(); });
             break;
         case Action::toggleRecording:
             connect(action, &QAction::triggered, &app_, [this] { app_.toggleRecording(); });
