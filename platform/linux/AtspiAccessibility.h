@@ -6,7 +6,6 @@
 #include "platform/linux/X11Windows.h"
 #include "platform/linux/XConnection.h"
 
-#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -21,6 +20,7 @@ typedef struct _AtspiEventListener AtspiEventListener;
 
 namespace kestro::platform::linux_x11 {
 
+class AtspiGuard;
 class AtspiSearchLink;
 
 // The accessibility interface on AT-SPI2 (libatspi), with X11 for what AT-SPI cannot say: which
@@ -96,7 +96,6 @@ public:
 
 private:
     class Element;
-    using Clock = std::chrono::steady_clock;
 
     static void onFocusEvent(AtspiEvent* event, void* self);
     static void onChangeEvent(AtspiEvent* event, void* unused);
@@ -113,13 +112,9 @@ private:
     AXElementRef windowElement(const TopLevel& window);
     const Element* element(const AXElementRef& ref) const;
 
-    // Guards around every call into an application.
-    int processOf(AtspiAccessible* accessible);
-    bool mayAsk(AtspiAccessible* accessible);
-    bool answered(AtspiAccessible* accessible, Clock::time_point start, bool failed);
-
     // Plain reads; each is one call at most, nothing when it fails.
     std::optional<int> role(AtspiAccessible* accessible);
+    std::optional<std::string> accessibleName(AtspiAccessible* accessible);
     std::optional<std::vector<int>> states(AtspiAccessible* accessible);
     bool hasState(AtspiAccessible* accessible, int state);
     AtspiAccessible* parent(AtspiAccessible* accessible);
@@ -168,10 +163,8 @@ private:
     // Input may have moved the focus since it was last found.
     bool focusStale_ = true;
     std::unique_ptr<X11ClientSync> clientSync_;
-    // Calls into applications that went unanswered so far; a read compares it before and after.
-    std::size_t unanswered_ = 0;
-    std::map<std::string, int, std::less<>> busProcesses_;
-    std::map<std::string, Clock::time_point, std::less<>> unresponsiveUntil_;
+    // Every call into an application goes through it.
+    std::unique_ptr<AtspiGuard> guard_;
     std::shared_ptr<AtspiSearchLink> searchLink_;
 };
 
