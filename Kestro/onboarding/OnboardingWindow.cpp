@@ -3,6 +3,7 @@
 #include "Kestro/onboarding/OnboardingModel.h"
 #include "Kestro/surfaces/KeptWindow.h"
 #include "Kestro/ui/Brand.h"
+#include "Kestro/ui/Style.h"
 #include "Kestro/ui/Symbols.h"
 
 #include <QGuiApplication>
@@ -17,19 +18,14 @@ namespace kestro {
 
 namespace {
 
+using Style::setTextColour;
+
+// The pages' texts stand centred and wrap.
 QLabel* plainLabel(const QString& text, QWidget* parent) {
-    auto* label = new QLabel(parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setText(text);
+    QLabel* label = Style::plainLabel(text, parent);
     label->setAlignment(Qt::AlignCenter);
     label->setWordWrap(true);
     return label;
-}
-
-void colour(QWidget* widget, const QColor& color) {
-    QPalette p = widget->palette();
-    p.setColor(QPalette::WindowText, color);
-    widget->setPalette(p);
 }
 
 QPushButton* prominentButton(QWidget* parent) {
@@ -73,22 +69,16 @@ OnboardingView::OnboardingView(PermissionsManager& permissions, std::function<vo
         }
         column->addSpacing(22);
         counter_ = plainLabel({}, step);
-        QFont big = font();
-        big.setPointSize(33);
-        big.setBold(true);
-        counter_->setFont(big);
+        counter_->setFont(Style::scaled(font(), 33, QFont::Bold));
         column->addWidget(counter_);
         column->addSpacing(10);
         heading_ = plainLabel({}, step);
-        QFont headingFont = font();
-        headingFont.setPointSize(14);
-        headingFont.setWeight(QFont::Medium);
-        heading_->setFont(headingFont);
-        colour(heading_, QColor(0, 0, 0, 178));
+        heading_->setFont(Style::scaled(font(), 14, QFont::Medium));
+        setTextColour(heading_, QColor(0, 0, 0, 178));
         column->addWidget(heading_);
         column->addSpacing(14);
         explanation_ = plainLabel({}, step);
-        colour(explanation_, QColor(0, 0, 0, 140));
+        setTextColour(explanation_, QColor(0, 0, 0, 140));
         column->addWidget(explanation_);
         column->addStretch();
         request_ = prominentButton(step);
@@ -107,13 +97,10 @@ OnboardingView::OnboardingView(PermissionsManager& permissions, std::function<vo
                            Symbols::Weight::regular, devicePixelRatioF())));
         column->addWidget(seal);
         auto* title = plainLabel(OnboardingModel::successTitle, success);
-        QFont titleFont = font();
-        titleFont.setPointSize(24);
-        titleFont.setBold(true);
-        title->setFont(titleFont);
+        title->setFont(Style::scaled(font(), 24, QFont::Bold));
         column->addWidget(title);
         auto* text = plainLabel(QString::fromUtf8(OnboardingModel::successText), success);
-        colour(text, QColor(0, 0, 0, 153));
+        setTextColour(text, QColor(0, 0, 0, 153));
         column->addWidget(text);
         column->addStretch();
         done_ = prominentButton(success);

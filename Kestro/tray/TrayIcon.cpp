@@ -5,6 +5,7 @@
 #include "Kestro/text/BoundedText.h"
 #include "Kestro/tray/TrayMenuModel.h"
 #include "Kestro/ui/Brand.h"
+#include "Kestro/ui/Style.h"
 #include "Kestro/ui/Symbols.h"
 
 #include <QApplication>
@@ -93,11 +94,9 @@ QAction* TrayIcon::headline(const QString& title) {
     // A plain text of the menu: never chosen, yet in the headline style and the text's own
     // colour, not greyed as a disabled item.
     auto* action = new QWidgetAction(&menu_);
-    auto* label = new QLabel;
     QString shown = title;
     shown.replace(QStringLiteral("&&"), QStringLiteral("&"));
-    label->setText(shown);
-    label->setTextFormat(Qt::PlainText);
+    QLabel* label = Style::plainLabel(shown, nullptr);
     QFont bold = menu_.font();
     bold.setBold(true);
     label->setFont(bold);

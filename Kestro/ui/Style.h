@@ -19,13 +19,13 @@ inline QString q(const std::string& s) {
 }
 
 // The system's accent colours.
-inline const QColor black(0, 0, 0);
-inline const QColor orange(255, 149, 0);
-inline const QColor red(255, 59, 48);
-inline const QColor green(52, 199, 89);
+inline constexpr QColor black(0, 0, 0);
+inline constexpr QColor orange(255, 149, 0);
+inline constexpr QColor red(255, 59, 48);
+inline constexpr QColor green(52, 199, 89);
 // Text on the windows' white and the palette's light material.
-inline const QColor primaryText(0, 0, 0, 217);
-inline const QColor secondaryText(0, 0, 0, 128);
+inline constexpr QColor primaryText(0, 0, 0, 217);
+inline constexpr QColor secondaryText(0, 0, 0, 128);
 
 // A label that shows its text as given, never as markup.
 inline QLabel* plainLabel(const QString& text, QWidget* parent) {
