@@ -1,7 +1,6 @@
 #pragma once
 
 #include "KestroBase/Geometry.h"
-#include "KestroCore/Json.h"
 
 #include <optional>
 #include <string>
@@ -25,11 +24,6 @@ struct AXTarget {
 
     friend bool operator==(const AXTarget&, const AXTarget&) = default;
 };
-
-json::Value toJson(const AXTarget& target);
-AXTarget axTargetFromJson(const json::Value& value);
-void writeStored(json::StoredWriter& out, const AXTarget& target);
-AXTarget axTargetFromStored(json::Element value);
 
 } // namespace kestro
 

@@ -3,7 +3,6 @@
 #include "KestroBase/Geometry.h"
 #include "KestroBase/Uuid.h"
 #include "KestroCore/AXTarget.h"
-#include "KestroCore/Json.h"
 
 #include <array>
 #include <cstdint>
@@ -47,14 +46,5 @@ struct ActionEvent {
     std::optional<std::uint64_t> modifierFlags;
     std::optional<std::int64_t> frameIndex;
 };
-
-json::Value toJson(ActionType type);
-ActionType actionTypeFromJson(const json::Value& value);
-ActionType actionTypeFromStored(json::Element value);
-
-json::Value toJson(const ActionEvent& event);
-ActionEvent actionEventFromJson(const json::Value& value);
-void writeStored(json::StoredWriter& out, const ActionEvent& event);
-ActionEvent actionEventFromStored(json::Element value);
 
 } // namespace kestro

@@ -2,6 +2,7 @@
 
 #include "KestroBase/Geometry.h"
 #include "KestroCore/Json.h"
+#include "KestroCore/RecordFields.h"
 
 namespace kestro {
 
@@ -27,3 +28,27 @@ Rect rectFromStored(json::Element value);
 DisplayInfo displayInfoFromStored(json::Element value);
 
 } // namespace kestro
+
+template <> struct kestro::json::Fields<kestro::Point> {
+    static constexpr std::string_view name = "Point";
+    static constexpr auto members = std::tuple{field("x", &Point::x), field("y", &Point::y)};
+};
+
+template <> struct kestro::json::Fields<kestro::Size> {
+    static constexpr std::string_view name = "Size";
+    static constexpr auto members =
+        std::tuple{field("width", &Size::width), field("height", &Size::height)};
+};
+
+template <> struct kestro::json::Fields<kestro::Rect> {
+    static constexpr std::string_view name = "Rect";
+    static constexpr auto members =
+        std::tuple{field("origin", &Rect::origin), field("size", &Rect::size)};
+};
+
+template <> struct kestro::json::Fields<kestro::DisplayInfo> {
+    static constexpr std::string_view name = "DisplayInfo";
+    static constexpr auto members = std::tuple{
+        field("id", &DisplayInfo::id), field("frame", &DisplayInfo::frame),
+        field("scaleFactor", &DisplayInfo::scaleFactor), field("isMain", &DisplayInfo::isMain)};
+};

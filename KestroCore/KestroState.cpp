@@ -2,27 +2,6 @@
 
 namespace kestro {
 
-json::Value toJson(const AuditEntry& entry) {
-    json::Value v = json::Value::object();
-    v["timestamp"] = json::dateValue(entry.timestamp);
-    v["intent"] = entry.intent;
-    v["action"] = toJson(entry.action);
-    v["detail"] = entry.detail;
-    v["agentic"] = entry.agentic;
-    return v;
-}
-
-AuditEntry auditEntryFromJson(const json::Value& value) {
-    const json::ObjectReader r(value, "AuditEntry");
-    AuditEntry entry;
-    entry.timestamp = r.requiredDate("timestamp");
-    entry.intent = r.requiredString("intent");
-    entry.action = actionTypeFromJson(r.required("action"));
-    entry.detail = r.requiredString("detail");
-    entry.agentic = r.requiredBool("agentic");
-    return entry;
-}
-
 RunContext::RunContext(Skill skill, std::map<std::string, std::string> parameters)
     : skill_(std::move(skill)), parameters_(std::move(parameters)) {}
 

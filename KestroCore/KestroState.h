@@ -2,7 +2,6 @@
 
 #include "KestroBase/IsoDate.h"
 #include "KestroCore/ActionEvent.h"
-#include "KestroCore/Json.h"
 #include "KestroCore/Skill.h"
 
 #include <atomic>
@@ -44,11 +43,6 @@ struct AuditEntry {
 
     bool operator==(const AuditEntry&) const = default;
 };
-
-// "timestamp" in the stored date form, the action by its case name.
-json::Value toJson(const AuditEntry& entry);
-// All five keys are required. Throws json::DecodingError.
-AuditEntry auditEntryFromJson(const json::Value& value);
 
 // The state of one replay run, shared by whoever starts the run and the runner. The abort flag
 // may be read from any thread at any time; abort() and record() may be called from any thread.

@@ -4,7 +4,6 @@
 #include "KestroBase/IsoDate.h"
 #include "KestroBase/Uuid.h"
 #include "KestroCore/ActionEvent.h"
-#include "KestroCore/Json.h"
 
 #include <cstdint>
 #include <optional>
@@ -44,17 +43,5 @@ struct Recording {
     // Seconds from start to end, 0 while unfinished; not clamped.
     double duration() const;
 };
-
-json::Value toJson(const FrameRef& frame);
-json::Value toJson(const AppContextSnapshot& context);
-json::Value toJson(const Recording& recording);
-
-FrameRef frameRefFromJson(const json::Value& value);
-AppContextSnapshot appContextSnapshotFromJson(const json::Value& value);
-Recording recordingFromJson(const json::Value& value);
-
-// The bytes of "recording.json", and back; decoding throws json::DecodingError.
-std::string encodeRecording(const Recording& recording);
-Recording decodeRecording(std::string_view bytes);
 
 } // namespace kestro

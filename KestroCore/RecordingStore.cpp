@@ -2,6 +2,7 @@
 
 #include "KestroBase/FileIO.h"
 #include "KestroCore/Paths.h"
+#include "KestroCore/RecordingJson.h"
 
 #include <algorithm>
 #include <set>

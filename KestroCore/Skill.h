@@ -5,7 +5,6 @@
 #include "KestroBase/Uuid.h"
 #include "KestroCore/AXTarget.h"
 #include "KestroCore/ActionEvent.h"
-#include "KestroCore/Json.h"
 
 #include <array>
 #include <cstdint>
@@ -69,22 +68,10 @@ struct Skill {
     std::string slashCommand() const;
 };
 
-json::Value toJson(ExecutionMode mode);
-json::Value toJson(ParameterType type);
-json::Value toJson(const Parameter& parameter);
-json::Value toJson(const PlanStep& step);
-json::Value toJson(const Skill& skill);
-
-ExecutionMode executionModeFromJson(const json::Value& value);
-ParameterType parameterTypeFromJson(const json::Value& value);
-Parameter parameterFromJson(const json::Value& value);
-PlanStep planStepFromJson(const json::Value& value);
-Skill skillFromJson(const json::Value& value);
-
-// The stored form of a plan's parameters and steps, without a Value in between.
-void writeStored(json::StoredWriter& out, const Parameter& parameter);
-void writeStored(json::StoredWriter& out, const PlanStep& step);
-Parameter parameterFromStored(json::Element value);
-PlanStep planStepFromStored(json::Element value);
+// The parameters and plan of a skill, stored as "execution_plan.json".
+struct ExecutionPlanDocument {
+    std::vector<Parameter> parameters;
+    std::vector<PlanStep> plan;
+};
 
 } // namespace kestro

@@ -3,8 +3,8 @@
 #include "KestroBase/FileIO.h"
 #include "KestroBase/Text.h"
 #include "KestroCore/Paths.h"
+#include "KestroCore/SkillJson.h"
 #include "KestroCore/SkillMarkdown.h"
-#include "KestroCore/StoredReader.h"
 
 #include <algorithm>
 #include <exception>
@@ -15,62 +15,6 @@
 namespace kestro {
 
 namespace fs = std::filesystem;
-
-json::Value toJson(const ExecutionPlanDocument& document) {
-    json::Value parameters = json::Value::array();
-    for (const Parameter& p : document.parameters) {
-        parameters.push_back(toJson(p));
-    }
-    json::Value plan = json::Value::array();
-    for (const PlanStep& s : document.plan) {
-        plan.push_back(toJson(s));
-    }
-    return json::Value{{"parameters", std::move(parameters)}, {"plan", std::move(plan)}};
-}
-
-ExecutionPlanDocument executionPlanDocumentFromJson(const json::Value& value) {
-    json::ObjectReader r(value, "ExecutionPlanDocument");
-    return ExecutionPlanDocument{r.requiredList<Parameter>("parameters", parameterFromJson),
-                                 r.requiredList<PlanStep>("plan", planStepFromJson)};
-}
-
-std::string encodeExecutionPlan(const ExecutionPlanDocument& document) {
-    std::string bytes;
-    json::StoredWriter out(bytes);
-    out.beginObject();
-    out.key("parameters");
-    out.beginArray();
-    for (const Parameter& p : document.parameters) {
-        writeStored(out, p);
-    }
-    out.endArray();
-    out.key("plan");
-    out.beginArray();
-    for (const PlanStep& s : document.plan) {
-        writeStored(out, s);
-    }
-    out.endArray();
-    out.endObject();
-    return bytes;
-}
-
-namespace {
-constexpr std::array<std::string_view, 2> kPlanKeys = {"parameters", "plan"};
-
-ExecutionPlanDocument executionPlanDocumentFromStored(json::Element value) {
-    json::StoredObject r(value, kPlanKeys, "ExecutionPlanDocument");
-    auto parameters = r.requiredList<Parameter>(0, parameterFromStored);
-    return ExecutionPlanDocument{std::move(parameters),
-                                 r.requiredList<PlanStep>(1, planStepFromStored)};
-}
-} // namespace
-
-ExecutionPlanDocument decodeExecutionPlan(std::string_view bytes) {
-    if (auto document = json::readStored(bytes, executionPlanDocumentFromStored)) {
-        return std::move(*document);
-    }
-    return executionPlanDocumentFromJson(json::parse(bytes));
-}
 
 SkillStore::SkillStore(fs::path root) : root_(std::move(root)) {}
 

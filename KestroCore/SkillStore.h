@@ -8,17 +8,6 @@
 
 namespace kestro {
 
-// The parameters and plan of a skill, stored as "execution_plan.json".
-struct ExecutionPlanDocument {
-    std::vector<Parameter> parameters;
-    std::vector<PlanStep> plan;
-};
-
-json::Value toJson(const ExecutionPlanDocument& document);
-ExecutionPlanDocument executionPlanDocumentFromJson(const json::Value& value);
-std::string encodeExecutionPlan(const ExecutionPlanDocument& document);
-ExecutionPlanDocument decodeExecutionPlan(std::string_view bytes);
-
 // The skill library: one folder per skill, named by its id. Folders are open to their owner
 // alone, stored files too.
 class SkillStore {

@@ -2,7 +2,7 @@
 
 // The typed reader of stored documents: it reads the records straight from a parsed document,
 // with the same strict rules and messages as ObjectReader, and without building a Value first.
-// Only the record coders include it.
+// Only the record coders (RecordCoding.h) include it.
 
 #include "KestroCore/Json.h"
 
@@ -13,7 +13,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace kestro::json {
 
@@ -89,20 +88,8 @@ public:
             fail(k, "typeMismatch: expected a number");
         }
     }
-    std::optional<double> optionalDouble(std::size_t k) const {
-        if (!present_[k]) {
-            return std::nullopt;
-        }
-        return requiredDouble(k);
-    }
 
     std::string requiredString(std::size_t k) const { return std::string(requiredText(k)); }
-    std::optional<std::string> optionalString(std::size_t k) const {
-        if (!present_[k]) {
-            return std::nullopt;
-        }
-        return requiredString(k);
-    }
 
     bool requiredBool(std::size_t k) const {
         bool b = false;
@@ -119,12 +106,6 @@ public:
         }
         return *id;
     }
-    std::optional<Uuid> optionalUuid(std::size_t k) const {
-        if (!present_[k]) {
-            return std::nullopt;
-        }
-        return requiredUuid(k);
-    }
 
     Date requiredDate(std::size_t k) const {
         auto date = parseIsoDate(requiredText(k));
@@ -133,40 +114,15 @@ public:
         }
         return *date;
     }
-    std::optional<Date> optionalDate(std::size_t k) const {
-        if (!present_[k]) {
-            return std::nullopt;
-        }
-        return requiredDate(k);
-    }
 
     template <typename Int> Int requiredInt(std::size_t k) const {
         return storedInteger<Int>(required(k), memberName(k));
-    }
-    template <typename Int> std::optional<Int> optionalInt(std::size_t k) const {
-        if (!present_[k]) {
-            return std::nullopt;
-        }
-        return requiredInt<Int>(k);
-    }
-
-    template <typename T, typename Decode>
-    std::vector<T> requiredList(std::size_t k, Decode decode) const {
-        simdjson::dom::array array;
-        if (required(k).get(array) != simdjson::SUCCESS) {
-            fail(k, "typeMismatch: expected an array");
-        }
-        std::vector<T> out;
-        out.reserve(array.size());
-        for (const Element element : array) {
-            out.push_back(decode(element));
-        }
-        return out;
     }
 
     [[noreturn]] void fail(std::size_t k, std::string_view problem) const {
         throw DecodingError(concat({problem, ": \"", keys_[k], "\" in ", record_}));
     }
+    std::string_view key(std::size_t k) const { return keys_[k]; }
     std::string memberName(std::size_t k) const {
         return concat({"\"", keys_[k], "\" in ", record_});
     }

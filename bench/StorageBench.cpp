@@ -1,5 +1,5 @@
 #include "KestroCore/Paths.h"
-#include "KestroCore/Recording.h"
+#include "KestroCore/RecordingJson.h"
 #include "KestroCore/SkillMarkdown.h"
 #include "KestroCore/SkillStore.h"
 #include "tests/support/TempDataDir.h"

@@ -3,7 +3,8 @@
 // The properties each fuzz target checks, shared with the regression suite that replays every
 // input kept under tests/data/fuzz. A broken property aborts.
 
-#include "KestroCore/Recording.h"
+#include "KestroCore/RecordingJson.h"
+#include "KestroCore/SkillJson.h"
 #include "KestroCore/SkillMarkdown.h"
 #include "KestroCore/SkillStore.h"
 

@@ -1,7 +1,8 @@
 // Reading stored records takes their ids from the document and draws none: this executable
 // counts every draw from the kernel's random source by standing in for getrandom.
 
-#include "KestroCore/Recording.h"
+#include "KestroCore/RecordingJson.h"
+#include "KestroCore/SkillJson.h"
 #include "KestroCore/SkillStore.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 #include "KestroCore/KestroState.h"
+#include "KestroCore/KestroStateJson.h"
 
 #include <gtest/gtest.h>
 

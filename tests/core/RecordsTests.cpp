@@ -1,9 +1,9 @@
 #include "KestroBase/Geometry.h"
 #include "KestroBase/Permission.h"
-#include "KestroCore/AXTarget.h"
-#include "KestroCore/ActionEvent.h"
+#include "KestroCore/AXTargetJson.h"
+#include "KestroCore/ActionEventJson.h"
 #include "KestroCore/GeometryJson.h"
-#include "KestroCore/Recording.h"
+#include "KestroCore/RecordingJson.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,5 @@
 #include "KestroCore/Skill.h"
+#include "KestroCore/SkillJson.h"
 #include "KestroCore/SkillMarkdown.h"
 
 #include <gtest/gtest.h>

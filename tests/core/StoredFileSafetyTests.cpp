@@ -7,6 +7,7 @@
 #include "KestroCore/Paths.h"
 #include "KestroCore/RecordingStore.h"
 #include "KestroCore/Secrets.h"
+#include "KestroCore/SkillJson.h"
 #include "KestroCore/SkillMarkdown.h"
 #include "KestroCore/SkillStore.h"
 #include "tests/support/TempDataDir.h"
