@@ -1,6 +1,5 @@
 #include "Kestro/palette/PaletteView.h"
 
-#include "Kestro/mainwindow/SkillListModel.h"
 #include "Kestro/ui/Brand.h"
 #include "Kestro/ui/Style.h"
 #include "Kestro/ui/Symbols.h"
