@@ -1,10 +1,12 @@
 #include "Kestro/palette/PaletteView.h"
 #include "Kestro/palette/PaletteWindow.h"
+#include "platform/fake/FakeSurfaceWindows.h"
 #include "tests/app/QtTestApp.h"
 
 #include <QDir>
 #include <QLineEdit>
 #include <QPixmap>
+#include <QPointer>
 #include <QTest>
 #include <QToolButton>
 
@@ -207,6 +209,49 @@ TEST_F(PaletteFixture, ReloadedSkillsKeepTheHighlightNumber) {
     QTest::keyClick(&field(), Qt::Key_Return);
     ASSERT_EQ(casts.size(), 1u);
     EXPECT_EQ(casts[0].name, "Extra");
+}
+
+TEST_F(PaletteFixture, TheDesktopPutsThePanelEverywhereAndActivatesItForTheKeyPress) {
+    platform::fake::FakeSurfaceWindows desktop;
+    PaletteWindow owned(&desktop);
+    owned.show(
+        host(), [this] { ++closed; }, 4242);
+    ASSERT_TRUE(owned.isOpen());
+    const auto window = static_cast<platform::SurfaceWindows::WindowID>(owned.panel()->winId());
+    EXPECT_EQ(desktop.onAllDesktops, (std::vector<platform::SurfaceWindows::WindowID>{window}));
+    ASSERT_EQ(desktop.activated.size(), 1u);
+    EXPECT_EQ(desktop.activated[0], std::make_pair(window, std::uint32_t{4242}));
+    owned.close();
+    EXPECT_EQ(closed, 1);
+}
+
+// The panel's callbacks may outlive the palette that made them: a late event on a panel closed
+// but not yet deleted, after its owner went away, reaches nothing; an open panel goes with its
+// owner, without the close callback of an owner that is going away.
+TEST_F(PaletteFixture, APanelGoesWithItsOwnerAndALateEventReachesNothing) {
+    QPointer<QWidget> closedPanel;
+    {
+        PaletteWindow owner;
+        owner.show(host(), [this] { ++closed; });
+        closedPanel = owner.panel();
+        owner.close();
+        EXPECT_EQ(closed, 1);
+    }
+    ASSERT_TRUE(closedPanel);
+    QTest::keyClick(closedPanel, Qt::Key_Escape);
+    QEvent deactivate(QEvent::WindowDeactivate);
+    QApplication::sendEvent(closedPanel, &deactivate);
+    EXPECT_EQ(closed, 1);
+
+    QPointer<QWidget> openPanel;
+    {
+        PaletteWindow owner;
+        owner.show(host(), [this] { ++closed; });
+        openPanel = owner.panel();
+        ASSERT_TRUE(openPanel);
+    }
+    EXPECT_FALSE(openPanel);
+    EXPECT_EQ(closed, 1);
 }
 
 TEST(PalettePlacement, RightEdgeTopAboveTheMiddleOfTheAvailableArea) {
