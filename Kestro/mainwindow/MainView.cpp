@@ -60,8 +60,7 @@ MainView::MainView(AppState& app, QWidget* parent) : QWidget(parent), app_(app) 
     icon_->setFixedSize(32, 32);
     icon_->setAlignment(Qt::AlignCenter);
     if (const auto& brand = Brand::icon()) {
-        icon_->setPixmap(QPixmap::fromImage(brand->scaled(
-            QSize(32, 32) * devicePixelRatioF(), Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+        icon_->setPixmap(fittedPixmap(*brand, 32, devicePixelRatioF()));
     } else {
         icon_->setPixmap(QPixmap::fromImage(Symbols::image("wand.and.stars", 22, black)));
     }

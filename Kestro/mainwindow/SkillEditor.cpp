@@ -18,10 +18,7 @@ SkillEditor::SkillEditor(const QString& title, const QString& text, const QStrin
     : QDialog(parent) {
     setWindowTitle(title);
     setFixedSize(580, 480);
-    setAutoFillBackground(true);
-    QPalette p = palette();
-    p.setColor(QPalette::Window, Qt::white);
-    setPalette(p);
+    fillWhite(this);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

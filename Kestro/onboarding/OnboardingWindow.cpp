@@ -42,11 +42,8 @@ OnboardingView::OnboardingView(PermissionsManager& permissions, std::function<vo
                                QWidget* parent)
     : QWidget(parent), permissions_(permissions), onDone_(std::move(onDone)) {
     setFixedSize(520, 580);
-    setAutoFillBackground(true);
-    QPalette p = palette();
-    p.setColor(QPalette::Window, Qt::white);
-    p.setColor(QPalette::WindowText, Qt::black);
-    setPalette(p);
+    Style::fillWhite(this);
+    setTextColour(this, Qt::black);
 
     pages_ = new QStackedWidget(this);
     auto* outer = new QVBoxLayout(this);
@@ -62,9 +59,7 @@ OnboardingView::OnboardingView(PermissionsManager& permissions, std::function<vo
         if (const auto& icon = Brand::icon()) {
             auto* image = new QLabel(step);
             image->setAlignment(Qt::AlignCenter);
-            image->setPixmap(
-                QPixmap::fromImage(icon->scaled(QSize(76, 76) * devicePixelRatioF(),
-                                                Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+            image->setPixmap(Style::fittedPixmap(*icon, 76, devicePixelRatioF()));
             column->addWidget(image);
         }
         column->addSpacing(22);

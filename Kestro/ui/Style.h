@@ -3,8 +3,10 @@
 #include <QColor>
 #include <QEasingCurve>
 #include <QFont>
+#include <QImage>
 #include <QLabel>
 #include <QPalette>
+#include <QPixmap>
 #include <QPushButton>
 #include <QString>
 
@@ -43,6 +45,21 @@ inline void setTextColour(QWidget* widget, const QColor& color) {
 
 inline void setSecondary(QWidget* widget) {
     setTextColour(widget, secondaryText);
+}
+
+// A window or page drawn on white.
+inline void fillWhite(QWidget* widget) {
+    widget->setAutoFillBackground(true);
+    QPalette p = widget->palette();
+    p.setColor(QPalette::Window, Qt::white);
+    widget->setPalette(p);
+}
+
+// An image (the brand's artwork) fitted into a square of `side` logical pixels at the screen's
+// density `dpr`.
+inline QPixmap fittedPixmap(const QImage& image, int side, qreal dpr) {
+    return QPixmap::fromImage(
+        image.scaled(QSize(side, side) * dpr, Qt::KeepAspectRatio, Qt::SmoothTransformation));
 }
 
 // `font` at a size in points and a weight.
