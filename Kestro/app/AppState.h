@@ -115,6 +115,7 @@ public:
     // missing.
     void bootUI();
     void showMainWindow();
+    void showOnboarding();
     void dismissTips();
 
     // Recording road.
@@ -140,18 +141,6 @@ public:
     // Runs after the loss is logged, whoever noticed it (the recorder's input included); the
     // process is meant to end there.
     std::function<void()> onDisplayLost;
-
-    // The pieces of the cast road, exposed for their tests.
-    static std::map<std::string, std::string>
-    filledParameters(const Skill& skill, std::map<std::string, std::string> parameters);
-    // appScope, then each step's target application, first-seen order, no duplicates.
-    static std::vector<std::string> bundleIDs(const Skill& skill);
-    // ["a", "b"], with quotes, backslashes and control characters escaped; [] when empty.
-    static std::string bundleArrayText(const std::vector<std::string>& ids);
-    static std::string mcpInstruction(const Skill& skill,
-                                      const std::map<std::string, std::string>& parameters);
-    // The first `count` user-perceived characters of UTF-8 text.
-    static std::string leadingCharacters(const std::string& text, int count);
 
 signals:
     void stateChanged();
