@@ -108,13 +108,15 @@ public:
 protected:
     platform::HttpResponse perform(const platform::HttpRequest& request,
                                    std::stop_token stop) override {
-        std::unique_lock lock(mutex_);
-        requests_.push_back(request);
-        changed_.notify_all();
+        // Made before the lock, so it is undone after the lock is let go: undoing it waits for a
+        // stop request's callback that may be waiting for the lock.
         std::stop_callback wake(stop, [this] {
             std::lock_guard inner(mutex_);
             changed_.notify_all();
         });
+        std::unique_lock lock(mutex_);
+        requests_.push_back(request);
+        changed_.notify_all();
         changed_.wait(lock, [&] { return stop.stop_requested() || !answers_.empty(); });
         if (stop.stop_requested()) {
             throw platform::CancellationError();
