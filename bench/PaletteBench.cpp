@@ -4,6 +4,7 @@
 #include "Kestro/palette/PaletteView.h"
 #include "Kestro/palette/PaletteWindow.h"
 #include "Kestro/text/FuzzyMatch.h"
+#include "Kestro/tray/TrayIcon.h"
 #include "KestroCore/HotkeyEngine.h"
 #include "platform/Clock.h"
 #include "tests/support/DesktopSession.h"
@@ -19,7 +20,6 @@
 #include "platform/linux/GLibMainQueue.h"
 #include "platform/linux/X11EventTaps.h"
 #include "platform/linux/X11SurfaceWindows.h"
-#include "platform/linux/X11WindowSupport.h"
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
@@ -191,24 +191,22 @@ void BM_ControlSlashToPaletteWithFocus(benchmark::State& state) {
     char* argv[] = {name, nullptr};
     qputenv("QT_QPA_PLATFORM", "xcb");
     auto* app = new QApplication(argc, argv);
+    // As the application has it: every window it makes carries this icon unless given its own.
+    if (const QIcon icon = TrayIcon::applicationIcon(); !icon.isNull()) {
+        QApplication::setWindowIcon(icon);
+    }
     {
-        x11::X11WindowSupport support;
         x11::GLibMainQueue queue;
         auto* native = app->nativeInterface<QNativeInterface::QX11Application>();
         x11::X11SurfaceWindows surfaces(queue, native ? static_cast<void*>(native->connection())
                                                       : nullptr);
-        PaletteWindow::setDesktop(PaletteWindow::Desktop{
-            .compositing = [&] { return surfaces.compositing(); },
-            .activate =
-                [&](WId w, std::uint32_t t) { support.activate(static_cast<std::uint32_t>(w), t); },
-            .showOnAllDesktops =
-                [&](WId w) { support.setOnAllDesktops(static_cast<std::uint32_t>(w)); },
-        });
+        PaletteWindow palette(&surfaces);
         x11::X11EventTaps taps(queue);
         platform::SystemClock clock;
         HotkeyEngine engine(taps, queue, clock);
         std::vector<Skill> skills(library().skills.begin(), library().skills.begin() + 20);
-        // Arg 1: a bare tool window of the palette's size, made, shown and given the keyboard.
+        // Arg 1: a bare tool window of the palette's size, made, shown and given the keyboard
+        // (with the application's icon, as any window of the program).
         const bool bare = state.range(0) != 0;
         std::unique_ptr<QWidget> bareWindow;
         engine.onEvent = [&](HotkeyEngine::Event e) {
@@ -223,12 +221,11 @@ void BM_ControlSlashToPaletteWithFocus(benchmark::State& state) {
                 bareWindow->show();
                 bareWindow->raise();
                 bareWindow->activateWindow();
-                support.activate(static_cast<std::uint32_t>(bareWindow->winId()),
-                                 engine.eventTimestamp());
+                surfaces.activate(bareWindow->winId(), engine.eventTimestamp());
                 return;
             }
-            PaletteWindow::show(PaletteWindow::Host{.skills = [&] { return skills; }}, {},
-                                engine.eventTimestamp());
+            palette.show(PaletteWindow::Host{.skills = [&] { return skills; }}, {},
+                         engine.eventTimestamp());
         };
         engine.start();
         Display* d = XOpenDisplay(session.display().c_str());
@@ -248,7 +245,7 @@ void BM_ControlSlashToPaletteWithFocus(benchmark::State& state) {
             bool ok = false;
             while (!ok && Clock::now() - start < std::chrono::seconds(3)) {
                 QCoreApplication::processEvents(QEventLoop::AllEvents);
-                QWidget* panel = bare ? bareWindow.get() : PaletteWindow::panel();
+                QWidget* panel = bare ? bareWindow.get() : palette.panel();
                 // On screen and holding the keyboard; the query field itself takes the focus
                 // 0.18 s into the entrance, by design.
                 ok = panel && panel->windowHandle() && panel->windowHandle()->isExposed() &&
@@ -264,7 +261,7 @@ void BM_ControlSlashToPaletteWithFocus(benchmark::State& state) {
             }
             samples.push_back(seconds);
             state.SetIterationTime(seconds);
-            PaletteWindow::close();
+            palette.close();
             bareWindow.reset();
             QTest::qWait(100);
         }
@@ -273,8 +270,7 @@ void BM_ControlSlashToPaletteWithFocus(benchmark::State& state) {
             state.counters["p50_ms"] = samples[samples.size() / 2] * 1e3;
             state.counters["max_ms"] = samples.back() * 1e3;
         }
-        PaletteWindow::close();
-        PaletteWindow::setDesktop({});
+        palette.close();
         XCloseDisplay(d);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }

@@ -4,6 +4,7 @@
 // the main thread's longest busy stretch for each change of state. The library is generated in
 // a temporary data folder: 10,000 skills, one of them with a 60 MiB summary, or 1,000.
 #include "Kestro/app/AppState.h"
+#include "Kestro/mainwindow/MainView.h"
 #include "Kestro/mainwindow/MainWindow.h"
 #include "Kestro/mainwindow/SkillListModel.h"
 #include "Kestro/palette/PaletteView.h"
@@ -31,7 +32,7 @@
 // After Qt: the X11 headers' macros would break it.
 #include "platform/linux/GLibMainQueue.h"
 #include "platform/linux/X11EventTaps.h"
-#include "platform/linux/X11WindowSupport.h"
+#include "platform/linux/X11SurfaceWindows.h"
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
@@ -99,7 +100,11 @@ void generate(int count, bool hugeSummary) {
 // The windows the benchmark shows: the main window and the palette, as the program has them.
 class BenchSurfaces final : public Surfaces {
 public:
+    explicit BenchSurfaces(platform::SurfaceWindows* windows) : palette(windows) {}
+
     std::function<std::uint32_t()> userTime;
+    MainWindow mainWindow;
+    PaletteWindow palette;
 
     void showOverlay(OverlayStyle) override {}
     void hideOverlay() override {}
@@ -108,10 +113,10 @@ public:
     void showPalette(AppState& app, std::function<void()> onClosed) override {
         if (!following_) {
             QObject::connect(&app, &AppState::skillDataChanged, &app,
-                             [] { PaletteWindow::reloadSkills(); });
+                             [this] { palette.reloadSkills(); });
             following_ = true;
         }
-        PaletteWindow::show(
+        palette.show(
             PaletteWindow::Host{
                 .skillData = [&app] { return app.skillData(); },
                 .toggleRecording = [&app] { app.toggleRecording(); },
@@ -119,8 +124,8 @@ public:
                                const std::map<std::string, std::string>& v) { app.cast(s, v); }},
             std::move(onClosed), userTime ? userTime() : 0);
     }
-    void showMainWindow(AppState& app) override { MainWindow::show(app); }
-    void adaptMainWindow(bool hasSkills) override { MainWindow::adapt(hasSkills); }
+    void showMainWindow(AppState& app) override { mainWindow.show(app); }
+    void adaptMainWindow(bool hasSkills) override { mainWindow.adapt(hasSkills); }
     void showOnboarding(PermissionsManager&) override {}
 
 private:
@@ -144,15 +149,10 @@ void BM_SkillLibraryOnTheDesktop(benchmark::State& state) {
     qputenv("QT_QPA_PLATFORM", "xcb");
     auto* qapp = new QApplication(argc, argv);
     {
-        x11::X11WindowSupport support;
         x11::GLibMainQueue queue;
-        PaletteWindow::setDesktop(PaletteWindow::Desktop{
-            .compositing = [] { return false; },
-            .activate =
-                [&](WId w, std::uint32_t t) { support.activate(static_cast<std::uint32_t>(w), t); },
-            .showOnAllDesktops =
-                [&](WId w) { support.setOnAllDesktops(static_cast<std::uint32_t>(w)); },
-        });
+        auto* native = qapp->nativeInterface<QNativeInterface::QX11Application>();
+        x11::X11SurfaceWindows windows(queue,
+                                       native ? static_cast<void*>(native->connection()) : nullptr);
         platform::SystemClock clock;
         fake::FakeEventTaps appTaps;
         fake::FakeDisplaySource displays;
@@ -169,7 +169,7 @@ void BM_SkillLibraryOnTheDesktop(benchmark::State& state) {
         fake::FakeURLOpener opener;
         fake::FakeSyntheticInput input;
         fake::FakeAppActivator activator;
-        BenchSurfaces surfaces;
+        BenchSurfaces surfaces(&windows);
 
         // The skills are loaded as the application object is made.
         const auto loadStart = Clock::now();
@@ -182,8 +182,8 @@ void BM_SkillLibraryOnTheDesktop(benchmark::State& state) {
 
         // Main window: shown, with its rows, after the load.
         const auto showStart = Clock::now();
-        MainWindow::show(app);
-        QWidget* window = MainWindow::window();
+        surfaces.mainWindow.show(app);
+        QWidget* window = surfaces.mainWindow.window();
         auto* view = window->findChild<MainView*>();
         (void)QTest::qWaitFor(
             [&] {
@@ -223,7 +223,7 @@ void BM_SkillLibraryOnTheDesktop(benchmark::State& state) {
                 press(XK_slash, true);
                 const bool open = QTest::qWaitFor(
                     [&] {
-                        QWidget* panel = PaletteWindow::panel();
+                        QWidget* panel = surfaces.palette.panel();
                         return panel && panel->windowHandle() &&
                                panel->windowHandle()->isExposed() && panel->isActiveWindow();
                     },
@@ -236,7 +236,7 @@ void BM_SkillLibraryOnTheDesktop(benchmark::State& state) {
                     break;
                 }
                 QTest::qWait(250);
-                PaletteView* pv = PaletteWindow::view();
+                PaletteView* pv = surfaces.palette.view();
                 for (const char* q : {"r", "re", "rep"}) {
                     const auto t = Clock::now();
                     pv->queryField()->setText(QString::fromLatin1(q));
@@ -246,7 +246,7 @@ void BM_SkillLibraryOnTheDesktop(benchmark::State& state) {
                 const auto escStart = Clock::now();
                 press(XK_Escape, true);
                 press(XK_Escape, false);
-                (void)QTest::qWaitFor([] { return !PaletteWindow::isOpen(); }, 5000);
+                (void)QTest::qWaitFor([&] { return !surfaces.palette.isOpen(); }, 5000);
                 escapes.push_back(msSince(escStart));
                 QTest::qWait(100);
             }
@@ -262,7 +262,7 @@ void BM_SkillLibraryOnTheDesktop(benchmark::State& state) {
         double longest = 0;
         for (int i = 0; i < 5; ++i) {
             longest = std::max(longest, busy([&] { app.openPalette(); }));
-            longest = std::max(longest, busy([] { PaletteWindow::close(); }));
+            longest = std::max(longest, busy([&] { surfaces.palette.close(); }));
             longest = std::max(longest, busy([&] { app.toggleRecording(); }));
             QTest::qWait(50);
             longest = std::max(longest, busy([&] { app.toggleRecording(); }));
@@ -286,11 +286,10 @@ void BM_SkillLibraryOnTheDesktop(benchmark::State& state) {
         state.counters["rss_idle_MiB"] = residentMiB();
 
         engine.stop();
-        PaletteWindow::close();
-        PaletteWindow::setDesktop({});
+        surfaces.palette.close();
         XCloseDisplay(d);
         // The window outlives nothing it shows: the next run makes its own.
-        delete MainWindow::window();
+        delete surfaces.mainWindow.window();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         app.shutdown();
     }

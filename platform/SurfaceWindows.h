@@ -6,10 +6,11 @@
 
 namespace kestro::platform {
 
-// What the always-on-top surfaces (the frames round the screens, the pill) need of the window
-// system beyond what the toolkit offers: letting clicks pass through a window, knowing whether
-// translucent windows blend with what lies beneath, and hearing when another window comes up
-// above them. Windows are named by the toolkit's native id. Main thread only.
+// What the application's surfaces (the frames round the screens, the pill, the palette and the
+// windows) need of the window system beyond what the toolkit offers: letting clicks pass
+// through a window, knowing whether translucent windows blend with what lies beneath, hearing
+// when another window comes up above them, activation the window manager accepts and a place on
+// every desktop. Windows are named by the toolkit's native id. Main thread only.
 class SurfaceWindows {
 public:
     using WindowID = std::uint64_t;
@@ -39,6 +40,13 @@ public:
     // Puts the window on top of the stack at once (the request is sent now, not with the
     // toolkit's next batch).
     virtual void raise(WindowID window) = 0;
+
+    // Gives the window the keyboard as the answer to the user action at display server time
+    // `userTime` (0: now), which focus-stealing prevention accepts. The window must be mapped.
+    virtual void activate(WindowID window, std::uint32_t userTime) = 0;
+
+    // Puts the window on every virtual desktop.
+    virtual void showOnAllDesktops(WindowID window) = 0;
 
     // Whether a compositing manager runs, so the clear parts of a translucent window show what
     // lies beneath; without one they show black and the window must be shaped to what it draws.

@@ -115,6 +115,7 @@ public:
     // missing.
     void bootUI();
     void showMainWindow();
+    void showOnboarding();
     void dismissTips();
 
     // Recording road.
@@ -141,18 +142,6 @@ public:
     // process is meant to end there.
     std::function<void()> onDisplayLost;
 
-    // The pieces of the cast road, exposed for their tests.
-    static std::map<std::string, std::string>
-    filledParameters(const Skill& skill, std::map<std::string, std::string> parameters);
-    // appScope, then each step's target application, first-seen order, no duplicates.
-    static std::vector<std::string> bundleIDs(const Skill& skill);
-    // ["a", "b"], with quotes, backslashes and control characters escaped; [] when empty.
-    static std::string bundleArrayText(const std::vector<std::string>& ids);
-    static std::string mcpInstruction(const Skill& skill,
-                                      const std::map<std::string, std::string>& parameters);
-    // The first `count` user-perceived characters of UTF-8 text.
-    static std::string leadingCharacters(const std::string& text, int count);
-
 signals:
     void stateChanged();
     void skillsChanged();
@@ -177,6 +166,7 @@ private:
     AnthropicClient modelClient(std::string apiKey) const;
 
     void startRecording();
+    void startRecorder();
     void stopRecording();
     void recordingStopped(std::optional<Recording> recording);
     void synthesisEnded(const Recording& recording, std::optional<Skill> skill,
@@ -230,6 +220,8 @@ private:
     bool lastSeenAllGranted_ = false;
     // A stop is waiting for its screenshots: no recording may start before it ends.
     bool stopping_ = false;
+    // The state says recording, and the recorder starts once the frame is drawn.
+    bool recorderPending_ = false;
     // The process is ending: a stopped recording is kept, not synthesized; then `ended_` runs.
     bool ending_ = false;
     std::function<void()> ended_;

@@ -14,17 +14,9 @@ ControlKeyCap::ControlKeyCap(platform::MainQueue& queue, QWidget* parent)
     : QWidget(parent), queue_(queue), self_(std::make_shared<ControlKeyCap*>(this)) {
     setFixedSize(sizeHint());
     setAttribute(Qt::WA_TranslucentBackground);
-    animation_.setDuration(animationMs);
-    animation_.setEasingCurve(QEasingCurve::InOutQuad);
-    connect(&animation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& v) {
-        depth_ = v.toDouble();
-        // Repaint only when the picture changes, and only the cap's own rectangle.
-        const int frame = frameFor(depth_);
-        if (frame != shownFrame_) {
-            shownFrame_ = frame;
-            update();
-        }
-    });
+    stepTimer_.setSingleShot(true);
+    stepTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&stepTimer_, &QTimer::timeout, this, [this] { step(); });
 }
 
 ControlKeyCap::~ControlKeyCap() {
@@ -61,13 +53,46 @@ void ControlKeyCap::tapTwice() {
 
 void ControlKeyCap::setPressed(bool pressed) {
     pressed_ = pressed;
-    animation_.stop();
-    animation_.setStartValue(depth_);
-    animation_.setEndValue(pressed ? 1.0 : 0.0);
-    animation_.start();
+    from_ = depth_;
+    to_ = pressed ? 1.0 : 0.0;
+    moving_.start();
+    step();
 }
 
-int ControlKeyCap::frameFor(double depth) const {
+double ControlKeyCap::depthAt(double progress) const {
+    return from_ + (to_ - from_) * easing_.valueForProgress(std::clamp(progress, 0.0, 1.0));
+}
+
+void ControlKeyCap::step() {
+    const double progress = static_cast<double>(moving_.nsecsElapsed()) / 1e6 / animationMs;
+    depth_ = progress >= 1 ? to_ : depthAt(progress);
+    // Repaint only when the picture changes, and only the cap's own rectangle; at once, as
+    // this is the timer's only work, rather than through a posted request that wakes the
+    // event loop a second time.
+    const int frame = frameFor(depth_);
+    if (frame != shownFrame_) {
+        shownFrame_ = frame;
+        if (isVisible()) {
+            repaint();
+        }
+    }
+    if (progress >= 1) {
+        stepTimer_.stop();
+        return;
+    }
+    // The moment the eased depth shows the next step: the curve is monotonic, so halving the
+    // time left finds it.
+    double lo = progress;
+    double hi = 1;
+    for (int i = 0; i < 24; ++i) {
+        const double mid = (lo + hi) / 2;
+        (frameFor(depthAt(mid)) == frame ? lo : hi) = mid;
+    }
+    const double ms = (hi - progress) * animationMs;
+    stepTimer_.start(static_cast<int>(std::ceil(std::max(ms, 1.0))));
+}
+
+int ControlKeyCap::frameFor(double depth) {
     return static_cast<int>(std::lround(std::clamp(depth, 0.0, 1.0) * frameSteps));
 }
 

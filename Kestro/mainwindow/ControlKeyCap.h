@@ -2,9 +2,11 @@
 
 #include "platform/MainQueue.h"
 
+#include <QEasingCurve>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QRect>
-#include <QVariantAnimation>
+#include <QTimer>
 #include <QWidget>
 
 #include <memory>
@@ -21,8 +23,9 @@ public:
     static constexpr double changeDelays[4] = {0, 0.13, 0.26, 0.39};
     static constexpr int animationMs = 110;
     // Each step of the press is drawn once and then only copied: drawing the soft shapes
-    // afresh on every frame would hand the fills to the toolkit's worker threads.
-    static constexpr int frameSteps = 6;
+    // afresh on every frame would hand the fills to the toolkit's worker threads. Every step
+    // shown costs a paint and a wait on the window system; four keep each under 1.5 px.
+    static constexpr int frameSteps = 4;
 
     explicit ControlKeyCap(platform::MainQueue& queue, QWidget* parent = nullptr);
     ~ControlKeyCap() override;
@@ -50,7 +53,9 @@ private:
     void start();
     void tapTwice();
     void setPressed(bool pressed);
-    int frameFor(double depth) const;
+    void step();
+    double depthAt(double progress) const;
+    static int frameFor(double depth);
 
     platform::MainQueue& queue_;
     std::unique_ptr<platform::MainQueue::Token> timer_;
@@ -59,7 +64,13 @@ private:
     std::shared_ptr<ControlKeyCap*> self_;
     bool pressed_ = false;
     double depth_ = 0;
-    QVariantAnimation animation_;
+    // The press eases from `from_` to `to_`; the cap wakes only when the eased depth reaches
+    // its next drawn step, not at every tick of an animation clock.
+    double from_ = 0;
+    double to_ = 0;
+    QEasingCurve easing_{QEasingCurve::InOutQuad};
+    QElapsedTimer moving_;
+    QTimer stepTimer_;
     std::vector<QImage> frames_;
     qreal framesDensity_ = 0;
     int shownFrame_ = 0;

@@ -1,8 +1,9 @@
 #include "Kestro/onboarding/OnboardingWindow.h"
 
-#include "Kestro/mainwindow/MainViewModel.h"
+#include "Kestro/onboarding/OnboardingModel.h"
 #include "Kestro/surfaces/KeptWindow.h"
 #include "Kestro/ui/Brand.h"
+#include "Kestro/ui/Style.h"
 #include "Kestro/ui/Symbols.h"
 
 #include <QGuiApplication>
@@ -17,19 +18,14 @@ namespace kestro {
 
 namespace {
 
+using Style::setTextColour;
+
+// The pages' texts stand centred and wrap.
 QLabel* plainLabel(const QString& text, QWidget* parent) {
-    auto* label = new QLabel(parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setText(text);
+    QLabel* label = Style::plainLabel(text, parent);
     label->setAlignment(Qt::AlignCenter);
     label->setWordWrap(true);
     return label;
-}
-
-void colour(QWidget* widget, const QColor& color) {
-    QPalette p = widget->palette();
-    p.setColor(QPalette::WindowText, color);
-    widget->setPalette(p);
 }
 
 QPushButton* prominentButton(QWidget* parent) {
@@ -46,11 +42,8 @@ OnboardingView::OnboardingView(PermissionsManager& permissions, std::function<vo
                                QWidget* parent)
     : QWidget(parent), permissions_(permissions), onDone_(std::move(onDone)) {
     setFixedSize(520, 580);
-    setAutoFillBackground(true);
-    QPalette p = palette();
-    p.setColor(QPalette::Window, Qt::white);
-    p.setColor(QPalette::WindowText, Qt::black);
-    setPalette(p);
+    Style::fillWhite(this);
+    setTextColour(this, Qt::black);
 
     pages_ = new QStackedWidget(this);
     auto* outer = new QVBoxLayout(this);
@@ -66,29 +59,21 @@ OnboardingView::OnboardingView(PermissionsManager& permissions, std::function<vo
         if (const auto& icon = Brand::icon()) {
             auto* image = new QLabel(step);
             image->setAlignment(Qt::AlignCenter);
-            image->setPixmap(
-                QPixmap::fromImage(icon->scaled(QSize(76, 76) * devicePixelRatioF(),
-                                                Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+            image->setPixmap(Style::fittedPixmap(*icon, 76, devicePixelRatioF()));
             column->addWidget(image);
         }
         column->addSpacing(22);
         counter_ = plainLabel({}, step);
-        QFont big = font();
-        big.setPointSize(33);
-        big.setBold(true);
-        counter_->setFont(big);
+        counter_->setFont(Style::scaled(font(), 33, QFont::Bold));
         column->addWidget(counter_);
         column->addSpacing(10);
         heading_ = plainLabel({}, step);
-        QFont headingFont = font();
-        headingFont.setPointSize(14);
-        headingFont.setWeight(QFont::Medium);
-        heading_->setFont(headingFont);
-        colour(heading_, QColor(0, 0, 0, 178));
+        heading_->setFont(Style::scaled(font(), 14, QFont::Medium));
+        setTextColour(heading_, QColor(0, 0, 0, 178));
         column->addWidget(heading_);
         column->addSpacing(14);
         explanation_ = plainLabel({}, step);
-        colour(explanation_, QColor(0, 0, 0, 140));
+        setTextColour(explanation_, QColor(0, 0, 0, 140));
         column->addWidget(explanation_);
         column->addStretch();
         request_ = prominentButton(step);
@@ -107,13 +92,10 @@ OnboardingView::OnboardingView(PermissionsManager& permissions, std::function<vo
                            Symbols::Weight::regular, devicePixelRatioF())));
         column->addWidget(seal);
         auto* title = plainLabel(OnboardingModel::successTitle, success);
-        QFont titleFont = font();
-        titleFont.setPointSize(24);
-        titleFont.setBold(true);
-        title->setFont(titleFont);
+        title->setFont(Style::scaled(font(), 24, QFont::Bold));
         column->addWidget(title);
         auto* text = plainLabel(QString::fromUtf8(OnboardingModel::successText), success);
-        colour(text, QColor(0, 0, 0, 153));
+        setTextColour(text, QColor(0, 0, 0, 153));
         column->addWidget(text);
         column->addStretch();
         done_ = prominentButton(success);
@@ -170,51 +152,49 @@ namespace {
 // The close button only hides the window; Done drops it.
 class OnboardingFrame final : public KeptWindow {
 public:
-    explicit OnboardingFrame(PermissionsManager& permissions) {
+    OnboardingFrame(PermissionsManager& permissions, std::function<void()> onDone) {
         setWindowTitle("Kestro setup");
         // A title bar with a close button only: the window is neither minimised nor resized.
         setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                        Qt::WindowCloseButtonHint);
         auto* layout = new QVBoxLayout(this);
         layout->setContentsMargins(0, 0, 0, 0);
-        view = new OnboardingView(
-            permissions, [] { OnboardingWindow::close(); }, this);
+        view = new OnboardingView(permissions, std::move(onDone), this);
         layout->addWidget(view);
         setFixedSize(520, 580);
     }
     OnboardingView* view = nullptr;
 };
 
-QPointer<OnboardingFrame>& storage() {
-    static QPointer<OnboardingFrame> window;
-    return window;
-}
-
 } // namespace
 
+OnboardingWindow::~OnboardingWindow() {
+    delete window_;
+}
+
 void OnboardingWindow::show(PermissionsManager& permissions) {
-    if (OnboardingFrame* w = storage()) {
+    if (auto* w = static_cast<OnboardingFrame*>(window_.data())) {
         permissions.refresh();
         w->view->refresh();
         bringForward(w);
         return;
     }
-    auto* w = new OnboardingFrame(permissions);
+    auto* w = new OnboardingFrame(permissions, [this] { close(); });
     centreOnPrimaryScreen(w);
-    storage() = w;
+    window_ = w;
     bringForward(w);
 }
 
 void OnboardingWindow::close() {
-    if (OnboardingFrame* w = storage()) {
+    if (QWidget* w = window_) {
         w->hide();
         w->deleteLater();
-        storage() = nullptr;
+        window_ = nullptr;
     }
 }
 
-QWidget* OnboardingWindow::window() {
-    return storage();
+QWidget* OnboardingWindow::window() const {
+    return window_;
 }
 
 } // namespace kestro

@@ -2,6 +2,7 @@
 
 #include "KestroCore/PermissionsManager.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <functional>
@@ -46,14 +47,21 @@ private:
 };
 
 // The onboarding window: made on demand, hidden by its close button and shown again as it was,
-// dropped by Done.
-namespace OnboardingWindow {
+// dropped by Done or with its owner.
+class OnboardingWindow {
+public:
+    OnboardingWindow() = default;
+    ~OnboardingWindow();
+    OnboardingWindow(const OnboardingWindow&) = delete;
+    OnboardingWindow& operator=(const OnboardingWindow&) = delete;
 
-void show(PermissionsManager& permissions);
-void close();
-// The window while it exists (for tests).
-QWidget* window();
+    void show(PermissionsManager& permissions);
+    void close();
+    // The window while it exists.
+    QWidget* window() const;
 
-} // namespace OnboardingWindow
+private:
+    QPointer<QWidget> window_;
+};
 
 } // namespace kestro

@@ -1,5 +1,8 @@
 #include "Kestro/overlay/FrameWindow.h"
 
+#include <algorithm>
+#include <numbers>
+
 namespace kestro {
 
 FrameWindow::FrameWindow(QRect screenGeometry, platform::SurfaceWindows* surfaces)
@@ -53,7 +56,20 @@ void FrameWindow::applyShape(QRegion shape) {
 
 void FrameWindow::setMode(WobbleFrameView::Mode mode) {
     frameView_->setMode(mode);
+    if (masked_) {
+        frameView_->setMinimumInterval(shapedFrameInterval(mode));
+    }
     frameView_->startAnimating();
+}
+
+int FrameWindow::shapedFrameInterval(WobbleFrameView::Mode mode) {
+    // Each point of the line moves along its normal, at most amplitude times the wave's angular
+    // speed: a new shape no sooner than that takes to cover one pixel moves the line one pixel
+    // at a time, as a new shape at every refresh does.
+    const WobbleStyle style = WobbleStyle::of(mode);
+    const double pixelsPerSecond = style.amplitude * 2 * std::numbers::pi * style.frequency;
+    const double ms = pixelsPerSecond > 0 ? 1000 / pixelsPerSecond : shapedIntervalMax;
+    return std::clamp(static_cast<int>(ms), shapedIntervalMin, shapedIntervalMax);
 }
 
 void FrameWindow::orderFront() {
@@ -69,12 +85,14 @@ void FrameWindow::orderOut() {
 void FrameWindow::setMasked(bool masked) {
     masked_ = masked;
     // Each new shape costs the X server a pass over every window beneath and over the line's
-    // thousands of rectangles: half as many frames halve that, and the wave keeps its speed.
-    frameView_->setMinimumInterval(masked ? shapedFrameInterval : 0);
+    // thousands of rectangles: fewer shapes cost less, and the wave keeps its speed.
+    frameView_->setMinimumInterval(masked ? shapedFrameInterval(frameView_->mode()) : 0);
+    frameView_->setRepaintsFrames(!masked);
     if (masked) {
         applyShape(shapeFor(frameView_->path()));
     } else {
         shape_ = QRegion();
+        frameView_->update();
         if (surfaces_) {
             surfaces_->clearShape(static_cast<platform::SurfaceWindows::WindowID>(winId()));
         } else {

@@ -30,8 +30,11 @@ public:
     // Stops the animation first, then takes it off screen.
     void orderOut();
 
-    // Milliseconds between two frames while shaped: 30 a second.
-    static constexpr int shapedFrameInterval = 33;
+    // Milliseconds between two frames of `mode` while shaped: as long as the line takes to move
+    // one pixel, within these bounds.
+    static int shapedFrameInterval(WobbleFrameView::Mode mode);
+    static constexpr int shapedIntervalMin = 33;
+    static constexpr int shapedIntervalMax = 100;
 
     // Shapes the window to the line it draws (no compositor) or lets it be whole.
     void setMasked(bool masked);

@@ -1,8 +1,12 @@
 #include "Kestro/overlay/OverlayController.h"
 
+#include <QEvent>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTimer>
+
+#include <algorithm>
+#include <utility>
 
 namespace kestro {
 
@@ -69,6 +73,36 @@ void OverlayController::hide() {
     for (const auto& w : windows_) {
         w->orderOut();
     }
+    runWhenShown();
+}
+
+void OverlayController::whenShown(std::function<void()> then) {
+    if (!visible_ || windows_.empty()) {
+        then();
+        return;
+    }
+    whenShown_.push_back(std::move(then));
+    // A frame that never paints (an unmapped screen, a window system that sends no exposure)
+    // must not hold the work back for long.
+    QTimer::singleShot(shownWaitMs, this, [this] { runWhenShown(); });
+}
+
+void OverlayController::runWhenShown() {
+    for (auto& then : std::exchange(whenShown_, {})) {
+        then();
+    }
+}
+
+bool OverlayController::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Paint && !whenShown_.empty() &&
+        std::find(paintedViews_.begin(), paintedViews_.end(), watched) == paintedViews_.end()) {
+        paintedViews_.push_back(watched);
+        if (paintedViews_.size() >= windows_.size()) {
+            // Seen before the paint itself: the work waits until it is drawn and sent.
+            QTimer::singleShot(0, this, [this] { runWhenShown(); });
+        }
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void OverlayController::screensChanged() {
@@ -94,6 +128,7 @@ void OverlayController::rebuild() {
     built_ = true;
     for (const QRect& screen : screens_()) {
         windows_.push_back(std::make_unique<FrameWindow>(screen, surfaces_));
+        windows_.back()->frameView()->installEventFilter(this);
     }
     // What each style draws with, one piece a turn of the event loop, so that neither this
     // nor the first frame of a recording waits for it.
@@ -106,6 +141,7 @@ void OverlayController::rebuild() {
 }
 
 void OverlayController::showWindows() {
+    paintedViews_.clear();
     const auto mode = casting_ ? WobbleFrameView::Mode::casting : WobbleFrameView::Mode::recording;
     for (const auto& w : windows_) {
         // A new showing starts the wave from its first phase.

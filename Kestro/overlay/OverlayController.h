@@ -30,6 +30,11 @@ public:
     void show(bool casting);
     // Takes every frame off screen; the windows and the style are kept.
     void hide();
+    // Runs `then` on a later turn once every frame shown has painted, so that work which may
+    // take a while starts after the frames are up; at once when no frame is shown, and within
+    // `shownWaitMs` at the latest.
+    void whenShown(std::function<void()> then);
+    static constexpr int shownWaitMs = 100;
 
     bool visible() const { return visible_; }
     bool casting() const { return casting_; }
@@ -49,7 +54,11 @@ signals:
     // The set of windows was made afresh.
     void rebuilt();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void runWhenShown();
     void rebuild();
     void showWindows();
     void watchScreen(QObject* screen);
@@ -61,6 +70,8 @@ private:
     bool casting_ = false;
     bool rebuildQueued_ = false;
     bool built_ = false;
+    std::vector<QObject*> paintedViews_;
+    std::vector<std::function<void()>> whenShown_;
 };
 
 } // namespace kestro

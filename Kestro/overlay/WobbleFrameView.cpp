@@ -238,7 +238,9 @@ void WobbleFrameView::tick() {
     if (frameObserver_) {
         frameObserver_(path_);
     }
-    update(ring_);
+    if (repaintsFrames_) {
+        update(ring_);
+    }
 }
 
 void WobbleFrameView::resizeEvent(QResizeEvent* event) {

@@ -56,6 +56,9 @@ public:
         frameObserver_ = std::move(observer);
     }
     const QPainterPath& path() const { return path_; }
+    // While false a frame only moves the outline and repaints nothing: a window shaped to the
+    // line without a compositor shows black all through its shape, whatever is drawn there.
+    void setRepaintsFrames(bool repaints) { repaintsFrames_ = repaints; }
 
     // Makes ahead what `mode` draws with at the view's present size (else the first frame in
     // that style makes it).
@@ -82,6 +85,7 @@ private:
     std::array<QSize, 2> painterSize_;
     double time_ = 0;
     int minimumInterval_ = 0;
+    bool repaintsFrames_ = true;
     std::function<void(const QPainterPath&)> frameObserver_;
 };
 

@@ -1,7 +1,7 @@
 #include "Kestro/palette/PaletteView.h"
 
-#include "Kestro/mainwindow/SkillListModel.h"
 #include "Kestro/ui/Brand.h"
+#include "Kestro/ui/Style.h"
 #include "Kestro/ui/Symbols.h"
 
 #include <QEasingCurve>
@@ -38,8 +38,8 @@ constexpr qreal iconColumn = 20;
 constexpr qreal markSize = 20;
 constexpr qreal fallbackMarkSize = 16;
 
-const QColor primary(0, 0, 0, 217);
-const QColor secondary(0, 0, 0, 128);
+constexpr QColor primary = Style::primaryText;
+constexpr QColor secondary = Style::secondaryText;
 const QColor material(248, 248, 250, 240);
 // The material as an uncomposed window shows it: its premultiplied colour.
 const QColor opaqueMaterial(233, 233, 235);
@@ -51,21 +51,9 @@ QFont uiFont(int px, QFont::Weight weight, bool monospaced = false) {
     return f;
 }
 
-QEasingCurve bezier(qreal x1, qreal y1, qreal x2, qreal y2) {
-    QEasingCurve curve(QEasingCurve::BezierSpline);
-    curve.addCubicBezierSegment(QPointF(x1, y1), QPointF(x2, y2), QPointF(1, 1));
-    return curve;
-}
-
-QEasingCurve easeOut() {
-    return bezier(0, 0, 0.58, 1);
-}
-QEasingCurve easeIn() {
-    return bezier(0.42, 0, 1, 1);
-}
-QEasingCurve easeInOut() {
-    return bezier(0.42, 0, 0.58, 1);
-}
+using Style::easeIn;
+using Style::easeInOut;
+using Style::easeOut;
 
 // A soft shadow: the rounded rectangle repeated a little larger and fainter each time, moved
 // down. The union of outlines behind it is costly and the palette's shapes come in few sizes, so

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Kestro/mainwindow/SkillListModel.h"
 #include "Kestro/palette/PaletteModel.h"
+#include "Kestro/text/ElidedLines.h"
 
 #include <QRegion>
 #include <QWidget>

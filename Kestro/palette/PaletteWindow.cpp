@@ -4,14 +4,26 @@
 
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPointer>
 #include <QScreen>
 
-namespace kestro::PaletteWindow {
+namespace kestro {
 
 namespace {
+
+// The application's icon at one small size. Each new window hands its icon to the window
+// system, and the window manager reads it back before it maps the window: every size of the
+// application icon, a megabyte at the largest, is most of a palette's wait for the screen.
+QIcon smallIcon() {
+    static const QIcon icon = [] {
+        const QIcon whole = QGuiApplication::windowIcon();
+        return whole.isNull() ? QIcon() : QIcon(whole.pixmap(QSize(32, 32)));
+    }();
+    return icon;
+}
 
 // The panel: a tool window the window manager still manages, so that it can take the keyboard.
 class PalettePanel final : public QWidget {
@@ -21,8 +33,9 @@ public:
           onClose_(std::move(onClose)), field_(std::move(field)) {
         setAttribute(Qt::WA_TranslucentBackground);
         setAttribute(Qt::WA_ShowWithoutActivating, false);
-        setFixedSize(panelWidth, panelHeight);
+        setFixedSize(PaletteWindow::panelWidth, PaletteWindow::panelHeight);
         setWindowTitle(QStringLiteral("Kestro"));
+        setWindowIcon(smallIcon());
     }
 
 protected:
@@ -52,69 +65,65 @@ private:
     std::function<QWidget*()> field_;
 };
 
-struct State {
-    QPointer<PalettePanel> panel;
-    QPointer<PaletteView> view;
-    std::function<void()> onClosed;
-    Host host;
-    std::uint64_t generation = 0;
-    Desktop desktop;
-};
+} // namespace
 
-State& state() {
-    static State s;
-    return s;
+PaletteWindow::PaletteWindow(platform::SurfaceWindows* desktop)
+    : desktop_(desktop), self_(std::make_shared<PaletteWindow*>(this)) {}
+
+PaletteWindow::~PaletteWindow() {
+    self_.reset();
+    onClosed_ = nullptr;
+    // At once: nothing may reach the panel after its owner.
+    delete panel_.data();
 }
 
-void updateShape() {
-    State& s = state();
+void PaletteWindow::updateShape() {
     // Only an X11 desktop needs (and supports) shaping.
-    if (!s.panel || !s.view || QGuiApplication::platformName() != QLatin1String("xcb")) {
+    if (!panel_ || !view_ || QGuiApplication::platformName() != QLatin1String("xcb")) {
         return;
     }
-    const bool composited = s.desktop.compositing && s.desktop.compositing();
-    s.view->setComposited(composited);
+    const bool composited = desktop_ && desktop_->compositing();
+    view_->setComposited(composited);
     if (composited) {
-        s.panel->clearMask();
+        panel_->clearMask();
     } else {
         // Nothing blends the transparent parts: show only what is painted.
-        s.panel->setMask(s.view->paintedRegion());
+        panel_->setMask(view_->paintedRegion());
     }
 }
 
 // Closes the palette of one opening only: a late request from a palette already replaced must
 // not close its successor.
-void closeOpening(std::uint64_t generation) {
-    if (generation == state().generation) {
+void PaletteWindow::closeOpening(std::uint64_t generation) {
+    if (generation == generation_) {
         close();
     }
 }
 
-} // namespace
-
-void setDesktop(Desktop desktop) {
-    state().desktop = std::move(desktop);
-}
-
-QPoint placement(const QRect& available) {
+QPoint PaletteWindow::placement(const QRect& available) {
     return QPoint(available.x() + available.width() - panelWidth,
                   available.y() + available.height() / 2 - aboveMiddle);
 }
 
-void show(Host host, std::function<void()> onClosed, std::uint32_t userTime) {
+void PaletteWindow::show(Host host, std::function<void()> onClosed, std::uint32_t userTime) {
     close();
-    State& s = state();
-    const std::uint64_t generation = ++s.generation;
-    s.onClosed = std::move(onClosed);
-    s.host = std::move(host);
+    const std::uint64_t generation = ++generation_;
+    onClosed_ = std::move(onClosed);
+    host_ = std::move(host);
 
-    auto* panel = new PalettePanel([generation] { closeOpening(generation); },
-                                   [] {
-                                       PaletteView* v = state().view;
-                                       return v ? static_cast<QWidget*>(v->queryField()) : nullptr;
-                                   });
-    auto cast = s.host.cast;
-    auto toggle = s.host.toggleRecording;
+    const std::weak_ptr<PaletteWindow*> weak = self_;
+    auto closeThis = [weak, generation] {
+        if (auto self = weak.lock()) {
+            (*self)->closeOpening(generation);
+        }
+    };
+    auto* panel = new PalettePanel(closeThis, [weak] {
+        auto self = weak.lock();
+        PaletteView* v = self ? (*self)->view() : nullptr;
+        return v ? static_cast<QWidget*>(v->queryField()) : nullptr;
+    });
+    auto cast = host_.cast;
+    auto toggle = host_.toggleRecording;
     auto* view = new PaletteView(
         [cast](const Skill& skill, const std::map<std::string, std::string>& parameters) {
             if (cast) {
@@ -126,71 +135,73 @@ void show(Host host, std::function<void()> onClosed, std::uint32_t userTime) {
                 toggle();
             }
         },
-        [generation] { closeOpening(generation); }, panel);
+        closeThis, panel);
     view->setGeometry(0, 0, panelWidth, panelHeight);
-    s.view = view;
+    view_ = view;
     reloadSkills();
-    QObject::connect(view, &PaletteView::shapeChanged, panel, [] { updateShape(); });
+    QObject::connect(view, &PaletteView::shapeChanged, panel, [weak] {
+        if (auto self = weak.lock()) {
+            (*self)->updateShape();
+        }
+    });
 
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         panel->move(placement(screen->availableGeometry()));
     }
-    s.panel = panel;
+    panel_ = panel;
     updateShape();
     const WId window = panel->winId();
-    if (s.desktop.showOnAllDesktops) {
-        s.desktop.showOnAllDesktops(window);
+    if (desktop_) {
+        desktop_->showOnAllDesktops(window);
     }
     panel->show();
     panel->raise();
     panel->activateWindow();
-    if (s.desktop.activate) {
-        s.desktop.activate(window, userTime);
+    if (desktop_) {
+        desktop_->activate(window, userTime);
     }
 }
 
-void close() {
-    State& s = state();
-    if (s.panel) {
-        PalettePanel* panel = s.panel;
-        s.panel = nullptr;
-        s.view = nullptr;
+void PaletteWindow::close() {
+    if (panel_) {
+        QWidget* panel = panel_;
+        panel_ = nullptr;
+        view_ = nullptr;
         // Hiding may deactivate the panel, which asks to close again: the state is cleared
         // already, so that request finds nothing to do.
         panel->hide();
         panel->deleteLater();
     }
-    ++s.generation;
-    s.host = Host{};
-    std::function<void()> callback = std::move(s.onClosed);
-    s.onClosed = nullptr;
+    ++generation_;
+    host_ = Host{};
+    std::function<void()> callback = std::move(onClosed_);
+    onClosed_ = nullptr;
     if (callback) {
         callback();
     }
 }
 
-bool isOpen() {
-    return static_cast<bool>(state().panel);
+bool PaletteWindow::isOpen() const {
+    return static_cast<bool>(panel_);
 }
 
-void reloadSkills() {
-    State& s = state();
-    if (!s.view) {
+void PaletteWindow::reloadSkills() {
+    if (!view_) {
         return;
     }
-    if (s.host.skillData) {
-        s.view->setSkillData(s.host.skillData());
-    } else if (s.host.skills) {
-        s.view->setSkills(s.host.skills());
+    if (host_.skillData) {
+        view_->setSkillData(host_.skillData());
+    } else if (host_.skills) {
+        view_->setSkills(host_.skills());
     }
 }
 
-QWidget* panel() {
-    return state().panel;
+QWidget* PaletteWindow::panel() const {
+    return panel_;
 }
 
-PaletteView* view() {
-    return state().view;
+PaletteView* PaletteWindow::view() const {
+    return view_;
 }
 
-} // namespace kestro::PaletteWindow
+} // namespace kestro

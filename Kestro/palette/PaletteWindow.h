@@ -2,7 +2,9 @@
 
 #include "Kestro/app/SkillListData.h"
 #include "KestroCore/Skill.h"
+#include "platform/SurfaceWindows.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <cstdint>
@@ -21,51 +23,62 @@ class PaletteView;
 // with its top 44 px above that area's middle. It takes the keyboard when it opens and closes
 // at once on Escape or when it loses the keyboard. A new panel is built for every opening; at
 // most one exists. Main thread only.
-namespace PaletteWindow {
+class PaletteWindow {
+public:
+    static constexpr int panelWidth = 540;
+    static constexpr int panelHeight = 460;
+    static constexpr int aboveMiddle = 44;
 
-inline constexpr int panelWidth = 540;
-inline constexpr int panelHeight = 460;
-inline constexpr int aboveMiddle = 44;
+    // What the palette needs of the application object.
+    struct Host {
+        std::function<std::vector<Skill>()> skills;
+        // What is derived from the skills once per load; when given, `skills` is not asked.
+        std::function<std::shared_ptr<const SkillListData>()> skillData;
+        std::function<void()> toggleRecording;
+        std::function<void(const Skill&, const std::map<std::string, std::string>&)> cast;
+    };
 
-// What the palette needs of the application object.
-struct Host {
-    std::function<std::vector<Skill>()> skills;
-    // What is derived from the skills once per load; when given, `skills` is not asked.
-    std::function<std::shared_ptr<const SkillListData>()> skillData;
-    std::function<void()> toggleRecording;
-    std::function<void(const Skill&, const std::map<std::string, std::string>&)> cast;
+    // `desktop` tells whether a compositing manager runs, activates the panel and puts it on
+    // every desktop; without it (null) the panel is always shaped and activated by the toolkit
+    // alone. It must outlive this object.
+    explicit PaletteWindow(platform::SurfaceWindows* desktop = nullptr);
+    // An open palette goes without its close callback: its owner is going away.
+    ~PaletteWindow();
+    PaletteWindow(const PaletteWindow&) = delete;
+    PaletteWindow& operator=(const PaletteWindow&) = delete;
+
+    // Opens a new palette, closing an open one first (its callback runs). `onClosed` runs exactly
+    // once, when this palette closes. `userTime` is the display server's time of the key press or
+    // click that asked for it (0 when unknown).
+    void show(Host host, std::function<void()> onClosed, std::uint32_t userTime = 0);
+
+    // Closes the open palette, if any, and runs its close callback once.
+    void close();
+
+    bool isOpen() const;
+
+    // The host's skill list changed: the open palette shows the new one.
+    void reloadSkills();
+
+    // The open panel and its view; null when closed.
+    QWidget* panel() const;
+    PaletteView* view() const;
+
+    // Where the panel goes on a screen whose available area (top-left origin) is `available`.
+    static QPoint placement(const QRect& available);
+
+private:
+    void updateShape();
+    void closeOpening(std::uint64_t generation);
+
+    platform::SurfaceWindows* desktop_ = nullptr;
+    QPointer<QWidget> panel_;
+    QPointer<PaletteView> view_;
+    std::function<void()> onClosed_;
+    Host host_;
+    std::uint64_t generation_ = 0;
+    // What the panel's callbacks reach this object through: they may outlive it.
+    std::shared_ptr<PaletteWindow*> self_;
 };
-
-// What only the desktop can tell or do (set once by the program; tests on a desktop set it
-// too). Without it the panel is always shaped and activated by the toolkit alone.
-struct Desktop {
-    std::function<bool()> compositing;
-    // Activate `window` as the answer to the user action at server time `time` (0: now).
-    std::function<void(WId window, std::uint32_t time)> activate;
-    std::function<void(WId window)> showOnAllDesktops;
-};
-void setDesktop(Desktop desktop);
-
-// Opens a new palette, closing an open one first (its callback runs). `onClosed` runs exactly
-// once, when this palette closes. `userTime` is the display server's time of the key press or
-// click that asked for it (0 when unknown).
-void show(Host host, std::function<void()> onClosed, std::uint32_t userTime = 0);
-
-// Closes the open palette, if any, and runs its close callback once.
-void close();
-
-bool isOpen();
-
-// The host's skill list changed: the open palette shows the new one.
-void reloadSkills();
-
-// The open panel and its view, for tests; null when closed.
-QWidget* panel();
-PaletteView* view();
-
-// Where the panel goes on a screen whose available area (top-left origin) is `available`.
-QPoint placement(const QRect& available);
-
-} // namespace PaletteWindow
 
 } // namespace kestro

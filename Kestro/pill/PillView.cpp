@@ -1,6 +1,7 @@
 #include "Kestro/pill/PillView.h"
 
 #include "Kestro/text/BoundedText.h"
+#include "Kestro/ui/Style.h"
 #include "Kestro/ui/Symbols.h"
 
 #include <QEasingCurve>
@@ -29,17 +30,12 @@ constexpr double bubbleMaxWidth = 210;
 constexpr double nameWidth = 58;
 
 const QColor secondary(60, 60, 67, 153);
-const QColor green(52, 199, 89);
-const QColor orange(255, 149, 0);
-const QColor red(255, 59, 48);
+using Style::easeOut;
+using Style::green;
+using Style::orange;
+using Style::red;
 // The open pill's fill, opaque: what a shaped pill draws on where it has no desktop to show.
 const QColor base(246, 246, 248);
-
-QEasingCurve easeOut() {
-    QEasingCurve curve(QEasingCurve::BezierSpline);
-    curve.addCubicBezierSegment(QPointF(0, 0), QPointF(0.58, 1), QPointF(1, 1));
-    return curve;
-}
 
 // The pill's symbols come from the same artwork as everywhere else, at the weight and size of
 // the font they stand for.

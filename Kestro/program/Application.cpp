@@ -1,13 +1,11 @@
 #include "Kestro/program/Application.h"
 
 #include "Kestro/app/AppState.h"
-#include "Kestro/palette/PaletteWindow.h"
 #include "Kestro/program/QuitShortcut.h"
 #include "Kestro/program/SingleInstance.h"
 #include "Kestro/surfaces/DesktopSurfaces.h"
 #include "Kestro/tray/TrayIcon.h"
 #include "platform/linux/LinuxServices.h"
-#include "platform/linux/X11WindowSupport.h"
 
 #include <QApplication>
 #include <QPalette>
@@ -167,30 +165,12 @@ int runApplication(int argc, char** argv, const ApplicationOptions& options) {
     }
 
     platform::linux_x11::LinuxServices services;
-    // Frames and pill let clicks through and follow the compositing manager through the
-    // toolkit's own X connection; the palette asks the same of it.
+    // Frames, pill and palette let clicks through and follow the compositing manager through the
+    // toolkit's own X connection; the palette is activated and put on every desktop through it.
     std::unique_ptr<platform::linux_x11::X11SurfaceWindows> windows;
     if (auto* x11 = app.nativeInterface<QNativeInterface::QX11Application>()) {
         windows = services.makeSurfaceWindows(static_cast<void*>(x11->connection()));
     }
-    platform::linux_x11::X11WindowSupport windowSupport;
-    PaletteWindow::setDesktop(PaletteWindow::Desktop{
-        .compositing = [&windows] { return windows && windows->compositing(); },
-        .activate =
-            [&windowSupport](WId window, std::uint32_t time) {
-                windowSupport.activate(static_cast<std::uint32_t>(window), time);
-            },
-        .showOnAllDesktops =
-            [&windowSupport](WId window) {
-                windowSupport.setOnAllDesktops(static_cast<std::uint32_t>(window));
-            }});
-    // Those functions refer to the locals above: drop them before the locals go.
-    struct ForgetDesktop {
-        ForgetDesktop() = default;
-        ForgetDesktop(const ForgetDesktop&) = delete;
-        ForgetDesktop& operator=(const ForgetDesktop&) = delete;
-        ~ForgetDesktop() { PaletteWindow::setDesktop({}); }
-    } forgetDesktop;
     DesktopSurfaces surfaces(windows.get());
     AppState state(services.services(),
                    AppState::ModelService{services.transport, options.modelEndpoint,

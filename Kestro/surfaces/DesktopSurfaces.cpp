@@ -1,9 +1,6 @@
 #include "Kestro/surfaces/DesktopSurfaces.h"
 
 #include "Kestro/app/AppState.h"
-#include "Kestro/mainwindow/MainWindow.h"
-#include "Kestro/onboarding/OnboardingWindow.h"
-#include "Kestro/palette/PaletteWindow.h"
 #include "Kestro/ui/Brand.h"
 
 namespace kestro {
@@ -11,7 +8,7 @@ namespace kestro {
 DesktopSurfaces::~DesktopSurfaces() = default;
 
 DesktopSurfaces::DesktopSurfaces(platform::SurfaceWindows* windows)
-    : casting_(std::make_unique<CastingSurfaces>(windows)) {}
+    : casting_(std::make_unique<CastingSurfaces>(windows)), palette_(windows) {}
 
 void DesktopSurfaces::showOverlay(OverlayStyle style) {
     casting_->overlay().show(style == OverlayStyle::casting);
@@ -19,6 +16,10 @@ void DesktopSurfaces::showOverlay(OverlayStyle style) {
 
 void DesktopSurfaces::hideOverlay() {
     casting_->overlay().hide();
+}
+
+void DesktopSurfaces::afterOverlayShown(std::function<void()> then) {
+    casting_->overlay().whenShown(std::move(then));
 }
 
 namespace {
@@ -106,34 +107,33 @@ void DesktopSurfaces::setPillHidden(bool hidden) {
 
 void DesktopSurfaces::showPalette(AppState& app, std::function<void()> onClosed) {
     if (!paletteFollowsSkills_) {
-        // An open palette shows the list as it changes.
-        QObject::connect(&app, &AppState::skillDataChanged, &app,
-                         [] { PaletteWindow::reloadSkills(); });
+        // An open palette shows the list as it changes (while both ends live).
+        QObject::connect(&app, &AppState::skillDataChanged, casting_.get(),
+                         [this] { palette_.reloadSkills(); });
         paletteFollowsSkills_ = true;
     }
-    PaletteWindow::show(
-        PaletteWindow::Host{
-            .skillData = [&app] { return app.skillData(); },
-            .toggleRecording = [&app] { app.toggleRecording(); },
-            .cast =
-                [&app](const Skill& skill, const std::map<std::string, std::string>& values) {
-                    app.cast(skill, values);
-                }},
-        // From the hotkey, the key press's server time lets the window manager hand the
-        // palette the keyboard; otherwise 0, and the current time is used.
-        std::move(onClosed), app.hotkeyEventTimestamp());
+    palette_.show(PaletteWindow::Host{.skillData = [&app] { return app.skillData(); },
+                                      .toggleRecording = [&app] { app.toggleRecording(); },
+                                      .cast =
+                                          [&app](const Skill& skill,
+                                                 const std::map<std::string, std::string>& values) {
+                                              app.cast(skill, values);
+                                          }},
+                  // From the hotkey, the key press's server time lets the window manager hand the
+                  // palette the keyboard; otherwise 0, and the current time is used.
+                  std::move(onClosed), app.hotkeyEventTimestamp());
 }
 
 void DesktopSurfaces::showMainWindow(AppState& app) {
-    MainWindow::show(app);
+    mainWindow_.show(app);
 }
 
 void DesktopSurfaces::adaptMainWindow(bool hasSkills) {
-    MainWindow::adapt(hasSkills);
+    mainWindow_.adapt(hasSkills);
 }
 
 void DesktopSurfaces::showOnboarding(PermissionsManager& permissions) {
-    OnboardingWindow::show(permissions);
+    onboarding_.show(permissions);
 }
 
 } // namespace kestro

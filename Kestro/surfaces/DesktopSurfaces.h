@@ -1,6 +1,9 @@
 #pragma once
 
+#include "Kestro/mainwindow/MainWindow.h"
+#include "Kestro/onboarding/OnboardingWindow.h"
 #include "Kestro/overlay/CastingSurfaces.h"
+#include "Kestro/palette/PaletteWindow.h"
 #include "Kestro/surfaces/Surfaces.h"
 #include "platform/SurfaceWindows.h"
 
@@ -13,16 +16,17 @@
 namespace kestro {
 
 // The surfaces on the desktop: the frame round every screen and the pill; the main window and
-// the onboarding are plain windows.
+// the onboarding are plain windows. It owns every window it shows; they go with it.
 class DesktopSurfaces final : public Surfaces {
 public:
-    // `windows` (may be null) lets the frames and the pill pass clicks through and follow the
-    // compositing manager; it must outlive this object.
+    // `windows` (may be null) lets the frames, the pill and the palette pass clicks through and
+    // follow the compositing manager, and activates the palette; it must outlive this object.
     explicit DesktopSurfaces(platform::SurfaceWindows* windows = nullptr);
     ~DesktopSurfaces() override;
 
     void showOverlay(OverlayStyle style) override;
     void hideOverlay() override;
+    void afterOverlayShown(std::function<void()> then) override;
     void showPill(AppState& app) override;
     void setPillHidden(bool hidden) override;
     void showPalette(AppState& app, std::function<void()> onClosed) override;
@@ -31,10 +35,16 @@ public:
     void showOnboarding(PermissionsManager& permissions) override;
 
     CastingSurfaces& casting() { return *casting_; }
+    MainWindow& mainWindow() { return mainWindow_; }
+    OnboardingWindow& onboarding() { return onboarding_; }
+    PaletteWindow& palette() { return palette_; }
 
 private:
     bool paletteFollowsSkills_ = false;
     std::unique_ptr<CastingSurfaces> casting_;
+    MainWindow mainWindow_;
+    OnboardingWindow onboarding_;
+    PaletteWindow palette_;
 };
 
 } // namespace kestro

@@ -21,6 +21,9 @@ public:
     // Shows the frame round every screen in the style given (replacing a frame already shown).
     virtual void showOverlay(OverlayStyle style) = 0;
     virtual void hideOverlay() = 0;
+    // Runs `then` once the frame just shown is drawn on screen (at once where nothing is drawn),
+    // so that what follows a showing does not hold its first frame back.
+    virtual void afterOverlayShown(std::function<void()> then) { then(); }
 
     // Shows the pill for `app`; the first call creates it.
     virtual void showPill(AppState& app) = 0;

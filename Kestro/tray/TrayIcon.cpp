@@ -1,11 +1,11 @@
 #include "Kestro/tray/TrayIcon.h"
 
 #include "Kestro/app/AppState.h"
-#include "Kestro/mainwindow/MainViewModel.h"
-#include "Kestro/onboarding/OnboardingWindow.h"
 #include "Kestro/program/QuitShortcut.h"
 #include "Kestro/text/BoundedText.h"
+#include "Kestro/tray/TrayMenuModel.h"
 #include "Kestro/ui/Brand.h"
+#include "Kestro/ui/Style.h"
 #include "Kestro/ui/Symbols.h"
 
 #include <QApplication>
@@ -94,11 +94,9 @@ QAction* TrayIcon::headline(const QString& title) {
     // A plain text of the menu: never chosen, yet in the headline style and the text's own
     // colour, not greyed as a disabled item.
     auto* action = new QWidgetAction(&menu_);
-    auto* label = new QLabel;
     QString shown = title;
     shown.replace(QStringLiteral("&&"), QStringLiteral("&"));
-    label->setText(shown);
-    label->setTextFormat(Qt::PlainText);
+    QLabel* label = Style::plainLabel(shown, nullptr);
     QFont bold = menu_.font();
     bold.setBold(true);
     label->setFont(bold);
@@ -145,8 +143,7 @@ void TrayIcon::rebuildMenu() {
         case Action::none:
             break;
         case Action::showOnboarding:
-            connect(action, &QAction::triggered, &app_,
-                    [this] { OnboardingWindow::show(app_.permissions()); });
+            connect(action, &QAction::triggered, &app_, [this] { app_.showOnboarding(); });
             break;
         case Action::toggleRecording:
             connect(action, &QAction::triggered, &app_, [this] { app_.toggleRecording(); });

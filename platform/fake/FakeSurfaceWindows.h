@@ -30,6 +30,13 @@ public:
     // Every raise, in order.
     std::vector<WindowID> raised;
     void raise(WindowID window) override { raised.push_back(window); }
+    // Every activation with its user time, and the windows put on every desktop, in order.
+    std::vector<std::pair<WindowID, std::uint32_t>> activated;
+    std::vector<WindowID> onAllDesktops;
+    void activate(WindowID window, std::uint32_t userTime) override {
+        activated.emplace_back(window, userTime);
+    }
+    void showOnAllDesktops(WindowID window) override { onAllDesktops.push_back(window); }
     bool compositing() override { return compositingNow; }
     // The answer of pointerMayHaveMoved(), and how often it was asked.
     bool pointerMoved = true;

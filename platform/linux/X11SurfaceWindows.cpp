@@ -120,6 +120,21 @@ void X11SurfaceWindows::raise(WindowID window) {
     std::free(xcb_request_check(toolkit_, cookie));
 }
 
+X11WindowSupport& X11SurfaceWindows::support() {
+    if (!support_) {
+        support_ = std::make_unique<X11WindowSupport>();
+    }
+    return *support_;
+}
+
+void X11SurfaceWindows::activate(WindowID window, std::uint32_t userTime) {
+    support().activate(static_cast<std::uint32_t>(window), userTime);
+}
+
+void X11SurfaceWindows::showOnAllDesktops(WindowID window) {
+    support().setOnAllDesktops(static_cast<std::uint32_t>(window));
+}
+
 bool X11SurfaceWindows::compositing() {
     return compositing_;
 }

@@ -2,6 +2,7 @@
 
 #include "platform/MainQueue.h"
 #include "platform/SurfaceWindows.h"
+#include "platform/linux/X11WindowSupport.h"
 #include "platform/linux/XConnection.h"
 
 #include <xcb/xcb.h>
@@ -26,6 +27,8 @@ public:
 
     void setAcceptsInput(WindowID window, bool accepts) override;
     void raise(WindowID window) override;
+    void activate(WindowID window, std::uint32_t userTime) override;
+    void showOnAllDesktops(WindowID window) override;
     void setShape(WindowID window, const std::vector<ShapeRect>& rects) override;
     void clearShape(WindowID window) override;
     bool compositing() override;
@@ -55,6 +58,9 @@ private:
     std::function<void()> compositingChanged_;
     std::function<void()> restacked_;
     std::unique_ptr<MainQueue::Token> watch_;
+    // Activation and desktops go on a private connection of their own, made at first use.
+    std::unique_ptr<X11WindowSupport> support_;
+    X11WindowSupport& support();
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 

@@ -21,6 +21,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace kestro::testing {
@@ -36,6 +37,21 @@ public:
         calls.push_back(style == OverlayStyle::casting ? "overlay casting" : "overlay recording");
     }
     void hideOverlay() override { calls.push_back("overlay hidden"); }
+    // While set, what waits for the frame to be drawn waits until `drawOverlay()`.
+    bool holdOverlayDrawn = false;
+    std::vector<std::function<void()>> overlayWaiters;
+    void afterOverlayShown(std::function<void()> then) override {
+        if (holdOverlayDrawn) {
+            overlayWaiters.push_back(std::move(then));
+        } else {
+            then();
+        }
+    }
+    void drawOverlay() {
+        for (auto& then : std::exchange(overlayWaiters, {})) {
+            then();
+        }
+    }
     void showPill(AppState&) override { calls.push_back("pill shown"); }
     void setPillHidden(bool hidden) override {
         calls.push_back(hidden ? "pill hidden" : "pill revealed");

@@ -1,6 +1,7 @@
 // Both roads of the application object over the real libcurl transport, against a model
 // service played by a server on 127.0.0.1.
 
+#include "Kestro/app/CastInstruction.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/net/LocalServer.h"
 
@@ -106,7 +107,7 @@ TEST_F(AppRoadsHttpTest, CastFollowsPauseTurns) {
     const auto first = json::parse(received[0].body);
     EXPECT_EQ(first["max_tokens"], 8000);
     EXPECT_EQ(first["messages"][0]["content"],
-              AppState::mcpInstruction(editorSkill(), {{"week", "2026-06-06"}}));
+              mcpInstruction(editorSkill(), {{"week", "2026-06-06"}}));
     // Each further request carries the reply before it as an assistant turn.
     const auto third = json::parse(received[2].body);
     ASSERT_EQ(third["messages"].size(), 3u);

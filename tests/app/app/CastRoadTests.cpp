@@ -1,3 +1,5 @@
+#include "Kestro/app/CastInstruction.h"
+#include "Kestro/text/LogText.h"
 #include "tests/app/AppTestSupport.h"
 
 using namespace kestro;
@@ -111,8 +113,8 @@ TEST_F(CastRoadTest, InstructionText) {
                      .plan = {PlanStep{.index = 2, .intent = "Click Submit"},
                               PlanStep{.index = 0, .intent = "Open the form"},
                               PlanStep{.index = 1, .intent = "Type the week"}}};
-    const auto values = AppState::filledParameters(full, {{"amount", ""}, {"extra", "x"}});
-    EXPECT_EQ(AppState::mcpInstruction(full, values),
+    const auto values = filledParameters(full, {{"amount", ""}, {"extra", "x"}});
+    EXPECT_EQ(mcpInstruction(full, values),
               "Complete this task using the available tools. Act directly; do not ask for "
               "confirmation.\n"
               "Task: File the report.\n"
@@ -126,7 +128,7 @@ TEST_F(CastRoadTest, InstructionText) {
               "- amount: 12\n"
               "- extra: x");
     // Nothing optional: no summary, plan or parameters.
-    EXPECT_EQ(AppState::mcpInstruction(Skill{.name = "Bare"}, {}),
+    EXPECT_EQ(mcpInstruction(Skill{.name = "Bare"}, {}),
               "Complete this task using the available tools. Act directly; do not ask for "
               "confirmation.\nTask: Bare.");
 }
@@ -148,7 +150,7 @@ TEST_F(CastRoadTest, FillKeepsGivenValuesAndUsesExamplesForMissingOrEmpty) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        EXPECT_EQ(AppState::filledParameters(skill, c.given), c.expected);
+        EXPECT_EQ(filledParameters(skill, c.given), c.expected);
     }
 }
 
@@ -157,7 +159,7 @@ TEST_F(CastRoadTest, BundleIdentifiersAndTheirText) {
                                PlanStep{.target = AXTarget{}},
                                PlanStep{.target = AXTarget{.appBundleID = std::string("a")}}},
                       .appScope = {"a", "c"}};
-    EXPECT_EQ(AppState::bundleIDs(skill), (std::vector<std::string>{"a", "c", "b"}));
+    EXPECT_EQ(bundleIDs(skill), (std::vector<std::string>{"a", "c", "b"}));
 
     struct Case {
         std::vector<std::string> ids;
@@ -172,7 +174,7 @@ TEST_F(CastRoadTest, BundleIdentifiersAndTheirText) {
         {{"é"}, "[\"é\"]"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(AppState::bundleArrayText(c.ids), c.text);
+        EXPECT_EQ(bundleArrayText(c.ids), c.text);
     }
 }
 
@@ -205,7 +207,7 @@ TEST_F(CastRoadTest, ResultIsCutAfter200UserPerceivedCharacters) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        EXPECT_EQ(AppState::leadingCharacters(c.text, 200), c.expected);
+        EXPECT_EQ(leadingCharacters(c.text, 200), c.expected);
     }
 }
 

@@ -230,6 +230,60 @@ TEST_F(RecordingRoadTest, HalfStoredSkillIsRemoved) {
     EXPECT_TRUE(app.skills().empty());
 }
 
+// The recorder starts once the recording frame is drawn; a stop or an ending that comes first
+// still finds the recording it asked for, never the one before.
+TEST_F(RecordingRoadTest, RecorderStartsOnceTheFrameIsDrawn) {
+    grantAll();
+    AppState& app = make();
+    drain();
+    surfaces_.holdOverlayDrawn = true;
+    const std::size_t hotkeyTaps = taps_.liveTapCount();
+    auto recorderTaps = [&] { return taps_.liveTapCount() - hotkeyTaps; };
+
+    // A first recording, to be the last one a stop could wrongly hand back.
+    app.toggleRecording();
+    EXPECT_EQ(app.state().kind, Kind::recording);
+    EXPECT_EQ(recorderTaps(), 0u) << "started before the frame was drawn";
+    surfaces_.drawOverlay();
+    EXPECT_EQ(recorderTaps(), 1u);
+    click();
+    app.toggleRecording();
+    ASSERT_TRUE(runUntil([&] { return app.state() == KestroState::idle(); }));
+
+    // Stopped before the frame was drawn: that recording runs and stops, with no events.
+    clearLog();
+    app.toggleRecording();
+    app.toggleRecording();
+    ASSERT_TRUE(runUntil([&] { return app.state() == KestroState::idle(); }));
+    EXPECT_TRUE(log().empty()) << log()[0];
+    surfaces_.drawOverlay(); // late: starts nothing
+    EXPECT_EQ(recorderTaps(), 0u);
+    EXPECT_EQ(app.state().kind, Kind::idle);
+
+    // The tap refused once the frame is drawn: back to idle, with the line.
+    clearLog();
+    taps_.refuseTaps = true;
+    app.toggleRecording();
+    EXPECT_TRUE(log().empty());
+    surfaces_.drawOverlay();
+    EXPECT_EQ(app.state().kind, Kind::idle);
+    ASSERT_EQ(log().size(), 1u);
+    EXPECT_EQ(log()[0], "Kestro: recording could not start \u2014 the input tap was refused");
+    taps_.refuseTaps = false;
+
+    // Ending before the frame was drawn: ends at once, keeps nothing, starts nothing after.
+    clearLog();
+    const std::size_t stored = RecordingStore().loadAll().size();
+    app.toggleRecording();
+    int ended = 0;
+    app.endFromOutside([&] { ++ended; });
+    EXPECT_EQ(ended, 1);
+    surfaces_.drawOverlay();
+    EXPECT_EQ(recorderTaps(), 0u);
+    EXPECT_TRUE(log().empty());
+    EXPECT_EQ(RecordingStore().loadAll().size(), stored);
+}
+
 TEST_F(RecordingRoadTest, TogglesAndCastsAreIgnoredWhileSynthesizing) {
     grantAll();
     setKey();

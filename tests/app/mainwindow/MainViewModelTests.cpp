@@ -6,12 +6,6 @@ using namespace kestro;
 
 namespace {
 
-Skill named(const std::string& name) {
-    Skill s;
-    s.name = name;
-    return s;
-}
-
 TEST(MainViewModel, RecordButtonBannerAndEmptyStateFollowStateAndPermissions) {
     using Kind = SkillCreationStatus::Kind;
     struct Case {
@@ -74,120 +68,6 @@ TEST(MainViewModel, AdaptKeepsTheTopLeftAndAWidthTheUserChose) {
         EXPECT_EQ(MainViewModel::adaptedFrame(c.current, c.hasSkills), c.expected)
             << c.current.size.width << "x" << c.current.size.height;
     }
-}
-
-std::vector<std::string> titles(const std::vector<TrayMenuModel::Entry>& entries) {
-    std::vector<std::string> out;
-    for (const auto& e : entries) {
-        std::string t = e.kind == TrayMenuModel::Entry::Kind::separator ? "--" : e.title;
-        if (e.kind == TrayMenuModel::Entry::Kind::item && !e.enabled) {
-            t += " [off]";
-        }
-        out.push_back(t);
-    }
-    return out;
-}
-
-TEST(TrayMenuModel, EntriesFollowStatePermissionsAndSkills) {
-    using V = std::vector<std::string>;
-    const std::vector<Skill> none;
-    const std::vector<Skill> two = {named("Send & file"), named("Open <b>mail</b>")};
-    struct Case {
-        const char* name;
-        KestroState state;
-        bool allGranted;
-        const std::vector<Skill>& skills;
-        V expected;
-    };
-    const Case cases[] = {
-        {"missing permission, idle",
-         KestroState::idle(),
-         false,
-         two,
-         {"Ready", "--", "Finish setup\u2026", "--", "Start recording  (\u2303\u2303) [off]",
-          "Run a skill\u2026  (\u2303/) [off]", "--", "Send & file", "Open <b>mail</b>", "--",
-          "Onboarding & Permissions\u2026", "Quit Kestro"}},
-        {"all granted, idle, no skills",
-         KestroState::idle(),
-         true,
-         none,
-         {"Ready", "--", "Start recording  (\u2303\u2303)", "Run a skill\u2026  (\u2303/)", "--",
-          "No skills yet \u2014 record one with \u2303\u2303", "--",
-          "Onboarding & Permissions\u2026", "Quit Kestro"}},
-        {"recording with a permission revoked",
-         KestroState::recording(),
-         false,
-         none,
-         {"Ready", "--", "Finish setup\u2026", "--", "Stop recording  (\u2303\u2303)",
-          "Run a skill\u2026  (\u2303/) [off]", "--",
-          "No skills yet \u2014 record one with \u2303\u2303", "--",
-          "Onboarding & Permissions\u2026", "Quit Kestro"}},
-        {"casting",
-         KestroState::casting("x"),
-         true,
-         two,
-         {"Ready", "--", "Recording\u2026 [off]", "Run a skill\u2026  (\u2303/) [off]", "--",
-          "Send & file", "Open <b>mail</b>", "--", "Onboarding & Permissions\u2026",
-          "Quit Kestro"}},
-        {"synthesizing",
-         KestroState::synthesizing(),
-         true,
-         none,
-         {"Ready", "--", "Recording\u2026 [off]", "Run a skill\u2026  (\u2303/) [off]", "--",
-          "No skills yet \u2014 record one with \u2303\u2303", "--",
-          "Onboarding & Permissions\u2026", "Quit Kestro"}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        auto entries = TrayMenuModel::entries("Ready", c.state, c.allGranted, c.skills);
-        EXPECT_EQ(titles(entries), c.expected);
-        for (const auto& e : entries) {
-            if (e.action == TrayMenuModel::Action::castSkill) {
-                EXPECT_TRUE(e.skill.has_value());
-            }
-        }
-        EXPECT_TRUE(entries.front().headline);
-        EXPECT_TRUE(entries.back().quitShortcut);
-        EXPECT_EQ(entries.back().action, TrayMenuModel::Action::quit);
-    }
-    EXPECT_EQ(TrayMenuModel::escapedTitle("Send & file && more"), "Send && file &&&& more");
-}
-
-TEST(OnboardingModel, ThePageIsTheFirstMissingPermission) {
-    using P = Permission;
-    using S = PermissionStatus;
-    struct Case {
-        std::map<P, S> statuses;
-        std::size_t index;
-    };
-    const Case cases[] = {
-        {{}, 0},
-        {{{P::screenRecording, S::denied},
-          {P::accessibility, S::granted},
-          {P::inputMonitoring, S::granted}},
-         0},
-        {{{P::screenRecording, S::granted},
-          {P::accessibility, S::notDetermined},
-          {P::inputMonitoring, S::denied}},
-         1},
-        {{{P::screenRecording, S::granted}, {P::accessibility, S::granted}}, 2},
-        {{{P::screenRecording, S::granted},
-          {P::accessibility, S::granted},
-          {P::inputMonitoring, S::granted}},
-         3},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(OnboardingModel::currentIndex(c.statuses), c.index);
-    }
-    EXPECT_EQ(OnboardingModel::step(0).counter, "Step 1 of 3");
-    EXPECT_EQ(OnboardingModel::step(0).heading, "Kestro needs to see your screen.");
-    EXPECT_EQ(OnboardingModel::step(0).button, "Give access to screen recording");
-    EXPECT_EQ(OnboardingModel::step(1).heading, "Kestro needs to control your screen.");
-    EXPECT_EQ(OnboardingModel::step(1).button, "Give access to accessibility");
-    EXPECT_EQ(OnboardingModel::step(2).counter, "Step 3 of 3");
-    EXPECT_EQ(OnboardingModel::step(2).heading, "Kestro needs to read your shortcuts.");
-    EXPECT_EQ(OnboardingModel::step(2).button, "Give access to input monitoring");
-    EXPECT_FALSE(OnboardingModel::step(1).explanation.empty());
 }
 
 } // namespace

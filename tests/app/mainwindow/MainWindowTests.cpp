@@ -1,5 +1,6 @@
 #include "Kestro/mainwindow/ControlKeyCap.h"
-#include "Kestro/mainwindow/MainWindow.h"
+#include "Kestro/mainwindow/MainView.h"
+#include "Kestro/mainwindow/SkillEditor.h"
 #include "Kestro/mainwindow/SkillListModel.h"
 #include "Kestro/onboarding/OnboardingWindow.h"
 #include "Kestro/tray/TrayIcon.h"

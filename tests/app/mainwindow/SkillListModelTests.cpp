@@ -1,5 +1,5 @@
+#include "Kestro/mainwindow/MainView.h"
 #include "Kestro/mainwindow/MainViewModel.h"
-#include "Kestro/mainwindow/MainWindow.h"
 #include "Kestro/mainwindow/SkillListModel.h"
 #include "Kestro/palette/PaletteModel.h"
 #include "Kestro/text/SkillIcon.h"

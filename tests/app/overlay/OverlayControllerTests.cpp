@@ -9,9 +9,26 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 using namespace kestro;
 
 namespace {
+
+// Counts the paints a widget receives.
+class PaintCount final : public QObject {
+public:
+    explicit PaintCount(QWidget* widget) { widget->installEventFilter(this); }
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            ++count;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
 
 class Overlay : public ::testing::Test {
 protected:
@@ -130,12 +147,17 @@ TEST_F(Overlay, ShapedToTheLineWithoutACompositor) {
         fourWide += width == 4 ? 1 : 0;
     }
     EXPECT_GT(fourWide, 600);
-    // The shape follows the line as it moves.
+    // The shape follows the line as it moves; nothing is repainted for it, as the shaped
+    // window shows black all through its shape.
+    QTest::qWait(20); // the first paint of the showing
+    PaintCount paints(w.frameView());
     const QRegion before = w.shape();
     w.frameView()->tick();
     QTest::qWait(60);
     w.frameView()->tick();
+    QCoreApplication::processEvents();
     EXPECT_NE(w.shape(), before);
+    EXPECT_EQ(paints.count, 0);
     const auto id = static_cast<std::uint64_t>(w.winId());
     ASSERT_EQ(surfaces.shapes.count(id), 1u) << "the window system is given the shape";
     EXPECT_EQ(surfaces.shapes.at(id).size(), static_cast<std::size_t>(w.shape().rectCount()));
@@ -146,9 +168,65 @@ TEST_F(Overlay, ShapedToTheLineWithoutACompositor) {
     EXPECT_FALSE(w.isMasked());
     EXPECT_TRUE(w.shape().isEmpty());
     EXPECT_EQ(surfaces.shapes.count(id), 0u);
+    w.frameView()->tick();
+    QCoreApplication::processEvents();
+    EXPECT_GT(paints.count, 0) << "composited, the line itself is drawn at every frame";
     surfaces.setCompositing(false);
     overlay.compositingChanged();
     EXPECT_TRUE(w.isMasked());
+}
+
+// Shaped, the line is reshaped less often than the screen refreshes, yet never moves more than
+// a pixel from one shape to the next, as it would at every refresh.
+TEST_F(Overlay, ShapedTheLineMovesAPixelAtATime) {
+    const QSizeF size(1440, 900);
+    for (const auto mode : {WobbleMode::recording, WobbleMode::casting}) {
+        const double step = FrameWindow::shapedFrameInterval(mode) / 1000.0;
+        EXPECT_GT(step, 0.033) << static_cast<int>(mode);
+        for (double t : {0.0, 0.37, 1.1, 2.45}) {
+            const QRegion now =
+                WobbleFrameView::strokeRegion(WobbleFrameView::pathFor(size, mode, t), mode);
+            const QRegion next =
+                WobbleFrameView::strokeRegion(WobbleFrameView::pathFor(size, mode, t + step), mode);
+            QRegion reach = now;
+            for (int dx = -1; dx <= 1; ++dx) {
+                for (int dy = -1; dy <= 1; ++dy) {
+                    reach += now.translated(dx, dy);
+                }
+            }
+            EXPECT_TRUE(next.subtracted(reach).isEmpty())
+                << static_cast<int>(mode) << " at " << t << ": "
+                << next.subtracted(reach).boundingRect().topLeft().x() << ","
+                << next.subtracted(reach).boundingRect().topLeft().y();
+        }
+    }
+}
+
+// What waits for the frames runs once every frame has painted, or at once when none is shown or
+// they go before painting.
+TEST_F(Overlay, WhenShownWaitsForTheFramesToPaint) {
+    int ran = 0;
+    overlay.whenShown([&] { ++ran; });
+    EXPECT_EQ(ran, 1) << "hidden: at once";
+
+    overlay.show(false);
+    std::vector<std::unique_ptr<PaintCount>> paints;
+    for (const auto& w : overlay.windows()) {
+        paints.push_back(std::make_unique<PaintCount>(w->frameView()));
+    }
+    overlay.whenShown([&] { ++ran; });
+    EXPECT_EQ(ran, 1) << "not before a turn of the event loop";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ran == 2; }, 2000));
+    for (const auto& p : paints) {
+        EXPECT_GT(p->count, 0) << "ran before every frame painted";
+    }
+
+    // Hidden before they paint: it runs with the hiding.
+    overlay.hide();
+    overlay.show(true);
+    overlay.whenShown([&] { ++ran; });
+    overlay.hide();
+    EXPECT_EQ(ran, 3);
 }
 
 TEST_F(Overlay, OrderedOutFramesStopAnimating) {

@@ -1,10 +1,12 @@
 #include "Kestro/palette/PaletteView.h"
 #include "Kestro/palette/PaletteWindow.h"
+#include "platform/fake/FakeSurfaceWindows.h"
 #include "tests/app/QtTestApp.h"
 
 #include <QDir>
 #include <QLineEdit>
 #include <QPixmap>
+#include <QPointer>
 #include <QTest>
 #include <QToolButton>
 
@@ -21,6 +23,7 @@ struct Cast {
 
 // A palette owner that records what the palette asks of it.
 struct PaletteFixture : ::testing::Test {
+    PaletteWindow palette;
     std::vector<Skill> skills;
     std::vector<Cast> casts;
     int toggles = 0;
@@ -38,7 +41,7 @@ struct PaletteFixture : ::testing::Test {
         skills[6].name = "Send invoice to Crème Brûlée";
     }
     void TearDown() override {
-        PaletteWindow::close();
+        palette.close();
         QTest::qWait(1);
     }
 
@@ -53,11 +56,11 @@ struct PaletteFixture : ::testing::Test {
         };
     }
     void open() {
-        PaletteWindow::show(host(), [this] { ++closed; });
-        ASSERT_TRUE(PaletteWindow::isOpen());
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(PaletteWindow::panel()));
+        palette.show(host(), [this] { ++closed; });
+        ASSERT_TRUE(palette.isOpen());
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(palette.panel()));
     }
-    PaletteView& view() { return *PaletteWindow::view(); }
+    PaletteView& view() { return *palette.view(); }
     QLineEdit& field() { return *view().queryField(); }
     // Waits past the slide-out and its delayed close.
     void waitPastClose() { QTest::qWait(PaletteView::closeDelayMs + 150); }
@@ -76,24 +79,24 @@ TEST_F(PaletteFixture, EntranceSlidesInAndFocusesTheQuery) {
 
     // For a person to look at: the panel as drawn, transparent where nothing is painted.
     QDir().mkpath("artifacts");
-    EXPECT_TRUE(PaletteWindow::panel()->grab().save("artifacts/palette-offscreen.png"));
+    EXPECT_TRUE(palette.panel()->grab().save("artifacts/palette-offscreen.png"));
 }
 
 TEST_F(PaletteFixture, EscapeAndDeactivationCloseAtOnceWithOneCallback) {
     for (bool escape : {true, false}) {
         closed = 0;
         open();
-        QWidget* panel = PaletteWindow::panel();
+        QWidget* panel = palette.panel();
         if (escape) {
             QTest::keyClick(&field(), Qt::Key_Escape);
         } else {
             QEvent deactivate(QEvent::WindowDeactivate);
             QApplication::sendEvent(panel, &deactivate);
         }
-        EXPECT_FALSE(PaletteWindow::isOpen()) << escape;
+        EXPECT_FALSE(palette.isOpen()) << escape;
         EXPECT_FALSE(panel->isVisible()) << escape;
         EXPECT_EQ(closed, 1) << escape;
-        PaletteWindow::close();
+        palette.close();
         EXPECT_EQ(closed, 1) << escape;
     }
 }
@@ -107,12 +110,12 @@ TEST_F(PaletteFixture, ReturnCastsOnceThenClosesAfterTheSlideOut) {
     EXPECT_EQ(casts[0].name, "Skill 0");
     EXPECT_EQ(casts[0].parameters.at("city"), "Lisbon");
     // Still on screen for the slide-out; a second Return or a click does nothing more.
-    EXPECT_TRUE(PaletteWindow::isOpen());
+    EXPECT_TRUE(palette.isOpen());
     QTest::keyClick(&field(), Qt::Key_Return);
     QTest::mouseClick(&view(), Qt::LeftButton, {}, view().rowRect(0).center().toPoint());
     EXPECT_EQ(casts.size(), 1u);
     EXPECT_EQ(closed, 0);
-    QTRY_VERIFY_WITH_TIMEOUT(!PaletteWindow::isOpen(), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(!palette.isOpen(), 3000);
     EXPECT_EQ(closed, 1);
     waitPastClose();
     EXPECT_EQ(closed, 1);
@@ -132,7 +135,7 @@ TEST_F(PaletteFixture, KeysMoveTheHighlightAndTheCreateRowRecords) {
     QTest::keyClick(&field(), Qt::Key_Enter);
     EXPECT_EQ(toggles, 1);
     EXPECT_TRUE(casts.empty());
-    QTRY_VERIFY_WITH_TIMEOUT(!PaletteWindow::isOpen(), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(!palette.isOpen(), 3000);
     EXPECT_EQ(closed, 1);
 }
 
@@ -143,7 +146,7 @@ TEST_F(PaletteFixture, ClicksRunTheRowOrDismiss) {
     QTest::mouseClick(&view(), Qt::LeftButton, {}, view().rowRect(1).center().toPoint());
     ASSERT_EQ(casts.size(), 1u);
     EXPECT_EQ(casts[0].name, "Skill 1");
-    QTRY_VERIFY_WITH_TIMEOUT(!PaletteWindow::isOpen(), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(!palette.isOpen(), 3000);
 
     for (bool closeButton : {false, true}) {
         closed = 0;
@@ -156,7 +159,7 @@ TEST_F(PaletteFixture, ClicksRunTheRowOrDismiss) {
             QTest::mouseClick(&view(), Qt::LeftButton, {}, QPoint(20, 300));
         }
         EXPECT_TRUE(view().model().exiting()) << closeButton;
-        QTRY_VERIFY_WITH_TIMEOUT(!PaletteWindow::isOpen(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(!palette.isOpen(), 3000);
         EXPECT_EQ(closed, 1) << closeButton;
     }
     EXPECT_EQ(casts.size(), 1u);
@@ -177,16 +180,16 @@ TEST_F(PaletteFixture, ALateCloseNeverShutsTheNextPalette) {
     QTest::keyClick(&field(), Qt::Key_Return); // casts, close due in 0.3 s
     ASSERT_EQ(casts.size(), 1u);
     int secondClosed = 0;
-    PaletteWindow::show(host(), [&] { ++secondClosed; });
+    palette.show(host(), [&] { ++secondClosed; });
     EXPECT_EQ(closed, 1); // the first palette closed as the second opened
     waitPastClose();
-    EXPECT_TRUE(PaletteWindow::isOpen());
+    EXPECT_TRUE(palette.isOpen());
     EXPECT_EQ(secondClosed, 0);
     EXPECT_EQ(closed, 1);
     // The new palette is fresh.
-    EXPECT_TRUE(PaletteWindow::view()->queryField()->text().isEmpty());
-    EXPECT_FALSE(PaletteWindow::view()->model().exiting());
-    PaletteWindow::close();
+    EXPECT_TRUE(palette.view()->queryField()->text().isEmpty());
+    EXPECT_FALSE(palette.view()->model().exiting());
+    palette.close();
     EXPECT_EQ(secondClosed, 1);
 }
 
@@ -200,12 +203,55 @@ TEST_F(PaletteFixture, ReloadedSkillsKeepTheHighlightNumber) {
     Skill extra;
     extra.name = "Extra";
     skills.push_back(extra);
-    PaletteWindow::reloadSkills();
+    palette.reloadSkills();
     EXPECT_EQ(view().model().selection(), 3u);
     EXPECT_FALSE(view().model().createRowSelected());
     QTest::keyClick(&field(), Qt::Key_Return);
     ASSERT_EQ(casts.size(), 1u);
     EXPECT_EQ(casts[0].name, "Extra");
+}
+
+TEST_F(PaletteFixture, TheDesktopPutsThePanelEverywhereAndActivatesItForTheKeyPress) {
+    platform::fake::FakeSurfaceWindows desktop;
+    PaletteWindow owned(&desktop);
+    owned.show(
+        host(), [this] { ++closed; }, 4242);
+    ASSERT_TRUE(owned.isOpen());
+    const auto window = static_cast<platform::SurfaceWindows::WindowID>(owned.panel()->winId());
+    EXPECT_EQ(desktop.onAllDesktops, (std::vector<platform::SurfaceWindows::WindowID>{window}));
+    ASSERT_EQ(desktop.activated.size(), 1u);
+    EXPECT_EQ(desktop.activated[0], std::make_pair(window, std::uint32_t{4242}));
+    owned.close();
+    EXPECT_EQ(closed, 1);
+}
+
+// The panel's callbacks may outlive the palette that made them: a late event on a panel closed
+// but not yet deleted, after its owner went away, reaches nothing; an open panel goes with its
+// owner, without the close callback of an owner that is going away.
+TEST_F(PaletteFixture, APanelGoesWithItsOwnerAndALateEventReachesNothing) {
+    QPointer<QWidget> closedPanel;
+    {
+        PaletteWindow owner;
+        owner.show(host(), [this] { ++closed; });
+        closedPanel = owner.panel();
+        owner.close();
+        EXPECT_EQ(closed, 1);
+    }
+    ASSERT_TRUE(closedPanel);
+    QTest::keyClick(closedPanel, Qt::Key_Escape);
+    QEvent deactivate(QEvent::WindowDeactivate);
+    QApplication::sendEvent(closedPanel, &deactivate);
+    EXPECT_EQ(closed, 1);
+
+    QPointer<QWidget> openPanel;
+    {
+        PaletteWindow owner;
+        owner.show(host(), [this] { ++closed; });
+        openPanel = owner.panel();
+        ASSERT_TRUE(openPanel);
+    }
+    EXPECT_FALSE(openPanel);
+    EXPECT_EQ(closed, 1);
 }
 
 TEST(PalettePlacement, RightEdgeTopAboveTheMiddleOfTheAvailableArea) {

@@ -154,14 +154,15 @@ TEST_F(RestingSurfaces, BoundedTitlesKeepWholeCharacters) {
 }
 
 TEST_F(RestingSurfaces, TheOnboardingWindowCanOnlyBeClosed) {
-    OnboardingWindow::show(app().permissions());
-    QWidget* w = OnboardingWindow::window();
+    OnboardingWindow onboarding;
+    onboarding.show(app().permissions());
+    QWidget* w = onboarding.window();
     ASSERT_NE(w, nullptr);
     EXPECT_TRUE(w->windowFlags() & Qt::WindowCloseButtonHint);
     EXPECT_FALSE(w->windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_FALSE(w->windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_EQ(w->minimumSize(), w->maximumSize());
-    OnboardingWindow::close();
+    onboarding.close();
 }
 
 } // namespace

@@ -1,5 +1,7 @@
+#include "Kestro/mainwindow/MainView.h"
 #include "Kestro/mainwindow/MainViewModel.h"
 #include "Kestro/mainwindow/MainWindow.h"
+#include "Kestro/mainwindow/SkillEditor.h"
 #include "Kestro/mainwindow/SkillListModel.h"
 #include "Kestro/onboarding/OnboardingWindow.h"
 #include "Kestro/tray/TrayIcon.h"
@@ -113,8 +115,9 @@ protected:
 };
 
 TEST_F(MainWindowDeskTest, TheMainWindowFollowsTheSkillsAndShowsEachState) {
-    MainWindow::show(app());
-    QWidget* w = MainWindow::window();
+    MainWindow mainWindow;
+    mainWindow.show(app());
+    QWidget* w = mainWindow.window();
     ASSERT_NE(w, nullptr);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(w, 10000));
     EXPECT_TRUE(qtWaitFor([&] { return w->size() == QSize(720, 520); }, 10))
@@ -127,7 +130,7 @@ TEST_F(MainWindowDeskTest, TheMainWindowFollowsTheSkillsAndShowsEachState) {
     // The recorded surfaces of the fixture stand where the desktop's would call this.
     ASSERT_EQ(surfaces_.calls.back(), "adapt with skills");
     ResizeWatch resizes(w);
-    MainWindow::adapt(true);
+    mainWindow.adapt(true);
     // Animated: the window passes through sizes between the two (seen in its resize events, which
     // a poll could miss on a loaded machine).
     EXPECT_TRUE(qtWaitFor([&] { return w->size() == QSize(820, 600); }, 10))
@@ -170,8 +173,8 @@ TEST_F(MainWindowDeskTest, TheMainWindowFollowsTheSkillsAndShowsEachState) {
     // Closing hides it; showing again brings the same window back.
     w->close();
     EXPECT_TRUE(qtWaitFor([&] { return !w->isVisible(); }, 10));
-    MainWindow::show(app());
-    EXPECT_EQ(MainWindow::window(), w);
+    mainWindow.show(app());
+    EXPECT_EQ(mainWindow.window(), w);
     EXPECT_TRUE(QTest::qWaitForWindowExposed(w, 10000));
 
     TrayIcon tray(app());
@@ -184,8 +187,9 @@ TEST_F(MainWindowDeskTest, TheMainWindowFollowsTheSkillsAndShowsEachState) {
 TEST_F(MainWindowDeskTest, OnboardingShowsTheMissingStepThenSuccess) {
     grant(true, false, true);
     app().permissions().refresh();
-    OnboardingWindow::show(app().permissions());
-    QWidget* w = OnboardingWindow::window();
+    OnboardingWindow onboarding;
+    onboarding.show(app().permissions());
+    QWidget* w = onboarding.window();
     ASSERT_NE(w, nullptr);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(w, 10000));
     auto* view = w->findChild<OnboardingView*>();
@@ -200,7 +204,7 @@ TEST_F(MainWindowDeskTest, OnboardingShowsTheMissingStepThenSuccess) {
     screenshot("onboarding-success");
 
     view->doneButton().click();
-    EXPECT_TRUE(qtWaitFor([] { return OnboardingWindow::window() == nullptr; }, 10));
+    EXPECT_TRUE(qtWaitFor([&] { return onboarding.window() == nullptr; }, 10));
 }
 
 } // namespace

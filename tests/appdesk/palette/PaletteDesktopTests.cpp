@@ -23,7 +23,6 @@
 #include "platform/linux/X11EventTaps.h"
 #include "platform/linux/X11ScreenCapture.h"
 #include "platform/linux/X11SurfaceWindows.h"
-#include "platform/linux/X11WindowSupport.h"
 #include "platform/linux/X11Windows.h"
 #include "platform/linux/XConnection.h"
 
@@ -65,38 +64,27 @@ protected:
         static char* argv[] = {name, nullptr};
         qputenv("QT_QPA_PLATFORM", "xcb");
         app_ = new QApplication(argc, argv);
-        support_ = new x11::X11WindowSupport();
         surfaceQueue_ = new x11::GLibMainQueue();
         auto* native = app_->nativeInterface<QNativeInterface::QX11Application>();
         surfaces_ = new x11::X11SurfaceWindows(
             *surfaceQueue_, native ? static_cast<void*>(native->connection()) : nullptr);
-        PaletteWindow::setDesktop(PaletteWindow::Desktop{
-            .compositing = [] { return surfaces_->compositing(); },
-            .activate =
-                [](WId w, std::uint32_t t) {
-                    support_->activate(static_cast<std::uint32_t>(w), t);
-                },
-            .showOnAllDesktops =
-                [](WId w) { support_->setOnAllDesktops(static_cast<std::uint32_t>(w)); },
-        });
+        palette_ = new PaletteWindow(surfaces_);
     }
 
     static void TearDownTestSuite() {
-        PaletteWindow::close();
-        PaletteWindow::setDesktop({});
+        delete palette_;
+        palette_ = nullptr;
         if (app_) {
             QCoreApplication::processEvents();
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         }
         delete surfaces_;
         delete surfaceQueue_;
-        delete support_;
         delete app_;
         delete x_;
         delete session_;
         surfaces_ = nullptr;
         surfaceQueue_ = nullptr;
-        support_ = nullptr;
         app_ = nullptr;
         x_ = nullptr;
         session_ = nullptr;
@@ -113,7 +101,7 @@ protected:
         skills_[3].name = "<b>x</b> weekly report";
     }
 
-    void TearDown() override { PaletteWindow::close(); }
+    void TearDown() override { palette_->close(); }
 
     static bool waitFor(const std::function<bool()>& done, double seconds) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
@@ -213,7 +201,7 @@ protected:
         engine_ = std::make_unique<HotkeyEngine>(*taps_, queue_, clock_);
         engine_->onEvent = [this](HotkeyEngine::Event e) {
             if (e == HotkeyEngine::Event::openPalette) {
-                PaletteWindow::show(
+                palette_->show(
                     host(), [this] { ++closed_; }, engine_->eventTimestamp());
             }
         };
@@ -221,9 +209,9 @@ protected:
     }
 
     bool openedWithFocus() {
-        QWidget* panel = PaletteWindow::panel();
-        return panel && panel->isActiveWindow() && PaletteWindow::view() &&
-               PaletteWindow::view()->queryField()->hasFocus() &&
+        QWidget* panel = palette_->panel();
+        return panel && panel->isActiveWindow() && palette_->view() &&
+               palette_->view()->queryField()->hasFocus() &&
                inputFocus() == static_cast<xcb_window_t>(panel->winId());
     }
 
@@ -236,7 +224,7 @@ protected:
     static inline DesktopSession* session_ = nullptr;
     static inline x11::XConnection* x_ = nullptr;
     static inline QApplication* app_ = nullptr;
-    static inline x11::X11WindowSupport* support_ = nullptr;
+    static inline PaletteWindow* palette_ = nullptr;
     static inline x11::GLibMainQueue* surfaceQueue_ = nullptr;
     static inline x11::X11SurfaceWindows* surfaces_ = nullptr;
     static inline pid_t wm_ = -1;
@@ -260,8 +248,8 @@ TEST_F(PaletteDesktop, ControlSlashOpensWithTheKeyboardAndReturnCasts) {
 
     pressControlSlash();
     ASSERT_TRUE(waitFor([&] { return openedWithFocus(); }, 10))
-        << "palette open: " << PaletteWindow::isOpen() << ", X focus " << inputFocus();
-    QWidget* panel = PaletteWindow::panel();
+        << "palette open: " << palette_->isOpen() << ", X focus " << inputFocus();
+    QWidget* panel = palette_->panel();
     // The window manager's configure can trail the focus on a loaded machine.
     const QPoint placement =
         PaletteWindow::placement(QGuiApplication::primaryScreen()->availableGeometry());
@@ -269,11 +257,11 @@ TEST_F(PaletteDesktop, ControlSlashOpensWithTheKeyboardAndReturnCasts) {
     EXPECT_EQ(panel->geometry().topLeft(), placement);
 
     type("rec");
-    ASSERT_TRUE(waitFor([] { return PaletteWindow::view()->queryField()->text() == "rec"; }, 15));
+    ASSERT_TRUE(waitFor([] { return palette_->view()->queryField()->text() == "rec"; }, 15));
     tap(XK_Return);
     ASSERT_TRUE(waitFor([&] { return !casts_.empty(); }, 15));
     EXPECT_EQ(casts_, std::vector<std::string>{"Reconcile invoices"});
-    ASSERT_TRUE(waitFor([] { return !PaletteWindow::isOpen(); }, 15));
+    ASSERT_TRUE(waitFor([] { return !palette_->isOpen(); }, 15));
     EXPECT_EQ(closed_, 1);
     session_->stop(fixture_);
 }
@@ -323,7 +311,7 @@ TEST_F(PaletteDesktop, ThousandsOfSkillsOpenAtOnceAndKeysTypedRightAwayReachTheQ
     }
     ASSERT_TRUE(waitFor(
         [&] {
-            QWidget* panel = PaletteWindow::panel();
+            QWidget* panel = palette_->panel();
             return panel && inputFocus() == static_cast<xcb_window_t>(panel->winId());
         },
         10));
@@ -332,12 +320,12 @@ TEST_F(PaletteDesktop, ThousandsOfSkillsOpenAtOnceAndKeysTypedRightAwayReachTheQ
             .count();
     // Generous for a loaded machine; the freeze this guards against took seconds.
     EXPECT_LT(openMs, 2000);
-    ASSERT_TRUE(waitFor([] { return PaletteWindow::view()->queryField()->text() == "zebra"; }, 15))
-        << "query: " << PaletteWindow::view()->queryField()->text().toStdString();
-    ASSERT_GE(PaletteWindow::view()->model().shownCount(), 1u);
-    EXPECT_EQ(PaletteWindow::view()->model().shown()[0]->name, "Zebra quokka");
+    ASSERT_TRUE(waitFor([] { return palette_->view()->queryField()->text() == "zebra"; }, 15))
+        << "query: " << palette_->view()->queryField()->text().toStdString();
+    ASSERT_GE(palette_->view()->model().shownCount(), 1u);
+    EXPECT_EQ(palette_->view()->model().shown()[0]->name, "Zebra quokka");
     tap(XK_Escape);
-    ASSERT_TRUE(waitFor([] { return !PaletteWindow::isOpen(); }, 15));
+    ASSERT_TRUE(waitFor([] { return !palette_->isOpen(); }, 15));
     // None went to the window beneath.
     EXPECT_EQ(beneath.typed(), before);
     session_->stop(beneath.pid);
@@ -351,13 +339,13 @@ TEST_F(PaletteDesktop, EscapeAndFocusElsewhereCloseAtOnce) {
     pressControlSlash();
     ASSERT_TRUE(waitFor([&] { return openedWithFocus(); }, 10));
     tap(XK_Escape);
-    ASSERT_TRUE(waitFor([] { return !PaletteWindow::isOpen(); }, 15));
+    ASSERT_TRUE(waitFor([] { return !palette_->isOpen(); }, 15));
     EXPECT_EQ(closed_, 1);
 
     pressControlSlash();
     ASSERT_TRUE(waitFor([&] { return openedWithFocus(); }, 10));
-    support_->activate(fixture, 0);
-    ASSERT_TRUE(waitFor([] { return !PaletteWindow::isOpen(); }, 15));
+    surfaces_->activate(fixture, 0);
+    ASSERT_TRUE(waitFor([] { return !palette_->isOpen(); }, 15));
     EXPECT_EQ(closed_, 2);
     EXPECT_TRUE(casts_.empty());
     EXPECT_EQ(toggles_, 0);
@@ -398,14 +386,13 @@ TEST_F(PaletteDesktop, KeyFramesLeaveItOutAndItLooksTheSameComposited) {
             ASSERT_TRUE(waitFor([] { return surfaces_->compositing(); }, 10));
             QTest::qWait(200);
         }
-        PaletteWindow::show(host(), [this] { ++closed_; });
+        palette_->show(host(), [this] { ++closed_; });
         ASSERT_TRUE(waitFor(
-            [] { return PaletteWindow::view() && PaletteWindow::view()->revealProgress() >= 1.0; },
-            5));
+            [] { return palette_->view() && palette_->view()->revealProgress() >= 1.0; }, 5));
         QTest::qWait(150);
-        const QPoint origin = PaletteWindow::panel()->geometry().topLeft();
+        const QPoint origin = palette_->panel()->geometry().topLeft();
         const QPoint inBar =
-            origin + PaletteWindow::view()->barRect().center().toPoint() + QPoint(60, 0);
+            origin + palette_->view()->barRect().center().toPoint() + QPoint(60, 0);
         const QPoint transparent = origin + QPoint(30, 300);
 
         const auto all = shoot(false);
@@ -428,7 +415,7 @@ TEST_F(PaletteDesktop, KeyFramesLeaveItOutAndItLooksTheSameComposited) {
         EXPECT_EQ(rgbAt(*keyFrame, inBar), rgbAt(*before, inBar));
         EXPECT_EQ(rgbAt(*keyFrame, inBar), wallpaper);
 
-        PaletteWindow::close();
+        palette_->close();
         if (manager > 0) {
             session_->stop(manager);
             waitFor([] { return !surfaces_->compositing(); }, 10);
@@ -456,15 +443,15 @@ TEST_F(PaletteDesktop, WithoutACompositorTheListNeverPassesThroughDark) {
         EXPECT_TRUE(screen.save(QString::fromStdString((artifactFolder() / name).string())));
     };
 
-    PaletteWindow::show(host(), [this] { ++closed_; });
-    ASSERT_TRUE(PaletteWindow::view());
-    const QPoint origin = PaletteWindow::panel()->geometry().topLeft();
+    palette_->show(host(), [this] { ++closed_; });
+    ASSERT_TRUE(palette_->view());
+    const QPoint origin = palette_->panel()->geometry().topLeft();
     // In the list's top margin, once it is in place: only its material is painted there.
     const QPoint inList = origin + QPoint(PaletteWindow::panelWidth - 28 - 120, 20 + 40 + 8 + 3);
     int midway = 0;
     bool savedMidway = false;
-    while (PaletteWindow::view() && PaletteWindow::view()->revealProgress() < 1.0) {
-        const qreal progress = PaletteWindow::view()->revealProgress();
+    while (palette_->view() && palette_->view()->revealProgress() < 1.0) {
+        const qreal progress = palette_->view()->revealProgress();
         const auto image = shoot();
         ASSERT_TRUE(image);
         const std::uint8_t* px = image->pixel(inList.x(), inList.y());
@@ -490,7 +477,7 @@ TEST_F(PaletteDesktop, WithoutACompositorTheListNeverPassesThroughDark) {
     for (int c = 0; c < 3; ++c) {
         EXPECT_GT(px[c], 230) << "the light material, at rest too";
     }
-    PaletteWindow::close();
+    palette_->close();
 }
 
 } // namespace
