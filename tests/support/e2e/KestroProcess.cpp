@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -107,6 +108,39 @@ std::optional<std::string> KestroProcess::waitForLog(const std::string& prefix, 
 
 std::string KestroProcess::errors() const {
     return kestro::readFileIfPresent(errFile_).value_or("");
+}
+
+std::string KestroProcess::threads() const {
+    if (pid_ <= 0 || status_) {
+        return {};
+    }
+    const auto field = [](const fs::path& file) {
+        std::string text = kestro::readFileIfPresent(file).value_or("?");
+        while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
+            text.pop_back();
+        }
+        return text;
+    };
+    std::vector<fs::path> tasks;
+    std::error_code ec;
+    for (auto it = fs::directory_iterator(fs::path("/proc") / std::to_string(pid_) / "task", ec);
+         !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        tasks.push_back(it->path());
+    }
+    std::sort(tasks.begin(), tasks.end(), [](const fs::path& a, const fs::path& b) {
+        return std::stol(a.filename().string()) < std::stol(b.filename().string());
+    });
+    std::string out;
+    for (const fs::path& task : tasks) {
+        // The state follows the name's closing parenthesis in stat (the name may hold spaces).
+        const std::string stat = field(task / "stat");
+        const auto close = stat.rfind(')');
+        const std::string state =
+            close != std::string::npos && close + 2 < stat.size() ? stat.substr(close + 2, 1) : "?";
+        out += "  " + task.filename().string() + " " + field(task / "comm") + " " + state + " " +
+               field(task / "wchan") + "\n";
+    }
+    return out;
 }
 
 std::string KestroProcess::launcherPath() {

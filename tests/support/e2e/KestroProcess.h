@@ -34,6 +34,9 @@ public:
     std::optional<std::string> waitForLog(const std::string& prefix, double seconds,
                                           std::size_t from = 0) const;
     std::string errors() const;
+    // One line per thread while it runs: id, name, scheduler state and the kernel function it
+    // sleeps in, to tell where a start that never came is stuck.
+    std::string threads() const;
     const std::filesystem::path& logFile() const { return logFile_; }
 
     // The test launcher, and the shipped program itself.
