@@ -254,6 +254,31 @@ TEST_F(PaletteFixture, APanelGoesWithItsOwnerAndALateEventReachesNothing) {
     EXPECT_EQ(closed, 1);
 }
 
+// A reopened palette enters afresh, whatever the previous opening was left at: empty query,
+// first row chosen, sliding in, its query taking the focus; the previous opening's view is gone.
+TEST_F(PaletteFixture, AReopenedPaletteEntersAfresh) {
+    open();
+    QTRY_VERIFY_WITH_TIMEOUT(field().hasFocus(), 3000);
+    QTest::keyClicks(&field(), "skill");
+    QTest::keyClick(&field(), Qt::Key_Down);
+    ASSERT_EQ(view().model().selection(), 1u);
+    QPointer<PaletteView> firstView = palette.view();
+    QTest::keyClick(&field(), Qt::Key_Escape);
+    ASSERT_FALSE(palette.isOpen());
+
+    open();
+    EXPECT_NE(palette.view(), firstView.data());
+    EXPECT_TRUE(field().text().isEmpty());
+    EXPECT_EQ(view().model().selection(), 0u);
+    EXPECT_EQ(view().model().shownCount(), 8u);
+    EXPECT_LT(view().revealProgress(), 1.0);
+    QTRY_COMPARE_WITH_TIMEOUT(view().revealProgress(), 1.0, 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(field().hasFocus(), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(!firstView, 3000);
+    palette.close();
+    EXPECT_EQ(closed, 2);
+}
+
 TEST(PalettePlacement, RightEdgeTopAboveTheMiddleOfTheAvailableArea) {
     const struct {
         QRect available;
