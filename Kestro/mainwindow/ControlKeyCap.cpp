@@ -1,5 +1,6 @@
 #include "Kestro/mainwindow/ControlKeyCap.h"
 
+#include "Kestro/ui/SharedWake.h"
 #include "Kestro/ui/Symbols.h"
 
 #include <QPainter>
@@ -16,7 +17,10 @@ ControlKeyCap::ControlKeyCap(platform::MainQueue& queue, QWidget* parent)
     setAttribute(Qt::WA_TranslucentBackground);
     stepTimer_.setSingleShot(true);
     stepTimer_.setTimerType(Qt::PreciseTimer);
-    connect(&stepTimer_, &QTimer::timeout, this, [this] { step(); });
+    connect(&stepTimer_, &QTimer::timeout, this, [this] {
+        step();
+        SharedWake::woke();
+    });
 }
 
 ControlKeyCap::~ControlKeyCap() {
@@ -45,6 +49,7 @@ void ControlKeyCap::tapTwice() {
         queue_.postAfter(delay, [self = self_, value] {
             if (*self) {
                 (*self)->setPressed(value);
+                SharedWake::woke();
             }
         });
         value = !value;

@@ -1,6 +1,7 @@
 #include "Kestro/pill/PillController.h"
 
 #include "Kestro/pill/PillHover.h"
+#include "Kestro/ui/SharedWake.h"
 
 #include <QCursor>
 #include <QGuiApplication>
@@ -14,10 +15,25 @@ PillController::PillController(platform::SurfaceWindows* surfaces, std::function
       viewBuilt_(std::move(viewBuilt)) {
     pollTimer_.setTimerType(Qt::PreciseTimer);
     pollTimer_.setInterval(40);
-    connect(&pollTimer_, &QTimer::timeout, this, &PillController::poll);
+    connect(&pollTimer_, &QTimer::timeout, this, [this] {
+        sincePoll_.start();
+        poll();
+    });
+    wakeListener_ = SharedWake::listen([this] { pollEarly(); });
 }
 
-PillController::~PillController() = default;
+PillController::~PillController() {
+    SharedWake::remove(wakeListener_);
+}
+
+void PillController::pollEarly() {
+    if (!pollTimer_.isActive() || (sincePoll_.isValid() && sincePoll_.elapsed() < earlyPollMs)) {
+        return;
+    }
+    pollTimer_.start();
+    sincePoll_.start();
+    poll();
+}
 
 void PillController::show() {
     if (view_) {
@@ -39,6 +55,7 @@ void PillController::show() {
     view_->show();
     view_->raise();
     pollTimer_.start();
+    sincePoll_.start();
 }
 
 void PillController::setHidden(bool hidden) {

@@ -4,6 +4,7 @@
 #include "Kestro/pill/PillView.h"
 #include "platform/SurfaceWindows.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPoint>
 #include <QTimer>
@@ -38,6 +39,11 @@ public:
     PillView* view() const { return view_.get(); }
     bool acceptsMouse() const { return acceptsMouse_; }
 
+    // A poll now, when the last one is at least this old, if the main thread is awake anyway;
+    // the next tick then comes a full interval later, so polls are never further apart.
+    static constexpr int earlyPollMs = 20;
+    void pollEarly();
+
     // One hover decision; `mouse` stands in for the pointer when given (tests and measuring).
     void poll();
     void pollAt(QPoint mouse);
@@ -56,6 +62,8 @@ private:
     PillModel model_;
     std::unique_ptr<PillView> view_;
     QTimer pollTimer_;
+    QElapsedTimer sincePoll_;
+    int wakeListener_ = 0;
     bool acceptsMouse_ = false;
     QPoint pointer_;
     bool pointerKnown_ = false;

@@ -56,6 +56,7 @@ GDBusConnection* LinuxPermissionChecks::bus() {
     if (bus_ && g_dbus_connection_is_closed(bus_)) {
         g_object_unref(bus_);
         bus_ = nullptr;
+        addressFrom_.clear(); // unique names are only unique on one bus
     }
     if (!bus_) {
         bus_ = openSessionBus();
@@ -98,24 +99,48 @@ bool LinuxPermissionChecks::isProcessTrusted() {
     if (!b) {
         return false;
     }
-    GVariant* address =
-        callA11yBus(b, "org.a11y.Bus", "GetAddress", nullptr, G_VARIANT_TYPE("(s)"));
-    if (!address) {
-        return false;
-    }
-    g_variant_unref(address);
-    GVariant* reply =
-        callA11yBus(b, "org.freedesktop.DBus.Properties", "Get",
-                    g_variant_new("(ss)", "org.a11y.Status", "IsEnabled"), G_VARIANT_TYPE("(v)"));
+    // The poll asks every 1.5 s and each call is a round trip through the bus's worker thread.
+    // The launcher's bus address stands while that same launcher answers, so it is asked again
+    // only when another one replies to the status.
+    GDBusMessage* call = g_dbus_message_new_method_call("org.a11y.Bus", "/org/a11y/bus",
+                                                        "org.freedesktop.DBus.Properties", "Get");
+    g_dbus_message_set_body(call, g_variant_new("(ss)", "org.a11y.Status", "IsEnabled"));
+    GDBusMessage* reply = g_dbus_connection_send_message_with_reply_sync(
+        b, call, G_DBUS_SEND_MESSAGE_FLAGS_NONE, busTimeoutMs, nullptr, nullptr, nullptr);
+    g_object_unref(call);
     if (!reply) {
+        addressFrom_.clear();
         return false;
     }
-    GVariant* value = nullptr;
-    g_variant_get(reply, "(v)", &value);
-    const bool enabled =
-        g_variant_is_of_type(value, G_VARIANT_TYPE_BOOLEAN) && g_variant_get_boolean(value);
-    g_variant_unref(value);
-    g_variant_unref(reply);
+    GVariant* body = g_dbus_message_get_body(reply);
+    const bool answered =
+        g_dbus_message_get_message_type(reply) == G_DBUS_MESSAGE_TYPE_METHOD_RETURN && body &&
+        g_variant_is_of_type(body, G_VARIANT_TYPE("(v)"));
+    bool enabled = false;
+    if (answered) {
+        GVariant* value = nullptr;
+        g_variant_get(body, "(v)", &value);
+        enabled =
+            g_variant_is_of_type(value, G_VARIANT_TYPE_BOOLEAN) && g_variant_get_boolean(value);
+        g_variant_unref(value);
+    }
+    const char* sender = g_dbus_message_get_sender(reply);
+    const std::string launcher = sender ? sender : "";
+    g_object_unref(reply);
+    if (!answered) {
+        addressFrom_.clear();
+        return false;
+    }
+    if (launcher.empty() || launcher != addressFrom_) {
+        GVariant* address =
+            callA11yBus(b, "org.a11y.Bus", "GetAddress", nullptr, G_VARIANT_TYPE("(s)"));
+        if (!address) {
+            addressFrom_.clear();
+            return false;
+        }
+        g_variant_unref(address);
+        addressFrom_ = launcher;
+    }
     return enabled;
 }
 

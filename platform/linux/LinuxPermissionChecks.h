@@ -3,6 +3,7 @@
 #include "platform/PermissionChecks.h"
 
 #include <optional>
+#include <string>
 
 using Display = struct _XDisplay;
 using GDBusConnection = struct _GDBusConnection;
@@ -45,6 +46,8 @@ private:
     Display* display_ = nullptr;
     GDBusConnection* bus_ = nullptr;
     std::optional<XFacilities> facilities_;
+    // The unique bus name of the launcher that last gave its bus address; empty when none did.
+    std::string addressFrom_;
 };
 
 } // namespace kestro::platform::linux_x11

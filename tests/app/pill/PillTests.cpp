@@ -2,6 +2,7 @@
 #include "Kestro/pill/PillHover.h"
 #include "Kestro/pill/PillPresentation.h"
 #include "Kestro/pill/PillView.h"
+#include "Kestro/ui/SharedWake.h"
 #include "platform/fake/FakeSurfaceWindows.h"
 #include "tests/app/QtTestApp.h"
 
@@ -416,6 +417,32 @@ TEST_F(PillWidgets, PollAsksThePointerOnlyAfterItMoved) {
     pill.setHidden(true);
     pill.poll();
     EXPECT_EQ(surfaces.pointerAsks, 4) << "a hidden pill asks nothing";
+}
+
+// A wake of the main thread for other work carries the poll once the last one is old enough.
+TEST_F(PillWidgets, AnotherTimersWakeCarriesThePoll) {
+    platform::fake::FakeSurfaceWindows surfaces;
+    PillController pill(&surfaces, [] { return false; });
+    pill.show();
+    QElapsedTimer shown;
+    shown.start();
+    int asks = surfaces.pointerAsks;
+    SharedWake::woke();
+    EXPECT_EQ(surfaces.pointerAsks, asks) << "polled again right after the poll started";
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shown.elapsed() >= PillController::earlyPollMs; }));
+    asks = surfaces.pointerAsks;
+    SharedWake::woke();
+    EXPECT_EQ(surfaces.pointerAsks, asks + 1);
+    SharedWake::woke();
+    EXPECT_EQ(surfaces.pointerAsks, asks + 1) << "two wakes in a row poll once";
+
+    pill.setHidden(true);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return shown.elapsed() >= 2 * PillController::earlyPollMs; }));
+    asks = surfaces.pointerAsks;
+    SharedWake::woke();
+    EXPECT_EQ(surfaces.pointerAsks, asks) << "a hidden pill asks nothing";
 }
 
 // The open pill's symbols fade in with its capsule; a shaped pill has no fade.
