@@ -2,6 +2,7 @@
 
 #include "Kestro/palette/PaletteView.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QIcon>
@@ -9,6 +10,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QScreen>
+#include <QWindow>
 
 namespace kestro {
 
@@ -77,6 +79,51 @@ PaletteWindow::~PaletteWindow() {
     delete panel_.data();
 }
 
+// Made at the first opening and kept: a new native window costs most of an opening's wait for
+// the screen (the window manager reads its properties and icon before it maps it).
+QWidget* PaletteWindow::keptPanel() {
+    if (panel_) {
+        return panel_;
+    }
+    const std::weak_ptr<PaletteWindow*> weak = self_;
+    auto* panel = new PalettePanel(
+        [weak] {
+            if (auto self = weak.lock(); self && (*self)->open_) {
+                (*self)->close();
+            }
+        },
+        [weak] {
+            auto self = weak.lock();
+            PaletteView* v = self ? (*self)->view() : nullptr;
+            return v ? static_cast<QWidget*>(v->queryField()) : nullptr;
+        });
+    // The toolkit's deactivation misses a panel reopened within its focus-out delay (its own
+    // focus still names the withdrawn panel, so the return of the keyboard changes nothing);
+    // the change of focus window still comes when the keyboard goes elsewhere.
+    QObject::connect(qGuiApp, &QGuiApplication::focusWindowChanged, panel, [weak] {
+        if (auto self = weak.lock()) {
+            (*self)->focusWindowChanged();
+        }
+    });
+    panel_ = panel;
+    return panel;
+}
+
+void PaletteWindow::focusWindowChanged() {
+    if (!open_ || !panel_) {
+        return;
+    }
+    const QWindow* focus = QGuiApplication::focusWindow();
+    if (focus && focus == panel_->windowHandle()) {
+        hadFocus_ = true;
+        return;
+    }
+    // A focus change from before this opening (the keyboard not yet here) is not a loss.
+    if (hadFocus_) {
+        close();
+    }
+}
+
 void PaletteWindow::updateShape() {
     // Only an X11 desktop needs (and supports) shaping.
     if (!panel_ || !view_ || QGuiApplication::platformName() != QLatin1String("xcb")) {
@@ -111,19 +158,17 @@ void PaletteWindow::show(Host host, std::function<void()> onClosed, std::uint32_
     onClosed_ = std::move(onClosed);
     host_ = std::move(host);
 
+    QWidget* panel = keptPanel();
     const std::weak_ptr<PaletteWindow*> weak = self_;
     auto closeThis = [weak, generation] {
         if (auto self = weak.lock()) {
             (*self)->closeOpening(generation);
         }
     };
-    auto* panel = new PalettePanel(closeThis, [weak] {
-        auto self = weak.lock();
-        PaletteView* v = self ? (*self)->view() : nullptr;
-        return v ? static_cast<QWidget*>(v->queryField()) : nullptr;
-    });
     auto cast = host_.cast;
     auto toggle = host_.toggleRecording;
+    // A new view per opening: it enters with an empty query, the first row chosen and its
+    // slide, as the first palette did.
     auto* view = new PaletteView(
         [cast](const Skill& skill, const std::map<std::string, std::string>& parameters) {
             if (cast) {
@@ -137,9 +182,12 @@ void PaletteWindow::show(Host host, std::function<void()> onClosed, std::uint32_
         },
         closeThis, panel);
     view->setGeometry(0, 0, panelWidth, panelHeight);
+    view->show();
     view_ = view;
+    open_ = true;
+    hadFocus_ = false;
     reloadSkills();
-    QObject::connect(view, &PaletteView::shapeChanged, panel, [weak] {
+    QObject::connect(view, &PaletteView::shapeChanged, view, [weak] {
         if (auto self = weak.lock()) {
             (*self)->updateShape();
         }
@@ -148,7 +196,6 @@ void PaletteWindow::show(Host host, std::function<void()> onClosed, std::uint32_
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         panel->move(placement(screen->availableGeometry()));
     }
-    panel_ = panel;
     updateShape();
     const WId window = panel->winId();
     if (desktop_) {
@@ -156,21 +203,45 @@ void PaletteWindow::show(Host host, std::function<void()> onClosed, std::uint32_
     }
     panel->show();
     panel->raise();
-    panel->activateWindow();
+    // One request to the window manager, with the key press's time: the toolkit's own, sent once
+    // the kept window is mapped again, could reach the window manager after a later activation
+    // of another window and take the keyboard back.
     if (desktop_) {
         desktop_->activate(window, userTime);
+    } else {
+        panel->activateWindow();
+    }
+    // Reopened within the toolkit's focus-out delay: its focus window is still this panel, so
+    // the keyboard's return will not activate the panel's widgets. They are activated here, so
+    // that the query can take the focus and the next loss of the keyboard deactivates them.
+    if (QGuiApplication::focusWindow() == panel->windowHandle() &&
+        QApplication::activeWindow() != panel) {
+        QT_WARNING_PUSH
+        QT_WARNING_DISABLE_DEPRECATED
+        QApplication::setActiveWindow(panel);
+        QT_WARNING_POP
+    }
+    if (QGuiApplication::focusWindow() == panel->windowHandle()) {
+        hadFocus_ = true;
     }
 }
 
 void PaletteWindow::close() {
-    if (panel_) {
-        QWidget* panel = panel_;
-        panel_ = nullptr;
-        view_ = nullptr;
-        // Hiding may deactivate the panel, which asks to close again: the state is cleared
-        // already, so that request finds nothing to do.
-        panel->hide();
-        panel->deleteLater();
+    if (open_) {
+        open_ = false;
+        // Withdrawn, not destroyed: the next opening reuses the native window. Hiding may
+        // deactivate the panel, which asks to close again: the state is cleared already, so
+        // that request finds nothing to do.
+        if (panel_) {
+            panel_->hide();
+        }
+        if (view_) {
+            QWidget* view = view_;
+            view_ = nullptr;
+            view->hide();
+            // Later: this may run inside one of the view's own handlers.
+            view->deleteLater();
+        }
     }
     ++generation_;
     host_ = Host{};
@@ -182,7 +253,7 @@ void PaletteWindow::close() {
 }
 
 bool PaletteWindow::isOpen() const {
-    return static_cast<bool>(panel_);
+    return open_;
 }
 
 void PaletteWindow::reloadSkills() {
@@ -197,7 +268,7 @@ void PaletteWindow::reloadSkills() {
 }
 
 QWidget* PaletteWindow::panel() const {
-    return panel_;
+    return open_ ? panel_.data() : nullptr;
 }
 
 PaletteView* PaletteWindow::view() const {

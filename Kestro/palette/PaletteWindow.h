@@ -21,8 +21,9 @@ class PaletteView;
 // The one window of the command palette: a borderless, transparent panel on top of other
 // windows and on every desktop, against the right edge of the primary screen's available area
 // with its top 44 px above that area's middle. It takes the keyboard when it opens and closes
-// at once on Escape or when it loses the keyboard. A new panel is built for every opening; at
-// most one exists. Main thread only.
+// at once on Escape or when it loses the keyboard. The panel's native window is made once and
+// withdrawn between openings; each opening gets a new view in it, so it opens as a fresh one.
+// Main thread only.
 class PaletteWindow {
 public:
     static constexpr int panelWidth = 540;
@@ -60,7 +61,7 @@ public:
     // The host's skill list changed: the open palette shows the new one.
     void reloadSkills();
 
-    // The open panel and its view; null when closed.
+    // The open panel and its view; null when closed (the panel itself is kept, withdrawn).
     QWidget* panel() const;
     PaletteView* view() const;
 
@@ -70,9 +71,14 @@ public:
 private:
     void updateShape();
     void closeOpening(std::uint64_t generation);
+    QWidget* keptPanel();
+    void focusWindowChanged();
 
     platform::SurfaceWindows* desktop_ = nullptr;
     QPointer<QWidget> panel_;
+    bool open_ = false;
+    // The toolkit's focus window has been the panel during this opening.
+    bool hadFocus_ = false;
     QPointer<PaletteView> view_;
     std::function<void()> onClosed_;
     Host host_;

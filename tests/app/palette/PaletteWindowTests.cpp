@@ -225,23 +225,27 @@ TEST_F(PaletteFixture, TheDesktopPutsThePanelEverywhereAndActivatesItForTheKeyPr
     EXPECT_EQ(closed, 1);
 }
 
-// The panel's callbacks may outlive the palette that made them: a late event on a panel closed
-// but not yet deleted, after its owner went away, reaches nothing; an open panel goes with its
-// owner, without the close callback of an owner that is going away.
-TEST_F(PaletteFixture, APanelGoesWithItsOwnerAndALateEventReachesNothing) {
+// The panel is kept between openings: a late event on it while withdrawn reaches nothing, and
+// it goes with its owner, an open one without the close callback of an owner going away.
+TEST_F(PaletteFixture, AKeptPanelGoesWithItsOwnerAndALateEventReachesNothing) {
     QPointer<QWidget> closedPanel;
     {
         PaletteWindow owner;
         owner.show(host(), [this] { ++closed; });
-        closedPanel = owner.panel();
+        QWidget* kept = owner.panel();
+        ASSERT_NE(kept, nullptr);
+        closedPanel = kept;
         owner.close();
         EXPECT_EQ(closed, 1);
+        ASSERT_TRUE(closedPanel);
+        EXPECT_FALSE(kept->isVisible());
+        QTest::keyClick(kept, Qt::Key_Escape);
+        QEvent deactivate(QEvent::WindowDeactivate);
+        QApplication::sendEvent(kept, &deactivate);
+        EXPECT_EQ(closed, 1);
+        EXPECT_EQ(owner.panel(), nullptr);
     }
-    ASSERT_TRUE(closedPanel);
-    QTest::keyClick(closedPanel, Qt::Key_Escape);
-    QEvent deactivate(QEvent::WindowDeactivate);
-    QApplication::sendEvent(closedPanel, &deactivate);
-    EXPECT_EQ(closed, 1);
+    EXPECT_FALSE(closedPanel);
 
     QPointer<QWidget> openPanel;
     {
@@ -252,6 +256,36 @@ TEST_F(PaletteFixture, APanelGoesWithItsOwnerAndALateEventReachesNothing) {
     }
     EXPECT_FALSE(openPanel);
     EXPECT_EQ(closed, 1);
+}
+
+// A reopened palette is the same native window, entering afresh whatever the previous opening
+// was left at: empty query, first row chosen, sliding in, its query taking the focus; the
+// previous opening's view is gone.
+TEST_F(PaletteFixture, AReopenedPaletteKeepsItsWindowAndEntersAfresh) {
+    open();
+    QTRY_VERIFY_WITH_TIMEOUT(field().hasFocus(), 3000);
+    QTest::keyClicks(&field(), "skill");
+    QTest::keyClick(&field(), Qt::Key_Down);
+    ASSERT_EQ(view().model().selection(), 1u);
+    QWidget* firstPanel = palette.panel();
+    const WId firstWindow = firstPanel->winId();
+    QPointer<PaletteView> firstView = palette.view();
+    QTest::keyClick(&field(), Qt::Key_Escape);
+    ASSERT_FALSE(palette.isOpen());
+
+    open();
+    EXPECT_EQ(palette.panel(), firstPanel);
+    EXPECT_EQ(palette.panel()->winId(), firstWindow);
+    EXPECT_NE(palette.view(), firstView.data());
+    EXPECT_TRUE(field().text().isEmpty());
+    EXPECT_EQ(view().model().selection(), 0u);
+    EXPECT_EQ(view().model().shownCount(), 8u);
+    EXPECT_LT(view().revealProgress(), 1.0);
+    QTRY_COMPARE_WITH_TIMEOUT(view().revealProgress(), 1.0, 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(field().hasFocus(), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(!firstView, 3000);
+    palette.close();
+    EXPECT_EQ(closed, 2);
 }
 
 TEST(PalettePlacement, RightEdgeTopAboveTheMiddleOfTheAvailableArea) {

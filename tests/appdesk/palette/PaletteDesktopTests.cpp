@@ -352,6 +352,144 @@ TEST_F(PaletteDesktop, EscapeAndFocusElsewhereCloseAtOnce) {
     session_->stop(fixture_);
 }
 
+// The panel is kept and withdrawn between openings. Reopened before the toolkit has settled the
+// loss of the keyboard from the previous close (0.4 s), it still takes the keyboard and still
+// closes, and leaves the desktop, when the user clicks another window.
+TEST_F(PaletteDesktop, ReopenedQuicklyItStillClosesWhenAnotherWindowIsClicked) {
+    kestro::testing::InputLogWindow other{artifactFolder() / "beside-palette.log"};
+    std::filesystem::remove(other.path);
+    other.pid = session_->spawn({kestro::testing::inputLogAppPath(), "--log", other.path.string(),
+                                 "--window-title", "Beside", "--window-rect", "100,100,400,300"});
+    ASSERT_TRUE(waitFor([&] { return !other.lines("ready").empty(); }, 60));
+    const auto [ox, oy] = other.origin();
+    startHotkeys();
+
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        pressControlSlash();
+        ASSERT_TRUE(waitFor([&] { return openedWithFocus(); }, 10));
+        const auto panel = static_cast<xcb_window_t>(palette_->panel()->winId());
+        tap(XK_Escape);
+        ASSERT_TRUE(waitFor([] { return !palette_->isOpen(); }, 15));
+        const auto closedAt = std::chrono::steady_clock::now();
+
+        pressControlSlash();
+        ASSERT_TRUE(waitFor(
+            [&] {
+                QWidget* p = palette_->panel();
+                return p && p->isActiveWindow() &&
+                       inputFocus() == static_cast<xcb_window_t>(p->winId());
+            },
+            10));
+        const double reopenMs =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - closedAt)
+                .count();
+        ASSERT_LT(reopenMs, 400) << "not reopened within the focus-out delay; nothing was tested";
+        EXPECT_EQ(static_cast<xcb_window_t>(palette_->panel()->winId()), panel)
+            << "the native window is kept";
+        ASSERT_TRUE(waitFor([] { return palette_->view()->queryField()->hasFocus(); }, 10));
+
+        // The window manager now and then lets a click pass without focusing: click again until the
+        // keyboard has moved.
+        ASSERT_TRUE(waitFor(
+            [&] {
+                XTestFakeMotionEvent(x_->xlib(), -1, ox + 50, oy + 50, CurrentTime);
+                XTestFakeButtonEvent(x_->xlib(), 1, True, CurrentTime);
+                XTestFakeButtonEvent(x_->xlib(), 1, False, CurrentTime);
+                XFlush(x_->xlib());
+                return waitFor([&] { return inputFocus() != panel; }, 1);
+            },
+            10))
+            << "the window manager never moved the keyboard to the clicked window";
+        ASSERT_TRUE(waitFor([] { return !palette_->isOpen(); }, 10))
+            << "the palette stayed open after another window took the keyboard";
+        EXPECT_EQ(closed_, 2 * (round + 1));
+        // Withdrawn: no longer viewable on the desktop.
+        ASSERT_TRUE(waitFor(
+            [&] {
+                for (const auto& top : x11::listTopLevels(*x_)) {
+                    if (top.client == panel && top.viewable) {
+                        return false;
+                    }
+                }
+                return true;
+            },
+            10));
+    }
+    EXPECT_TRUE(casts_.empty());
+    session_->stop(other.pid);
+}
+
+// A reopened palette shows what a first one shows: after a query was typed and another row
+// chosen, the next opening has the empty query and the first row, in the same place.
+TEST_F(PaletteDesktop, AReopenedPaletteLooksAsAFreshOne) {
+    ASSERT_FALSE(surfaces_->compositing());
+    x11::X11ScreenCapture capture;
+    auto shoot = [&]() -> std::optional<Image> {
+        auto content = capture.shareableContent();
+        if (!content || content->displays.empty()) {
+            return std::nullopt;
+        }
+        const auto& d = content->displays.front();
+        return capture.screenshot(d, {}, platform::ScreenshotConfiguration{d.width, d.height});
+    };
+    auto toQImage = [](const Image& image) {
+        return QImage(image.rgba.data(), image.width, image.height, image.width * 4,
+                      QImage::Format_RGBA8888_Premultiplied)
+            .copy();
+    };
+    auto settled = [] {
+        PaletteView* v = palette_->view();
+        return v && v->revealProgress() >= 1.0 && v->spinAngle() >= 360.0 &&
+               v->queryField()->hasFocus();
+    };
+    const QPoint placement =
+        PaletteWindow::placement(QGuiApplication::primaryScreen()->availableGeometry());
+
+    palette_->show(host(), [this] { ++closed_; });
+    ASSERT_TRUE(waitFor(settled, 10));
+    waitFor([&] { return palette_->panel()->geometry().topLeft() == placement; }, 5);
+    QTest::qWait(100);
+    const auto first = shoot();
+    ASSERT_TRUE(first);
+    const QImage firstImage = toQImage(*first);
+
+    QLineEdit* field = palette_->view()->queryField();
+    QTest::keyClicks(field, "skill");
+    QTest::keyClick(field, Qt::Key_Down);
+    ASSERT_EQ(palette_->view()->model().selection(), 1u);
+    palette_->close();
+    palette_->show(host(), [this] { ++closed_; });
+    EXPECT_TRUE(palette_->view()->queryField()->text().isEmpty());
+    EXPECT_EQ(palette_->view()->model().selection(), 0u);
+    EXPECT_LT(palette_->view()->revealProgress(), 1.0) << "it slides in again";
+    ASSERT_TRUE(waitFor(settled, 10));
+    waitFor([&] { return palette_->panel()->geometry().topLeft() == placement; }, 5);
+    EXPECT_EQ(palette_->panel()->geometry().topLeft(), placement);
+    QTest::qWait(100);
+    const auto again = shoot();
+    ASSERT_TRUE(again);
+    const QImage againImage = toQImage(*again);
+    EXPECT_TRUE(againImage.save(
+        QString::fromStdString((artifactFolder() / "palette-reopened.png").string())));
+    EXPECT_TRUE(firstImage.save(
+        QString::fromStdString((artifactFolder() / "palette-first-opening.png").string())));
+
+    // The panel's area alike, but for the query's blinking caret.
+    const QRect area(placement, QSize(PaletteWindow::panelWidth, PaletteWindow::panelHeight));
+    int differing = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            if (firstImage.pixel(x, y) != againImage.pixel(x, y)) {
+                ++differing;
+            }
+        }
+    }
+    EXPECT_LE(differing, 60);
+    palette_->close();
+    EXPECT_EQ(closed_, 2);
+}
+
 TEST_F(PaletteDesktop, KeyFramesLeaveItOutAndItLooksTheSameComposited) {
     x11::X11ScreenCapture capture;
     auto shoot = [&](bool withoutOwn) -> std::optional<Image> {
