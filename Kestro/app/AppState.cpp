@@ -71,6 +71,11 @@ AppState::AppState(Platform platform, ModelService model, Surfaces& surfaces, QS
         if (auto self = weak.lock()) {
             (*self)->permissions_->refresh();
             (*self)->permissionsMayHaveChanged();
+            // A client that held Control-/ for a moment when the keys were reserved must not
+            // cost the palette for the rest of the session.
+            if ((*self)->hotkeys_->isPaletteHotkeyTaken() && !(*self)->ending_) {
+                (*self)->hotkeys_->start();
+            }
         }
     });
     platform_.queue.post([weak] {

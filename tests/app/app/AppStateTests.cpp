@@ -137,6 +137,26 @@ TEST_F(AppStateTest, TapStartsWhoeverSawThePermissionsBecomeGranted) {
     EXPECT_TRUE(second.hotkeysRunning());
 }
 
+// Control-/ held by another client at start-up is taken once that client lets it go.
+TEST_F(AppStateTest, PollTakesControlSlashOnceAnotherClientLetsItGo) {
+    grantAll();
+    taps_.heldElsewhere = {
+        platform::KeyChord{44, platform::event_flag::control, platform::event_flag::command, true}};
+    AppState& app = make();
+    drain();
+    ASSERT_TRUE(app.hotkeysRunning());
+    EXPECT_FALSE(key(44, controlFlag)); // left to the other client
+    EXPECT_FALSE(app.paletteOpen());
+
+    queue_.advance(AppState::permissionPollInterval);
+    EXPECT_FALSE(key(44, controlFlag)); // still held there
+    taps_.heldElsewhere.clear();
+    queue_.advance(AppState::permissionPollInterval);
+    EXPECT_TRUE(key(44, controlFlag));
+    EXPECT_TRUE(app.paletteOpen());
+    EXPECT_EQ(taps_.liveTapCount(), 1u);
+}
+
 TEST_F(AppStateTest, HotkeysReachTheRoads) {
     grantAll();
     setKey();
