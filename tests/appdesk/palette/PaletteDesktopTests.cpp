@@ -49,6 +49,31 @@ std::filesystem::path artifactFolder() {
     return folder;
 }
 
+// The whole primary display, as key frames take it; without this process's own windows when
+// `withoutOwn`.
+std::optional<Image> shootScreen(x11::X11ScreenCapture& capture, bool withoutOwn = false) {
+    auto content = capture.shareableContent();
+    if (!content || content->displays.empty()) {
+        return std::nullopt;
+    }
+    std::vector<platform::ShareableWindow> own;
+    if (withoutOwn) {
+        for (const auto& w : content->windows) {
+            if (w.owningProcessID == static_cast<int>(::getpid())) {
+                own.push_back(w);
+            }
+        }
+    }
+    const auto& d = content->displays.front();
+    return capture.screenshot(d, own, platform::ScreenshotConfiguration{d.width, d.height});
+}
+
+QImage toQImage(const Image& image) {
+    return QImage(image.rgba.data(), image.width, image.height, image.width * 4,
+                  QImage::Format_RGBA8888_Premultiplied)
+        .copy();
+}
+
 class PaletteDesktop : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -425,19 +450,7 @@ TEST_F(PaletteDesktop, ReopenedQuicklyItStillClosesWhenAnotherWindowIsClicked) {
 TEST_F(PaletteDesktop, AReopenedPaletteLooksAsAFreshOne) {
     ASSERT_FALSE(surfaces_->compositing());
     x11::X11ScreenCapture capture;
-    auto shoot = [&]() -> std::optional<Image> {
-        auto content = capture.shareableContent();
-        if (!content || content->displays.empty()) {
-            return std::nullopt;
-        }
-        const auto& d = content->displays.front();
-        return capture.screenshot(d, {}, platform::ScreenshotConfiguration{d.width, d.height});
-    };
-    auto toQImage = [](const Image& image) {
-        return QImage(image.rgba.data(), image.width, image.height, image.width * 4,
-                      QImage::Format_RGBA8888_Premultiplied)
-            .copy();
-    };
+    auto shoot = [&] { return shootScreen(capture); };
     auto settled = [] {
         PaletteView* v = palette_->view();
         return v && v->revealProgress() >= 1.0 && v->spinAngle() >= 360.0 &&
@@ -492,22 +505,7 @@ TEST_F(PaletteDesktop, AReopenedPaletteLooksAsAFreshOne) {
 
 TEST_F(PaletteDesktop, KeyFramesLeaveItOutAndItLooksTheSameComposited) {
     x11::X11ScreenCapture capture;
-    auto shoot = [&](bool withoutOwn) -> std::optional<Image> {
-        auto content = capture.shareableContent();
-        if (!content || content->displays.empty()) {
-            return std::nullopt;
-        }
-        std::vector<platform::ShareableWindow> own;
-        if (withoutOwn) {
-            for (const auto& w : content->windows) {
-                if (w.owningProcessID == static_cast<int>(::getpid())) {
-                    own.push_back(w);
-                }
-            }
-        }
-        const auto& d = content->displays.front();
-        return capture.screenshot(d, own, platform::ScreenshotConfiguration{d.width, d.height});
-    };
+    auto shoot = [&](bool withoutOwn) { return shootScreen(capture, withoutOwn); };
     auto rgbAt = [](const Image& image, QPoint p) {
         const std::uint8_t* px = image.pixel(p.x(), p.y());
         return Rgb{px[0], px[1], px[2]};
@@ -567,18 +565,10 @@ TEST_F(PaletteDesktop, KeyFramesLeaveItOutAndItLooksTheSameComposited) {
 TEST_F(PaletteDesktop, WithoutACompositorTheListNeverPassesThroughDark) {
     ASSERT_FALSE(surfaces_->compositing());
     x11::X11ScreenCapture capture;
-    auto shoot = [&]() -> std::optional<Image> {
-        auto content = capture.shareableContent();
-        if (!content || content->displays.empty()) {
-            return std::nullopt;
-        }
-        const auto& d = content->displays.front();
-        return capture.screenshot(d, {}, platform::ScreenshotConfiguration{d.width, d.height});
-    };
+    auto shoot = [&] { return shootScreen(capture); };
     auto save = [](const Image& image, const char* name) {
-        const QImage screen(image.rgba.data(), image.width, image.height, image.width * 4,
-                            QImage::Format_RGBA8888_Premultiplied);
-        EXPECT_TRUE(screen.save(QString::fromStdString((artifactFolder() / name).string())));
+        EXPECT_TRUE(
+            toQImage(image).save(QString::fromStdString((artifactFolder() / name).string())));
     };
 
     palette_->show(host(), [this] { ++closed_; });
