@@ -6,6 +6,7 @@
 #include "Kestro/app/AppState.h"
 #include "Kestro/program/SystemLog.h"
 #include "KestroCore/Paths.h"
+#include "KestroCore/SkillStore.h"
 #include "platform/Cancellation.h"
 #include "platform/fake/FakeHttpTransport.h"
 #include "platform/fake/FakeServices.h"
@@ -225,6 +226,16 @@ public:
     void connectEditorServer() {
         writeServers(R"([{"name":"editor","url":"https://tools.example/mcp",
             "bundleIDs":["org.example.Editor"],"authToken":"t"}])");
+    }
+
+    // A skill of the editor, saved and loaded into the application.
+    Skill addSkill(const std::string& name) {
+        Skill s;
+        s.name = name;
+        s.appScope = {"org.example.Editor"};
+        SkillStore().save(s);
+        app().reloadSkills();
+        return s;
     }
 
     AppState& make(std::shared_ptr<platform::HttpTransport> model = nullptr) {

@@ -56,15 +56,6 @@ protected:
         app().setExportFolder([this] { return downloads_; });
     }
 
-    Skill addSkill(const std::string& name) {
-        Skill s;
-        s.name = name;
-        s.appScope = {"org.example.Editor"};
-        SkillStore().save(s);
-        app().reloadSkills();
-        return s;
-    }
-
     std::vector<fs::path> revealed_;
     fs::path downloads_;
 };

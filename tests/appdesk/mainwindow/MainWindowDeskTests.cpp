@@ -57,15 +57,6 @@ protected:
         make();
     }
 
-    Skill addSkill(const std::string& name) {
-        Skill s;
-        s.name = name;
-        s.appScope = {"org.example.Editor"};
-        SkillStore().save(s);
-        app().reloadSkills();
-        return s;
-    }
-
     // The screenshots are for a person to look at; the assertions wait on what they check.
     static void screenshot(const std::string& name) {
         QTest::qWait(300);
