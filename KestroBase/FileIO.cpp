@@ -6,9 +6,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <mutex>
 #include <new>
 #include <string>
 #include <system_error>
@@ -68,7 +70,49 @@ int createTemporary(const fs::path& path, fs::path& temporary) {
     return -1;
 }
 
+std::mutex storageLogMutex;
+StorageLog storageLogSink;
+
+std::atomic<FolderSync> folderSync{nullptr};
+
+// Syncs the entries of `folder`, so that what was renamed or made in it survives a power loss.
+// Returns 0 or an errno value. A folder that cannot be opened for reading is not ours to sync,
+// and a file system that cannot sync folders (EINVAL) keeps its own promises.
+int syncFolder(const fs::path& folder) {
+    FileDescriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        return 0;
+    }
+    const FolderSync sync = folderSync.load();
+    if ((sync ? sync(fd.get(), folder) : ::fsync(fd.get())) != 0 && errno != EINVAL) {
+        return errno;
+    }
+    return 0;
+}
+
+std::string errnoText(int error) {
+    return std::generic_category().message(error);
+}
+
 } // namespace
+
+void setStorageLog(StorageLog sink) {
+    std::lock_guard lock(storageLogMutex);
+    storageLogSink = std::move(sink);
+}
+
+void storageLog(const std::string& line) {
+    // Called under the lock, as the system log calls its sink: once setStorageLog returns, the
+    // sink it replaced is no longer running on another thread, and may go.
+    std::lock_guard lock(storageLogMutex);
+    if (storageLogSink) {
+        storageLogSink(line);
+    }
+}
+
+void setFolderSyncForTesting(FolderSync sync) {
+    folderSync.store(sync);
+}
 
 bool isTemporaryFile(const fs::path& path) {
     return path.filename().string().rfind(temporaryFilePrefix, 0) == 0;
@@ -110,12 +154,12 @@ void writeFileAtomically(const fs::path& path, std::string_view bytes) {
         fail("cannot replace", path, error);
     }
     // The rename lives in the folder's entries: until they reach the disk, a power loss can
-    // bring back the old file, or none.
+    // bring back the old file, or none. The new file is in place all the same, and a caller told
+    // of a failure now would undo a save that every reader already sees.
     const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
-    FileDescriptor folderFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    // A file system that cannot sync folders (EINVAL) keeps its own promises.
-    if (folderFd.get() >= 0 && ::fsync(folderFd.get()) != 0 && errno != EINVAL) {
-        fail("cannot flush the folder of", path, errno);
+    if (const int error = syncFolder(folder)) {
+        storageLog("saved " + path.string() + ", but its folder could not be flushed (" +
+                   errnoText(error) + "); a power loss may undo the save");
     }
 }
 
@@ -237,6 +281,17 @@ std::optional<std::string> OpenFolder::readFileIfPresent(const std::string& rela
 
 namespace {
 
+// A new folder is an entry of the folder above it, which is synced like the folder of a renamed
+// file.
+void syncParentOf(const fs::path& made) {
+    if (const int error =
+            syncFolder(made.parent_path().empty() ? fs::path(".") : made.parent_path())) {
+        storageLog("made the folder " + made.string() +
+                   ", but the folder above it could not be flushed (" + errnoText(error) +
+                   "); a power loss may undo it");
+    }
+}
+
 // Existing folders above a private folder are left as they are; missing ones are made private.
 void createMissingParents(const fs::path& path) {
     const fs::path parent = path.parent_path();
@@ -254,7 +309,9 @@ void createMissingParents(const fs::path& path) {
         fail("cannot create a folder", parent, errno);
     }
     createMissingParents(parent);
-    if (::mkdir(parent.c_str(), 0700) != 0 && errno != EEXIST) {
+    if (::mkdir(parent.c_str(), 0700) == 0) {
+        syncParentOf(parent);
+    } else if (errno != EEXIST) {
         fail("cannot create a folder", parent, errno);
     }
 }
@@ -290,6 +347,7 @@ bool createPrivateDirectories(const fs::path& given, bool refuseLink) {
         }
         createMissingParents(path);
         if (::mkdir(path.c_str(), 0700) == 0) {
+            syncParentOf(path);
             return true;
         }
         if (errno != EEXIST || attempt > 0) {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,7 +18,8 @@ inline constexpr std::size_t maxStoredFileBytes = std::size_t{64} << 20;
 // new file survives a power loss once this returns. The file is readable and writable by its owner
 // alone: stored files hold typed text, window titles and screenshots. On failure the temporary
 // file is removed, the previous file is left as it was, and std::filesystem::filesystem_error is
-// thrown.
+// thrown. Once renamed the file is in place: a folder that cannot be synced after that goes to
+// the storage log, and the write stands.
 void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);
 
 // Temporary files of writeFileAtomically carry this prefix; loaders pass over them.
@@ -59,7 +61,21 @@ private:
 // others is tightened to 0700; folders above it that already exist are left alone. With
 // `refuseLink`, a symbolic link at `path` is refused instead of followed, so nothing is written
 // through it. Returns whether `path` was created by this call. Throws
-// std::filesystem::filesystem_error.
+// std::filesystem::filesystem_error. Each folder made here is synced into the folder above it;
+// when that sync fails the folder stands and the failure goes to the storage log.
 bool createPrivateDirectories(const std::filesystem::path& path, bool refuseLink = false);
+
+// What the storage code has to say that no caller is told of: a write or folder that stands
+// although it could not be synced to the disk, a stored folder that is passed over. Lines go to
+// the sink set last, one at a time; until one is set they are dropped. Any thread; a sink does
+// not log here itself.
+using StorageLog = std::function<void(const std::string& line)>;
+void setStorageLog(StorageLog sink);
+void storageLog(const std::string& line);
+
+// Tests only: folders are synced through `sync` in place of fsync (returning 0, or -1 with errno
+// set, as fsync does); nullptr restores fsync.
+using FolderSync = int (*)(int fd, const std::filesystem::path& folder);
+void setFolderSyncForTesting(FolderSync sync);
 
 } // namespace kestro

@@ -6,6 +6,19 @@ namespace kestro {
 
 namespace ax = platform::ax;
 
+namespace {
+
+// A key into a terminal that does not echo may be a password: it goes to no target.
+AXResolver::Focus withEcho(std::optional<AXTarget> target, platform::TerminalEcho echo) {
+    if (echo == platform::TerminalEcho::silent) {
+        return AXResolver::Focus{std::nullopt, true, true};
+    }
+    return AXResolver::Focus{std::move(target), false, false,
+                             echo == platform::TerminalEcho::echoes};
+}
+
+} // namespace
+
 AXResolver::AXResolver(platform::Accessibility& accessibility, platform::Applications& applications)
     : accessibility_(accessibility), applications_(applications) {}
 
@@ -116,12 +129,19 @@ AXResolver::Focus AXResolver::focusForKey(bool afterFocusMove) const {
         // front whose application it cannot find or name was never asked, and may be reading
         // a password.
         const platform::FrontmostRead front = applications_.readFrontmostApplication();
-        if (front.ownerUnknown ||
-            (front.application &&
-             !accessibility_.application(front.application->processIdentifier))) {
+        if (front.ownerUnknown) {
             return Focus{std::nullopt, true};
         }
-        return Focus{}; // the application answered: nothing has the focus
+        if (!front.application) {
+            return Focus{};
+        }
+        const ElementRef app = accessibility_.application(front.application->processIdentifier);
+        if (!app) {
+            return Focus{std::nullopt, true};
+        }
+        // The application answered: nothing has the focus. A terminal of it may still take the
+        // keys (an editor's terminal pane that accessibility does not show).
+        return withEcho(std::nullopt, accessibility_.terminalEcho(app));
     }
     bool secrecyUnknown = false;
     AXTarget target = makeTarget(element, &secrecyUnknown);
@@ -130,11 +150,7 @@ AXResolver::Focus AXResolver::focusForKey(bool afterFocusMove) const {
     }
     // Accessibility reports a terminal as a plain text area even at a password prompt; what it
     // is typed shows only while the terminal echoes.
-    const platform::TerminalEcho echo = accessibility_.terminalEcho(element);
-    if (echo == platform::TerminalEcho::silent) {
-        return Focus{std::nullopt, true, true};
-    }
-    return Focus{std::move(target), false, false, echo == platform::TerminalEcho::echoes};
+    return withEcho(std::move(target), accessibility_.terminalEcho(element));
 }
 
 std::optional<platform::AXValue> AXResolver::copyValue(const ElementRef& element,

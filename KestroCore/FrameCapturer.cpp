@@ -88,6 +88,12 @@ void FrameCapturer::cancel(Ticket ticket) {
     }
 }
 
+bool FrameCapturer::waitUntilIdle(double limit) {
+    std::unique_lock lock(mutex_);
+    return idle_.wait_for(lock, std::chrono::duration<double>(limit),
+                          [this] { return !busy_ && jobs_.empty(); });
+}
+
 void FrameCapturer::run(std::stop_token stop) {
     while (true) {
         Job job;

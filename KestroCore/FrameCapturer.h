@@ -72,6 +72,11 @@ public:
     // run yet, receives nothing. Call it on the thread the completions run on.
     void cancel(Ticket ticket);
 
+    // Waits, for at most `limit` seconds, until no capture is under way or queued, so that a
+    // process about to end without its destructors leaves no file of a frame given up on.
+    // True when none is.
+    bool waitUntilIdle(double limit);
+
     // Writes the image as a PNG (8-bit RGBA) with every redaction rectangle filled opaque
     // black. Throws ImageError or std::filesystem::filesystem_error.
     static void writePNG(Image image, const std::vector<Rect>& redacting,

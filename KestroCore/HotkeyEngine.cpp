@@ -109,20 +109,28 @@ platform::TapDecision HotkeyEngine::handle(std::uint32_t type, const platform::I
                                               keyCode) != controlKeyCodes.end()) {
         const bool controlDown = (flags & flag::control) != 0;
         if (controlDown && !controlWasDown_) {
-            handleControlRisingEdge();
+            handleControlRisingEdge(event.timestamp);
         }
         controlWasDown_ = controlDown;
     }
     return platform::TapDecision::pass;
 }
 
-void HotkeyEngine::handleControlRisingEdge() {
+void HotkeyEngine::handleControlRisingEdge(std::uint32_t timestamp) {
     const double now = clock_.monotonicSeconds();
-    if (now - lastControlDownTime_ < doubleTapWindow && !sawOtherKeySinceControl_) {
+    // The presses' own times where the platform gives them: the main thread may read the second
+    // press late (a busy machine, a slow accessibility reply), or both at once after a stall.
+    const bool quick =
+        timestamp != 0 && lastControlDownStamp_ != 0
+            ? std::uint32_t(timestamp - lastControlDownStamp_) < doubleTapWindow * 1000
+            : now - lastControlDownTime_ < doubleTapWindow;
+    if (quick && !sawOtherKeySinceControl_) {
         emit(Event::toggleRecording);
         lastControlDownTime_ = 0;
+        lastControlDownStamp_ = 0;
     } else {
         lastControlDownTime_ = now;
+        lastControlDownStamp_ = timestamp;
     }
     sawOtherKeySinceControl_ = false;
 }

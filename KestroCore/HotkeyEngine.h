@@ -54,7 +54,7 @@ public:
 
 private:
     platform::TapDecision handle(std::uint32_t type, const platform::InputEvent& event);
-    void handleControlRisingEdge();
+    void handleControlRisingEdge(std::uint32_t timestamp);
     void emit(Event event, std::uint32_t timestamp = 0);
     std::vector<platform::KeyChord> interceptedKeys() const;
     void reserveKeys();
@@ -68,6 +68,8 @@ private:
     platform::InstalledTap tap_;
     // Seconds of the monotonic media clock (since boot, so never near the initial 0 in use).
     double lastControlDownTime_ = 0;
+    // The display server's time of that press, 0 when unknown or cleared.
+    std::uint32_t lastControlDownStamp_ = 0;
     bool controlWasDown_ = false;
     bool sawOtherKeySinceControl_ = false;
     std::shared_ptr<HotkeyEngine*> self_;

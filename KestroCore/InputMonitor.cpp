@@ -36,6 +36,10 @@ void InputMonitor::stop() {
     tap_.remove();
 }
 
+bool InputMonitor::readWaitingInput() {
+    return tap_ && tap_->readWaitingInput();
+}
+
 platform::TapDecision InputMonitor::handle(std::uint32_t type, const platform::InputEvent& event) {
     if (type == et::tapDisabledByTimeout || type == et::tapDisabledByUserInput) {
         tap_.reenable();
@@ -81,19 +85,22 @@ platform::TapDecision InputMonitor::handle(std::uint32_t type, const platform::I
         return platform::TapDecision::pass;
     }
     const Key* key = std::get_if<Key>(&signal);
-    const bool mayEndALine =
-        key && (!key->characters || key->characters->empty() ||
-                static_cast<unsigned char>(key->characters->front()) < 0x20 ||
-                key->characters->front() == 0x7f ||
-                (key->flags & (platform::event_flag::control | platform::event_flag::command)));
-    waiting_ += mayEndALine ? 1 : 0;
+    constexpr std::uint64_t shortcutFlags = platform::event_flag::control |
+                                            platform::event_flag::option |
+                                            platform::event_flag::command;
+    const bool mayMoveFocus =
+        std::holds_alternative<MouseDown>(signal) ||
+        (key && (!key->characters || key->characters->empty() ||
+                 static_cast<unsigned char>(key->characters->front()) < 0x20 ||
+                 key->characters->front() == 0x7f || (key->flags & shortcutFlags)));
+    waiting_ += mayMoveFocus ? 1 : 0;
     queue_.post(
-        [weak = std::weak_ptr<InputMonitor*>(self_), signal = std::move(signal), mayEndALine] {
+        [weak = std::weak_ptr<InputMonitor*>(self_), signal = std::move(signal), mayMoveFocus] {
             auto self = weak.lock();
             if (!self) {
                 return;
             }
-            (*self)->waiting_ -= mayEndALine ? 1 : 0;
+            (*self)->waiting_ -= mayMoveFocus ? 1 : 0;
             // A copy: the callback may replace or clear `onSignal` while it runs.
             auto callback = (*self)->onSignal;
             if (callback) {

@@ -77,10 +77,15 @@ public:
     // Removes the tap; harmless when none is installed.
     void stop();
     bool isRunning() const { return static_cast<bool>(tap_); }
-    // Key presses observed and queued that have not reached `onSignal` yet and may end a line
-    // of input (they type no printable text: Return, Control-C, an arrow): input that came
-    // after the signal being handled.
-    std::size_t lineEndingKeysWaiting() const { return waiting_; }
+    // Input observed and queued that has not reached `onSignal` yet and may move the keyboard
+    // focus or end a line of input: a button press, a key that types no printable text (Tab,
+    // Return, Escape, an arrow), a key with Control, Alt or Super held. Input that came after
+    // the signal being handled.
+    std::size_t focusMovesWaiting() const { return waiting_; }
+    // Has the tap hand over now the input the platform has seen and not delivered yet, so that
+    // focusMovesWaiting() counts it too. False when that could not be made sure of, or no tap
+    // runs.
+    bool readWaitingInput();
 
 private:
     platform::TapDecision handle(std::uint32_t type, const platform::InputEvent& event);

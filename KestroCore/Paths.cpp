@@ -81,10 +81,10 @@ fs::path existingFolder(const fs::path& parent, const Uuid& id) {
         if (!it->is_directory(typeError)) {
             continue;
         }
-        if (match) {
-            return upper; // more than one spelling: refuse to guess
+        // Of several spellings, the one the skill store loads.
+        if (!match || it->path().filename().native() < match->filename().native()) {
+            match = it->path();
         }
-        match = it->path();
     }
     return match ? *match : upper;
 }

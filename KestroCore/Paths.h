@@ -25,8 +25,9 @@ std::filesystem::path skill(const Uuid& id);
 // existing one open to others is tightened); throws the first failure.
 void ensureDirectories();
 
-// The folder for `id` inside `parent`: the upper-case one when it exists, otherwise the single
-// folder whose name equals the id ignoring letter case, otherwise the upper-case path.
+// The folder for `id` inside `parent`: the upper-case one when it exists, otherwise the first in
+// byte order of the folders whose names equal the id ignoring letter case, otherwise the
+// upper-case path.
 std::filesystem::path existingFolder(const std::filesystem::path& parent, const Uuid& id);
 
 } // namespace Paths

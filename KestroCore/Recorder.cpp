@@ -14,6 +14,7 @@ namespace {
 
 constexpr std::uint64_t kCommandFlag = 0x100000;
 constexpr std::uint64_t kControlFlag = 0x40000;
+constexpr std::uint64_t kOptionFlag = 0x80000;
 
 // Keys that never type text, whatever characters they report.
 bool isNonTextKey(std::uint16_t keyCode) {
@@ -233,24 +234,32 @@ void Recorder::handleKey(std::uint16_t keyCode, std::uint64_t flags,
         focusMayHaveMoved_ = true;
         return;
     }
-    if (keyRun_ && keyRun_->heldToLineEnd) {
-        // A prompt turns echo back on once it has its line, which only a key without text ends:
-        // a reading that says otherwise was made after the terminal handled a later key.
+    handleText(*characters);
+    if (flags & kOptionFlag) {
+        // Alt with a letter may be a mnemonic that moves the focus.
+        focusMayHaveMoved_ = true;
+    }
+}
+
+void Recorder::handleText(const std::string& characters) {
+    if (keyRun_ && keyRun_->held) {
+        // Up to the next key without text, a reading that says otherwise may have been made
+        // after the application handled that key: the Tab typed at once after a password moves
+        // the focus, the Return after it has a prompt turn echo back on.
         return;
     }
     AXResolver::Focus focus = focusForKey();
-    // Echo goes off for a password only once a line has ended, so a run that echoed goes on
-    // echoing. A new run's reading, though, may have been made after the terminal handled a key
-    // seen since (the Return that ends the prompt turns echo back on).
-    const bool continuesEchoingRun = keyRun_ && !keyRun_->secure && !keyRun_->unresolved &&
-                                     sameTarget(keyRun_->target, focus.target);
-    if (focus.echoingTerminal && !continuesEchoingRun && monitor_.lineEndingKeysWaiting() > 0) {
-        focus = AXResolver::Focus{std::nullopt, true, true};
-    }
     if (focus.unknown) {
+        if (keyRun_ && keyRun_->terminal && focus.silentTerminal) {
+            // Echo went off while the line was being typed: the keys before may be part of
+            // what the program now reads unseen.
+            withholdKeyRun();
+            return;
+        }
         // Whether this key went into a secure field cannot be told, so its text is not kept:
         // an open secure run takes it (and drops it), or a secure run begins.
         if (keyRun_ && keyRun_->secure) {
+            keyRun_->held = keyRun_->held || focus.silentTerminal;
             return;
         }
         flushKeyRun();
@@ -265,22 +274,62 @@ void Recorder::handleKey(std::uint16_t keyCode, std::uint64_t flags,
         // The run begun blind turns out to be in a secure field: it is that field's run.
         keyRun_->target = target;
         keyRun_->unresolved = false;
+        keyRun_->held = true;
         noteContext(target);
         return;
     }
-    // A password field and a plain field of one application often look alike to sameTarget:
-    // a change of secureness always starts a new run, so no password joins plain text.
-    if (keyRun_ && !keyRun_->unresolved && sameTarget(keyRun_->target, target) &&
-        keyRun_->secure == secure) {
-        if (!keyRun_->secure) {
-            keyRun_->text += *characters;
+    if (!secure) {
+        // The reading was made after this key was handled. Whatever was typed since is read
+        // now: a key or press among it that may move the focus or end a line may also have
+        // been handled by the application before the reading, which then tells nothing of
+        // this key.
+        const bool overtaken = !monitor_.readWaitingInput() || monitor_.focusMovesWaiting() > 0;
+        if (overtaken) {
+            if (keyRun_ && keyRun_->terminal) {
+                withholdKeyRun(); // its echo may have gone off and on again meanwhile
+                return;
+            }
+            if (keyRun_ && keyRun_->secure) {
+                keyRun_->held = true;
+                return;
+            }
+            flushKeyRun();
+            std::optional<std::int64_t> reservation = requestFrame(lastMousePoint_);
+            keyRun_ = KeyRun{.secure = true,
+                             .offset = offset(),
+                             .frameReservation = reservation,
+                             .unresolved = true,
+                             .held = true};
+            return;
         }
+    }
+    // A password field and a plain field of one application often look alike to sameTarget:
+    // a change of secureness always starts a new run, so no password joins plain text. A
+    // secure run is held, so only a plain run goes on here.
+    if (keyRun_ && !keyRun_->unresolved && !keyRun_->secure && !secure &&
+        sameTarget(keyRun_->target, target)) {
+        keyRun_->text += characters;
         return;
     }
     flushKeyRun();
     std::optional<std::int64_t> reservation = requestFrame(lastMousePoint_);
-    keyRun_ = KeyRun{secure ? std::string() : *characters, target, secure, offset(), reservation};
+    keyRun_ = KeyRun{.text = secure ? std::string() : characters,
+                     .target = target,
+                     .secure = secure,
+                     .offset = offset(),
+                     .frameReservation = reservation,
+                     .held = secure,
+                     .terminal = !secure && focus.echoingTerminal};
     noteContext(target);
+}
+
+void Recorder::withholdKeyRun() {
+    keyRun_->text.clear();
+    keyRun_->target.reset();
+    keyRun_->secure = true;
+    keyRun_->unresolved = true;
+    keyRun_->held = true;
+    keyRun_->terminal = false;
 }
 
 void Recorder::flushKeyRun() {

@@ -87,6 +87,10 @@ public:
     // ends a stop under way without waiting further (its completion receives it): screenshots
     // still out count as failed. For a process about to end. Saved when this returns.
     void interrupt();
+    // Waits, for at most `limit` seconds, until the screenshots still out have ended and those
+    // given up on have let go of their files: for a process that ends without its destructors.
+    // True when they have.
+    bool settleCaptures(double limit) { return capturer_.waitUntilIdle(limit); }
 
 private:
     struct MouseGesture {
@@ -107,9 +111,13 @@ private:
         // Begun while the focused element could not be told: secure, and without a target
         // until a lookup finds the secure element the keys go to.
         bool unresolved = false;
-        // Begun in a terminal that did not echo: it takes every key with text until a key
-        // without text ends it.
-        bool heldToLineEnd = false;
+        // Keeps no text up to the next key without text, whatever is read meanwhile: begun in a
+        // secure field, in a terminal that did not echo, or from a reading that input typed
+        // after its key may have overtaken.
+        bool held = false;
+        // Text from a terminal that echoed. Its echo belongs to the whole terminal, and a
+        // program may turn it off while a line is being typed.
+        bool terminal = false;
     };
     struct ScrollRun {
         Point point;
@@ -126,6 +134,8 @@ private:
     void emitMouseGesture(Point endingAt);
     void handleKey(std::uint16_t keyCode, std::uint64_t flags,
                    const std::optional<std::string>& characters);
+    void handleText(const std::string& characters);
+    void withholdKeyRun();
     static bool isTextProducing(std::uint16_t keyCode,
                                 const std::optional<std::string>& characters);
     static bool sameTarget(const std::optional<AXTarget>& a, const std::optional<AXTarget>& b);

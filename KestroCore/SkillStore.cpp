@@ -9,8 +9,11 @@
 #include <algorithm>
 #include <exception>
 #include <functional>
+#include <mutex>
 #include <system_error>
 #include <thread>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace kestro {
 
@@ -83,6 +86,21 @@ Skill loadSkill(const fs::path& folder, std::string_view name, Read read,
         skill.sourceRecordingID = Uuid::parse(text::trimWhitespaceAndNewlines(*bytes));
     }
     return skill;
+}
+
+// Says once per process that the folder `passed` is passed over for `kept`: a library that
+// keeps both would say it again at every reload.
+void reportPassedOver(const fs::path& passed, const fs::path& kept) {
+    static std::mutex mutex;
+    static std::unordered_set<std::string> reported;
+    {
+        std::lock_guard lock(mutex);
+        if (!reported.insert(passed.native()).second) {
+            return;
+        }
+    }
+    storageLog("skill folder " + passed.string() + " passed over: " + kept.string() +
+               " holds the skill with the same id");
 }
 
 } // namespace
@@ -176,12 +194,29 @@ std::vector<Skill> SkillStore::loadAll() const {
         }
     }
 
-    std::vector<Skill> skills;
-    skills.reserve(names.size());
-    for (std::optional<Skill>& skill : loaded) {
-        if (skill) {
-            skills.push_back(std::move(*skill));
+    // Ids are read from folder names without regard to case, so skills/<ID> and skills/<id> are
+    // one skill: the first name in byte order is kept (the upper-case one, when it is there, as
+    // Paths::existingFolder finds it), the others are left on disk as they are.
+    std::unordered_map<Uuid, std::size_t> kept;
+    for (std::size_t i = 0; i < loaded.size(); ++i) {
+        if (loaded[i]) {
+            auto [at, fresh] = kept.emplace(loaded[i]->id, i);
+            if (!fresh && names[i] < names[at->second]) {
+                at->second = i;
+            }
         }
+    }
+    std::vector<Skill> skills;
+    skills.reserve(kept.size());
+    for (std::size_t i = 0; i < loaded.size(); ++i) {
+        if (!loaded[i]) {
+            continue;
+        }
+        if (const std::size_t keep = kept.at(loaded[i]->id); keep != i) {
+            reportPassedOver(dir / names[i], dir / names[keep]);
+            continue;
+        }
+        skills.push_back(std::move(*loaded[i]));
     }
     std::stable_sort(skills.begin(), skills.end(),
                      [](const Skill& a, const Skill& b) { return a.createdAt > b.createdAt; });

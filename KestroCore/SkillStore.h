@@ -28,7 +28,9 @@ public:
     // folder it created removes that folder again; in an existing folder, files already
     // replaced stay replaced.
     void save(const Skill& skill) const;
-    // Every loadable skill folder, newest first; never fails.
+    // Every loadable skill folder, newest first; never fails. Of several folders holding one id
+    // only the first by name in byte order is loaded; the others go to the storage log, once each
+    // per process.
     std::vector<Skill> loadAll() const;
     // Throws only when SKILL.md cannot be read as UTF-8 text (a file that is not a regular one,
     // or is too large, cannot be read).

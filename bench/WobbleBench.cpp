@@ -1,7 +1,7 @@
 // The frame's cost per animation frame on the main thread, the X server's CPU while frames
 // animate, and the pill's hover poll per tick; on a private Xvfb.
-#include "Kestro/overlay/CastingSurfaces.h"
 #include "Kestro/overlay/WobbleFrameView.h"
+#include "Kestro/surfaces/CastingSurfaces.h"
 #include "bench/XvfbProcess.h"
 #include "platform/linux/GLibMainQueue.h"
 #include "platform/linux/X11SurfaceWindows.h"

@@ -55,10 +55,12 @@ class AXSecureFieldSearch {
 public:
     virtual ~AXSecureFieldSearch() = default;
     // Global frames of the secure text fields (role or subrole "AXSecureTextField"), in the
-    // order a depth-first walk from the window finds them, with the limits it was made with;
-    // a field without a readable frame adds nothing. Nothing when the tree could not be read
-    // (the application stopped answering, the bus went away): the caller cannot tell what to
-    // hide. Waits a bounded time.
+    // order a depth-first walk from the window finds them, with the limits it was made with,
+    // placed where the window lies when this runs; a field gone since it was found adds
+    // nothing. Nothing when the tree could not be read (the application stopped answering, the
+    // bus went away) or a field's place cannot be told (its extents say nothing usable, its
+    // window is no longer found by its place): the caller cannot tell what to hide. Waits a
+    // bounded time.
     virtual std::optional<std::vector<Rect>> run() = 0;
 };
 
@@ -122,9 +124,10 @@ public:
     virtual AXElementRef elementAtPosition(const AXElementRef& root, float x, float y) = 0;
     // The process that owns the element; 0 when it cannot be read.
     virtual int processID(const AXElementRef& element) = 0;
-    // Whether the element is a terminal, or part of an application that drives one, and if so
-    // whether it echoes now. Cheap: it asks the system, not the application. The default suits a
-    // backend that knows no terminals.
+    // Whether the element is a terminal, or part of an application that drives one (itself or
+    // through a process it started), and if so whether it echoes now. Given an application
+    // element, whether that application drives one. Cheap: it asks the system, not the
+    // application. The default suits a backend that knows no terminals.
     virtual TerminalEcho terminalEcho(const AXElementRef& element) {
         (void)element;
         return TerminalEcho::notATerminal;

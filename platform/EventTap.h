@@ -118,6 +118,12 @@ public:
     // while the source exists and the tap is enabled. Cancel or destroy it to remove it.
     virtual std::unique_ptr<MainQueue::Token> addToMainRunLoop() = 0;
 
+    // Hands the callback, before returning, every input event the platform had already seen
+    // when this was called and has not delivered yet: whatever an application may have received
+    // by then. False when that could not be made sure of in good time (a slow or lost display
+    // server); some of that input may then still be on its way.
+    virtual bool readWaitingInput() = 0;
+
     // Active filters: replaces the key presses reserved for consumption. Returns those the
     // platform refused (another client holds them), in the order given; the others are reserved.
     // A refused key is not reserved in any variant: it stays wholly the other client's.

@@ -48,6 +48,18 @@ public:
     // Puts the window on every virtual desktop.
     virtual void showOnAllDesktops(WindowID window) = 0;
 
+    // From now on calls `changed` on the main thread with true when the keyboard comes to the
+    // window and false when it goes, as the display server tells it: at once, where the toolkit
+    // holds a loss back a moment in case the keyboard returns, and so still counts a window
+    // withdrawn and shown again in that moment as having it. A keyboard grab (a hotkey held)
+    // moves nothing. Changes from before the call are not told. A new call for the window
+    // replaces its callback; an empty one stops. False when the window system cannot tell: the
+    // caller goes by the toolkit's focus. Called before the window is shown, so that the
+    // keyboard's coming is not missed.
+    virtual bool watchKeyboard(WindowID /*window*/, std::function<void(bool)> /*changed*/) {
+        return false;
+    }
+
     // Whether a compositing manager runs, so the clear parts of a translucent window show what
     // lies beneath; without one they show black and the window must be shaped to what it draws.
     virtual bool compositing() = 0;

@@ -24,7 +24,7 @@ tests=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth dbus-x11 x11-utils x11-xserver-utils openbox
     zenity lxterminal xcompmgr picom trayer xdotool
-    python3-gi gir1.2-gtk-4.0  # a GTK 4 window
+    python3-gi gir1.2-gtk-4.0 gir1.2-gtk-3.0  # GTK 4 and GTK 3 windows
     xserver-xorg-core xserver-xorg-video-dummy  # a display server whose monitors come and go
     dpkg-dev file desktop-file-utils            # packaging and its tests
 )

@@ -1,6 +1,7 @@
 #include "Kestro/app/AppState.h"
 
-#include "Kestro/program/SystemLog.h"
+#include "Kestro/app/SystemLog.h"
+#include "KestroBase/FileIO.h"
 #include "KestroCore/Paths.h"
 
 #include <QSettings>
@@ -35,6 +36,10 @@ AppState::AppState(Platform platform, ModelService model, Surfaces& surfaces, QS
         });
     });
 
+    // What the stores cannot hand back to a caller: a save that stands though its folder could
+    // not be flushed, a skill folder passed over.
+    setStorageLog(
+        [](const std::string& line) { systemLog("Kestro: " + line, LogPriority::warning); });
     try {
         Paths::ensureDirectories();
     } catch (const std::exception&) {

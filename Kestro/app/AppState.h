@@ -3,11 +3,11 @@
 #include "Kestro/app/SkillCreationStatus.h"
 #include "Kestro/app/SkillFiles.h"
 #include "Kestro/app/SkillListData.h"
+#include "Kestro/app/Surfaces.h"
+#include "Kestro/app/SystemLog.h"
 #include "Kestro/app/Workers.h"
-#include "Kestro/program/SystemLog.h"
 #include "Kestro/replay/SkillRunner.h"
 #include "Kestro/replay/StepConfirmation.h"
-#include "Kestro/surfaces/Surfaces.h"
 #include "KestroCore/AnthropicClient.h"
 #include "KestroCore/HotkeyEngine.h"
 #include "KestroCore/KestroState.h"
@@ -61,6 +61,8 @@ public:
     static constexpr int castMaxTurns = 8;
     static constexpr int ranResultLength = 200;
     static constexpr const char* tipsDismissedKey = "kestro.tipsDismissed";
+    // How long a lost display waits for screenshots still out before the process ends.
+    static constexpr double captureSettleLimit = 1.5;
 
     // `settingsFile` is the INI file of the user settings; empty means the user's standard one.
     AppState(Platform platform, ModelService model, Surfaces& surfaces, QString settingsFile = {},
@@ -130,9 +132,9 @@ public:
     // in flight ends at once). Nothing is saved; a recording under way is dropped.
     void shutdown();
 
-    // Ending from outside (a termination signal): a recording under way is stopped and saved
-    // without synthesis, a cast is aborted; `ended` runs once nothing is left to save (at once,
-    // or when the recording's screenshots are in). A later call does nothing.
+    // Ending from outside (a termination signal): a recording under way, or a stop waiting for
+    // its screenshots, is finished and saved at once without synthesis (screenshots still out
+    // count as failed), a cast is aborted; then `ended` runs. A later call does nothing.
     void endFromOutside(std::function<void()> ended);
     // The display server is gone and the process with it: a recording under way (or a stop
     // waiting for its screenshots) is finished and saved at once, without synthesis, and the

@@ -1,7 +1,7 @@
 // The skill file operations of the application object, kept apart from its roads.
 
 #include "Kestro/app/AppState.h"
-#include "Kestro/program/SystemLog.h"
+#include "Kestro/app/SystemLog.h"
 
 #include <QDBusConnection>
 #include <QDBusInterface>

@@ -3,7 +3,7 @@
 #include "Kestro/app/AppState.h"
 
 #include "Kestro/app/CastInstruction.h"
-#include "Kestro/program/SystemLog.h"
+#include "Kestro/app/SystemLog.h"
 #include "Kestro/text/LogText.h"
 #include "KestroCore/Secrets.h"
 #include "platform/Cancellation.h"

@@ -2,7 +2,7 @@
 // goes to the model service to become a skill.
 #include "Kestro/app/AppState.h"
 
-#include "Kestro/program/SystemLog.h"
+#include "Kestro/app/SystemLog.h"
 #include "Kestro/text/LogText.h"
 #include "KestroCore/Paths.h"
 #include "KestroCore/Secrets.h"
@@ -91,16 +91,19 @@ void AppState::endFromOutside(std::function<void()> ended) {
         mcpTask_->stop.request_stop();
     }
     runner_->abort();
-    if (state_.kind == KestroState::Kind::recording) {
-        ended_ = std::move(ended);
-        stopRecording();
+    if (state_.kind != KestroState::Kind::recording && !stopping_) {
+        ended();
         return;
+    }
+    ended_ = std::move(ended);
+    if (state_.kind == KestroState::Kind::recording) {
+        stopRecording();
     }
     if (stopping_) {
-        ended_ = std::move(ended);
-        return;
+        // Whoever ends the session kills soon after asking: a screenshot still out is not
+        // waited for, the recording is saved now.
+        recorder_->interrupt();
     }
-    ended();
 }
 
 void AppState::displayLost() {
@@ -128,6 +131,10 @@ void AppState::logDisplayLoss(const Recording* saved) {
         }
     }
     if (onDisplayLost) {
+        // The process ends without its destructors: a screenshot given up on must first let
+        // go of its file, or a frame the saved recording does not name stays beside it. With
+        // the server gone it fails fast; the bound is for a worker that is merely slow.
+        recorder_->settleCaptures(captureSettleLimit);
         auto lost = onDisplayLost;
         lost();
     }

@@ -3,7 +3,7 @@
 #include "Kestro/app/AppState.h"
 #include "Kestro/mainwindow/MainView.h"
 #include "Kestro/mainwindow/MainViewModel.h"
-#include "Kestro/surfaces/KeptWindow.h"
+#include "Kestro/ui/KeptWindow.h"
 
 #include <QPointer>
 #include <QPropertyAnimation>

@@ -72,36 +72,44 @@ void SkillListModel::setSkillData(std::shared_ptr<const SkillListData> data) {
         Q_EMIT layoutChanged();
     }
 
-    // 3. New skills in runs at their places, then the changed texts of the staying ones.
+    // 3. New skills in runs at their places, then the changed texts of the staying ones. An id
+    // listed twice gets the row of its first entry alone, so rows_ holds each id once and row
+    // `row` is always the staying row of the entry at hand.
     std::unordered_set<Uuid> present;
     present.reserve(rows_.size());
     for (const Row& r : rows_) {
         present.insert(r.id);
     }
+    auto shown = [&](std::size_t i) { return data_->indexOf(entries[i].id) == i; };
+    std::size_t row = 0;
     for (std::size_t i = 0; i < entries.size();) {
-        if (present.count(entries[i].id)) {
-            Row next = rowFor(entries[i]);
-            if (!(rows_[i] == next)) {
-                rows_[i] = std::move(next);
-                const QModelIndex changed = index(static_cast<int>(i), 0);
-                Q_EMIT dataChanged(changed, changed);
-            }
+        if (!shown(i)) {
             ++i;
             continue;
         }
-        std::size_t end = i;
-        while (end < entries.size() && !present.count(entries[end].id)) {
-            ++end;
+        if (present.count(entries[i].id)) {
+            Row next = rowFor(entries[i]);
+            if (!(rows_[row] == next)) {
+                rows_[row] = std::move(next);
+                const QModelIndex changed = index(static_cast<int>(row), 0);
+                Q_EMIT dataChanged(changed, changed);
+            }
+            ++row;
+            ++i;
+            continue;
         }
-        beginInsertRows({}, static_cast<int>(i), static_cast<int>(end - 1));
         std::vector<Row> added;
-        added.reserve(end - i);
-        for (std::size_t k = i; k < end; ++k) {
-            added.push_back(rowFor(entries[k]));
+        std::size_t end = i;
+        for (; end < entries.size() && !present.count(entries[end].id); ++end) {
+            if (shown(end)) {
+                added.push_back(rowFor(entries[end]));
+            }
         }
-        rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(i),
+        beginInsertRows({}, static_cast<int>(row), static_cast<int>(row + added.size() - 1));
+        rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(row),
                      std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()));
         endInsertRows();
+        row += added.size();
         i = end;
     }
     reindex();

@@ -1,8 +1,8 @@
 #include "Kestro/onboarding/OnboardingWindow.h"
 
 #include "Kestro/onboarding/OnboardingModel.h"
-#include "Kestro/surfaces/KeptWindow.h"
 #include "Kestro/ui/Brand.h"
+#include "Kestro/ui/KeptWindow.h"
 #include "Kestro/ui/Style.h"
 #include "Kestro/ui/Symbols.h"
 

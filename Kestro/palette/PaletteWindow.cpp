@@ -30,9 +30,11 @@ QIcon smallIcon() {
 // The panel: a tool window the window manager still manages, so that it can take the keyboard.
 class PalettePanel final : public QWidget {
 public:
-    explicit PalettePanel(std::function<void()> onClose, std::function<QWidget*()> field)
+    PalettePanel(std::function<void()> onEscape, std::function<void()> onDeactivate,
+                 std::function<QWidget*()> field)
         : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
-          onClose_(std::move(onClose)), field_(std::move(field)) {
+          onEscape_(std::move(onEscape)), onDeactivate_(std::move(onDeactivate)),
+          field_(std::move(field)) {
         setAttribute(Qt::WA_TranslucentBackground);
         setAttribute(Qt::WA_ShowWithoutActivating, false);
         setFixedSize(PaletteWindow::panelWidth, PaletteWindow::panelHeight);
@@ -43,14 +45,14 @@ public:
 protected:
     bool event(QEvent* e) override {
         const bool handled = QWidget::event(e);
-        if (e->type() == QEvent::WindowDeactivate && onClose_) {
-            onClose_();
+        if (e->type() == QEvent::WindowDeactivate && onDeactivate_) {
+            onDeactivate_();
         }
         return handled;
     }
     void keyPressEvent(QKeyEvent* e) override {
-        if (e->key() == Qt::Key_Escape && onClose_) {
-            onClose_();
+        if (e->key() == Qt::Key_Escape && onEscape_) {
+            onEscape_();
             return;
         }
         // Typed before the query field took the focus: the field gets it, in order.
@@ -63,7 +65,8 @@ protected:
     }
 
 private:
-    std::function<void()> onClose_;
+    std::function<void()> onEscape_;
+    std::function<void()> onDeactivate_;
     std::function<QWidget*()> field_;
 };
 
@@ -75,6 +78,9 @@ PaletteWindow::PaletteWindow(platform::SurfaceWindows* desktop)
 PaletteWindow::~PaletteWindow() {
     self_.reset();
     onClosed_ = nullptr;
+    if (desktop_ && watchedWindow_ != 0) {
+        desktop_->watchKeyboard(watchedWindow_, {});
+    }
     // At once: nothing may reach the panel after its owner.
     delete panel_.data();
 }
@@ -89,6 +95,13 @@ QWidget* PaletteWindow::keptPanel() {
     auto* panel = new PalettePanel(
         [weak] {
             if (auto self = weak.lock(); self && (*self)->open_) {
+                (*self)->close();
+            }
+        },
+        [weak] {
+            // Watched in the window system, the toolkit's deactivation is not trusted: it may
+            // be the late end of the previous opening's focus.
+            if (auto self = weak.lock(); self && (*self)->open_ && !(*self)->keyboardWatched_) {
                 (*self)->close();
             }
         },
@@ -110,7 +123,7 @@ QWidget* PaletteWindow::keptPanel() {
 }
 
 void PaletteWindow::focusWindowChanged() {
-    if (!open_ || !panel_) {
+    if (!open_ || !panel_ || keyboardWatched_) {
         return;
     }
     const QWindow* focus = QGuiApplication::focusWindow();
@@ -136,6 +149,30 @@ void PaletteWindow::updateShape() {
     } else {
         // Nothing blends the transparent parts: show only what is painted.
         panel_->setMask(view_->paintedRegion());
+    }
+}
+
+void PaletteWindow::keyboardChanged(std::uint64_t generation, bool has) {
+    if (generation != generation_ || !open_ || !panel_) {
+        return;
+    }
+    if (!has) {
+        // Before the keyboard came, its going elsewhere is the withdrawal of the last opening.
+        if (hadFocus_) {
+            close();
+        }
+        return;
+    }
+    hadFocus_ = true;
+    // Back within the toolkit's focus-out delay, the toolkit still names the panel as focused,
+    // so the keyboard's return activates nothing: the widgets are activated here, so that the
+    // query can take the focus.
+    if (QGuiApplication::focusWindow() == panel_->windowHandle() &&
+        QApplication::activeWindow() != panel_) {
+        QT_WARNING_PUSH
+        QT_WARNING_DISABLE_DEPRECATED
+        QApplication::setActiveWindow(panel_);
+        QT_WARNING_POP
     }
 }
 
@@ -198,7 +235,18 @@ void PaletteWindow::show(Host host, std::function<void()> onClosed, std::uint32_
     }
     updateShape();
     const WId window = panel->winId();
+    // The toolkit settles a loss of the keyboard only after a delay (0.4 s), and a panel shown
+    // again within it, while the window manager has not yet given it the keyboard back, is
+    // deactivated by the late end of the previous opening's focus. The window system tells
+    // where the keyboard is at once.
+    keyboardWatched_ = false;
     if (desktop_) {
+        keyboardWatched_ = desktop_->watchKeyboard(window, [weak, generation](bool has) {
+            if (auto self = weak.lock()) {
+                (*self)->keyboardChanged(generation, has);
+            }
+        });
+        watchedWindow_ = keyboardWatched_ ? window : 0;
         desktop_->showOnAllDesktops(window);
     }
     panel->show();
@@ -210,6 +258,9 @@ void PaletteWindow::show(Host host, std::function<void()> onClosed, std::uint32_
         desktop_->activate(window, userTime);
     } else {
         panel->activateWindow();
+    }
+    if (keyboardWatched_) {
+        return;
     }
     // Reopened within the toolkit's focus-out delay: its focus window is still this panel, so
     // the keyboard's return will not activate the panel's widgets. They are activated here, so

@@ -73,12 +73,17 @@ private:
     void closeOpening(std::uint64_t generation);
     QWidget* keptPanel();
     void focusWindowChanged();
+    void keyboardChanged(std::uint64_t generation, bool has);
 
     platform::SurfaceWindows* desktop_ = nullptr;
     QPointer<QWidget> panel_;
     bool open_ = false;
-    // The toolkit's focus window has been the panel during this opening.
+    // The panel has had the keyboard during this opening.
     bool hadFocus_ = false;
+    // Where the keyboard is comes from the window system (`desktop_`), for this native window;
+    // otherwise from the toolkit's focus window.
+    bool keyboardWatched_ = false;
+    platform::SurfaceWindows::WindowID watchedWindow_ = 0;
     QPointer<PaletteView> view_;
     std::function<void()> onClosed_;
     Host host_;

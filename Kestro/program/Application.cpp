@@ -1,10 +1,10 @@
 #include "Kestro/program/Application.h"
 
 #include "Kestro/app/AppState.h"
-#include "Kestro/program/QuitShortcut.h"
 #include "Kestro/program/SingleInstance.h"
 #include "Kestro/surfaces/DesktopSurfaces.h"
 #include "Kestro/tray/TrayIcon.h"
+#include "Kestro/ui/QuitShortcut.h"
 #include "platform/linux/LinuxServices.h"
 
 #include <QApplication>
@@ -172,7 +172,21 @@ int runApplication(int argc, char** argv, const ApplicationOptions& options) {
         windows = services.makeSurfaceWindows(static_cast<void*>(x11->connection()));
     }
     DesktopSurfaces surfaces(windows.get());
-    AppState state(services.services(),
+    const platform::Services real = services.services();
+    const std::unique_ptr<platform::ScreenCapture> capture =
+        options.screenCapture ? options.screenCapture(services.capture) : nullptr;
+    const platform::Services used{real.taps,
+                                  real.queue,
+                                  real.clock,
+                                  real.displays,
+                                  real.accessibility,
+                                  real.applications,
+                                  capture ? *capture : real.capture,
+                                  real.permissionChecks,
+                                  real.urlOpener,
+                                  real.input,
+                                  real.activator};
+    AppState state(used,
                    AppState::ModelService{services.transport, options.modelEndpoint,
                                           options.requestDeadlineSeconds},
                    surfaces);

@@ -1,7 +1,10 @@
 #pragma once
 
 #include "KestroCore/AnthropicClient.h"
+#include "platform/ScreenCapture.h"
 
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -14,6 +17,9 @@ struct ApplicationOptions {
     std::string modelEndpoint = std::string(AnthropicClient::defaultEndpoint);
     // In place of each road's own whole-request deadline (tests that cannot wait minutes).
     std::optional<double> requestDeadlineSeconds;
+    // Given the real screen capture, what the application takes its screenshots through in its
+    // place (tests whose screenshots must not come back).
+    std::function<std::unique_ptr<platform::ScreenCapture>(platform::ScreenCapture&)> screenCapture;
 };
 
 int runApplication(int argc, char** argv, const ApplicationOptions& options = {});

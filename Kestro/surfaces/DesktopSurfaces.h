@@ -1,10 +1,10 @@
 #pragma once
 
+#include "Kestro/app/Surfaces.h"
 #include "Kestro/mainwindow/MainWindow.h"
 #include "Kestro/onboarding/OnboardingWindow.h"
-#include "Kestro/overlay/CastingSurfaces.h"
 #include "Kestro/palette/PaletteWindow.h"
-#include "Kestro/surfaces/Surfaces.h"
+#include "Kestro/surfaces/CastingSurfaces.h"
 #include "platform/SurfaceWindows.h"
 
 #include <QPointer>

@@ -1,10 +1,10 @@
 #include "Kestro/tray/TrayIcon.h"
 
 #include "Kestro/app/AppState.h"
-#include "Kestro/program/QuitShortcut.h"
 #include "Kestro/text/BoundedText.h"
 #include "Kestro/tray/TrayMenuModel.h"
 #include "Kestro/ui/Brand.h"
+#include "Kestro/ui/QuitShortcut.h"
 #include "Kestro/ui/Style.h"
 #include "Kestro/ui/Symbols.h"
 

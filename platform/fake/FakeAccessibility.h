@@ -27,6 +27,7 @@ public:
     std::map<std::string, AXValue, std::less<>> attributes;
     // Attributes whose reads go unanswered (cannotComplete).
     std::set<std::string, std::less<>> unanswered;
+    // What terminalEcho() answers; of an application element, for keys with nothing focused.
     TerminalEcho echo = TerminalEcho::notATerminal;
 
     FakeElement& set(std::string_view attribute, AXValue value);

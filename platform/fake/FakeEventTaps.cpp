@@ -1,6 +1,7 @@
 #include "platform/fake/FakeEventTaps.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace kestro::platform::fake {
 
@@ -45,6 +46,13 @@ public:
     std::unique_ptr<MainQueue::Token> addToMainRunLoop() override {
         state_->attached = true;
         return std::make_unique<SourceToken>(state_);
+    }
+    bool readWaitingInput() override {
+        ++owner_.waitingInputReads;
+        if (auto arriving = std::exchange(owner_.arrivingWhileRead, nullptr)) {
+            arriving();
+        }
+        return !owner_.waitingInputUnreadable;
     }
     std::vector<KeyChord> setInterceptedKeys(const std::vector<KeyChord>& keys) override {
         std::vector<KeyChord> kept, refused;

@@ -3,6 +3,7 @@
 #include "platform/EventTap.h"
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,6 +37,13 @@ public:
     bool refuseTaps = false;
     // Key presses another client holds: reserving one of them is refused (the tap is still made).
     std::vector<KeyChord> heldElsewhere;
+
+    // Called once, at the next readWaitingInput() of any tap, then cleared: the input that
+    // "arrived" meanwhile, given to deliver() from there.
+    std::function<void()> arrivingWhileRead;
+    // readWaitingInput() cannot make sure it has read everything.
+    bool waitingInputUnreadable = false;
+    int waitingInputReads = 0;
 
     // Runs one event through the enabled taps on the run loop whose mask has its type. True when
     // an active filter consumed it.

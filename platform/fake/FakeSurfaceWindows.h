@@ -2,6 +2,7 @@
 
 #include "platform/SurfaceWindows.h"
 
+#include <functional>
 #include <map>
 #include <utility>
 #include <vector>
@@ -37,6 +38,22 @@ public:
         activated.emplace_back(window, userTime);
     }
     void showOnAllDesktops(WindowID window) override { onAllDesktops.push_back(window); }
+    // The watched windows; moveKeyboard() tells one that the keyboard came or went.
+    std::map<WindowID, std::function<void(bool)>> keyboardWatches;
+    bool watchKeyboard(WindowID window, std::function<void(bool)> changed) override {
+        if (changed) {
+            keyboardWatches[window] = std::move(changed);
+        } else {
+            keyboardWatches.erase(window);
+        }
+        return true;
+    }
+    void moveKeyboard(WindowID window, bool has) {
+        if (auto found = keyboardWatches.find(window); found != keyboardWatches.end()) {
+            auto changed = found->second;
+            changed(has);
+        }
+    }
     bool compositing() override { return compositingNow; }
     // The answer of pointerMayHaveMoved(), and how often it was asked.
     bool pointerMoved = true;

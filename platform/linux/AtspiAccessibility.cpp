@@ -65,8 +65,8 @@ AtspiAccessibility::AtspiAccessibility(Options options, const char* displayName)
     }
     ok_ = listening && !error.failed() && desktop;
     if (ok_) {
-        searchLink_ = std::make_shared<AtspiSearchLink>(accessibilityBusAddress(x_),
-                                                        options_.searchCallMilliseconds);
+        searchLink_ = std::make_shared<AtspiSearchLink>(
+            accessibilityBusAddress(x_), options_.searchCallMilliseconds, displayName);
     }
 }
 
@@ -234,15 +234,26 @@ int AtspiAccessibility::processID(const AXElementRef& ref) {
 
 TerminalEcho AtspiAccessibility::terminalEcho(const AXElementRef& ref) {
     const Element* e = element(ref);
-    if (!e || e->kind != Element::Kind::accessible || !e->accessible) {
+    if (!e) {
         return TerminalEcho::notATerminal;
     }
-    // An unanswered role read may hide a terminal. Besides terminals proper, an application that
-    // holds a pseudo-terminal may show one in any widget (an editor's terminal pane).
-    const std::optional<int> r = role(e->accessible);
-    const bool terminalRole = !r || *r == ATSPI_ROLE_TERMINAL;
-    const std::optional<std::vector<int>> terminals = masteredTerminals(e->processID);
-    if (!terminalRole && (!terminals || terminals->empty())) {
+    // An application is asked when nothing in it has the focus: it has no role of its own.
+    bool terminalRole = false;
+    if (e->kind == Element::Kind::accessible && e->accessible) {
+        // An unanswered role read may hide a terminal.
+        const std::optional<int> r = role(e->accessible);
+        terminalRole = !r || *r == ATSPI_ROLE_TERMINAL;
+    } else if (e->kind != Element::Kind::application) {
+        return TerminalEcho::notATerminal;
+    }
+    if (e->processID <= 0) {
+        return terminalRole ? TerminalEcho::silent : TerminalEcho::notATerminal;
+    }
+    // Besides terminals proper, an application whose process or a helper of it holds a
+    // pseudo-terminal may show one in any widget (an editor's terminal pane). A process of it
+    // that cannot be read may hold one.
+    const std::optional<std::vector<int>> terminals = treeTerminals(e->processID);
+    if (!terminalRole && terminals && terminals->empty()) {
         return TerminalEcho::notATerminal;
     }
     // Which of a terminal's tabs is in front cannot be told: all of them must echo.
@@ -279,15 +290,20 @@ AtspiAccessibility::secureFieldSearch(const AXElementRef& window, int maxVisited
     if (!bus || !path || !guard_->mayAsk(e->accessible)) {
         return std::make_unique<KnownSearch>(std::nullopt); // left alone for not answering
     }
-    const std::optional<AccessibleSpace> space = spaceOf(*e);
-    if (!space) {
+    // Which X window it is; where that lies is read again when the search runs.
+    const std::optional<Placement> place = placementOf(*e);
+    if (!place) {
         return std::make_unique<KnownSearch>(std::nullopt); // where its fields lie is not known
     }
     // Frames in global points, as the attribute reads give them.
     return std::make_unique<AtspiSecureFieldSearch>(
         searchLink_,
-        AtspiSecureFieldSearch::Start{
-            .bus = bus, .path = path, .originX = origin_.x, .originY = origin_.y, .space = *space},
+        AtspiSecureFieldSearch::Start{.bus = bus,
+                                      .path = path,
+                                      .windowPath = place->windowPath,
+                                      .window = place->window,
+                                      .originX = origin_.x,
+                                      .originY = origin_.y},
         maxVisited, maxDepth, std::chrono::milliseconds(options_.searchMilliseconds));
 }
 

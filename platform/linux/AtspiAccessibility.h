@@ -133,7 +133,7 @@ private:
         std::optional<AccessibleSpace> space;
         bool ambiguous = false;
     };
-    WindowMatch windowFor(AtspiAccessible* app, const TopLevel& window, int x, int y);
+    WindowMatch windowFor(AtspiAccessible* app, const TopLevel& window);
     // Of the accessible windows that map onto the X window titled `title`, the one it is; the
     // application's word on which is active counts when `activeDecides`.
     std::optional<std::size_t>
@@ -143,6 +143,14 @@ private:
     // Where the element's positions lie in root pixels; nothing when its window cannot be
     // matched to an X window.
     std::optional<AccessibleSpace> spaceOf(const Element& e);
+    // The same, with the X window and the accessible window (its object path) it was matched
+    // by: read afresh, unless both were told when the element was found.
+    struct Placement {
+        AccessibleSpace space;
+        TopLevel window;
+        std::string windowPath;
+    };
+    std::optional<Placement> placementOf(const Element& e);
     AXElementRef focusedElement();
     AXElementRef searchFocus(AtspiAccessible* app, const TopLevel& front);
     // The state bits the element reports now, bypassing what libatspi keeps from notifications.

@@ -109,8 +109,7 @@ AXElementRef AtspiAccessibility::searchFocus(AtspiAccessible* app, const TopLeve
     // What libatspi keeps of the tree may be behind the application (a window just opened);
     // the search reads it afresh.
     atspi_accessible_clear_cache(app);
-    Ref<AtspiAccessible> window(
-        windowFor(app, front, front.x + front.border, front.y + front.border).window);
+    Ref<AtspiAccessible> window(windowFor(app, front).window);
     if (!window) {
         // A window of an application with a tree that its tree does not show (yet).
         guard_->unanswered();
@@ -177,7 +176,6 @@ AXElementRef AtspiAccessibility::focusedWindow(const Element& app) {
     if (front && front->processID.value_or(0) != app.processID) {
         front.reset();
     }
-    const Rect frontRect = front ? clientRect(x_, *front) : Rect{};
     const std::vector<Rect> frontRects = front ? windowRects(x_, *front) : std::vector<Rect>{};
     auto frontTitle = [&] {
         return front ? windowIdentity(x_, front->client).title : std::nullopt;
@@ -217,22 +215,19 @@ AXElementRef AtspiAccessibility::focusedWindow(const Element& app) {
             tops = childList(app.accessible, maxChildren);
             matchFront();
         }
-    }
-    if (!chosen && !unsure) {
-        // Not found by its place (X cannot tell): the application's own word, asked afresh
-        // rather than remembered.
+        // This application's window is in front and none of its accessible windows is that one
+        // by its place: which it is, and where its positions lie, cannot be told. One that holds
+        // it in root pixels may report positions of its own (GTK 4 near the top-left corner).
+        unsure = unsure || !chosen;
+    } else {
+        // No window in front to match (without a window manager nothing may be marked active,
+        // nor the keyboard given): the application's own word, asked afresh rather than
+        // remembered. Its place is matched when a position is read.
         for (AtspiAccessible* top : tops) {
             const std::optional<std::vector<int>> set = chosen ? std::nullopt : statesNow(top);
             if (set && std::find(set->begin(), set->end(), ATSPI_STATE_ACTIVE) != set->end()) {
                 take(top);
             }
-        }
-        if (chosen && front) {
-            // It must at least hold the window X has in front; else that one was not found.
-            const std::optional<Rect> r = extents(chosen);
-            unsure = !r || !holds(*r, frontRect.origin.x + frontRect.size.width / 2,
-                                  frontRect.origin.y + frontRect.size.height / 2);
-            space = AccessibleSpace{};
         }
     }
     for (AtspiAccessible* top : tops) {
@@ -245,21 +240,10 @@ AXElementRef AtspiAccessibility::focusedWindow(const Element& app) {
         guard_->unanswered();
         return nullptr;
     }
-    if (chosen) {
-        return front ? wrap(chosen, space, *front) : wrap(chosen);
-    }
-    // Without a window manager nothing may be marked active: the window that has the
-    // keyboard, when it is this application's.
-    if (!front) {
+    if (!chosen) {
         return nullptr;
     }
-    WindowMatch match =
-        windowFor(app.accessible, *front, front->x + front->border, front->y + front->border);
-    if (match.ambiguous) {
-        guard_->unanswered();
-        return nullptr;
-    }
-    return wrap(match.window, match.space, *front);
+    return front ? wrap(chosen, space, *front) : wrap(chosen);
 }
 
 AXElementRef AtspiAccessibility::mainWindow(const Element& app) {

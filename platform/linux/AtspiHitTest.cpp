@@ -44,7 +44,7 @@ AXElementRef AtspiAccessibility::elementAtPosition(const AXElementRef& rootRef, 
     if (!app || !guard_->mayAsk(app.get())) {
         return windowElement(*hit);
     }
-    WindowMatch match = windowFor(app.get(), *hit, x, y);
+    WindowMatch match = windowFor(app.get(), *hit);
     if (match.ambiguous) {
         return nullptr; // no target rather than one of another window
     }

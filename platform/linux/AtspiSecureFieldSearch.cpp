@@ -1,6 +1,7 @@
 #include "platform/linux/AtspiSecureFieldSearch.h"
 
 #include "platform/linux/AtspiRoles.h"
+#include "platform/linux/AtspiWindows.h"
 #include "platform/linux/DBusSession.h"
 #include "platform/linux/X11Atoms.h"
 #include "platform/linux/XConnection.h"
@@ -183,8 +184,9 @@ std::string accessibilityBusAddress(const XConnection& x) {
     return address;
 }
 
-AtspiSearchLink::AtspiSearchLink(std::string address, int timeoutMilliseconds)
-    : address_(std::move(address)), timeoutMilliseconds_(timeoutMilliseconds) {}
+AtspiSearchLink::AtspiSearchLink(std::string address, int timeoutMilliseconds,
+                                 const char* displayName)
+    : address_(std::move(address)), timeoutMilliseconds_(timeoutMilliseconds), x_(displayName) {}
 
 AtspiSearchLink::~AtspiSearchLink() {
     if (connection_) {
@@ -452,50 +454,101 @@ std::optional<std::vector<Rect>> AtspiSecureFieldSearch::walk(DBusConnection* c,
 std::optional<std::vector<Rect>> AtspiSecureFieldSearch::frames(DBusConnection* c,
                                                                 const std::vector<Node>& fields,
                                                                 Clock::time_point deadline) {
+    if (fields.empty()) {
+        return std::vector<Rect>{}; // nothing to place, wherever the window lies
+    }
+    // The window's extents with its fields', so that what it reports and where its fields lie
+    // are of one moment.
     std::vector<Message> calls;
-    for (const Node& field : fields) {
-        Message m = call(field.bus, field.path, componentInterface, "GetExtents");
+    auto extentsOf = [&](const std::string& bus, const std::string& path) {
+        Message m = call(bus, path, componentInterface, "GetExtents");
         const dbus_uint32_t screen = 0;
         if (m && !dbus_message_append_args(m.get(), DBUS_TYPE_UINT32, &screen, DBUS_TYPE_INVALID)) {
             m.reset();
         }
         calls.push_back(std::move(m));
+    };
+    extentsOf(start_.bus, start_.windowPath);
+    for (const Node& field : fields) {
+        extentsOf(field.bus, field.path);
     }
     std::vector<Answer> answers =
         callAll(c, std::move(calls), link_->timeoutMilliseconds_, deadline);
-    std::vector<Rect> rects;
-    for (const Answer& a : answers) {
-        if (a.kind == Answer::Kind::failed) {
+    if (answers[0].kind != Answer::Kind::reply) {
+        return std::nullopt;
+    }
+    const std::optional<Rect> window = reportedExtents(answers[0].message.get());
+    std::vector<std::optional<Rect>> reported;
+    for (std::size_t i = 1; i < answers.size(); ++i) {
+        if (answers[i].kind == Answer::Kind::failed) {
             return std::nullopt;
         }
-        DBusMessageIter it, box;
-        if (a.kind != Answer::Kind::reply || !dbus_message_iter_init(a.message.get(), &it) ||
-            dbus_message_iter_get_arg_type(&it) != DBUS_TYPE_STRUCT) {
-            continue;
+        if (answers[i].kind == Answer::Kind::reply) {
+            reported.push_back(reportedExtents(answers[i].message.get()));
         }
-        dbus_message_iter_recurse(&it, &box);
-        dbus_int32_t v[4] = {0, 0, 0, 0};
-        int read = 0;
-        while (read < 4 && dbus_message_iter_get_arg_type(&box) == DBUS_TYPE_INT32) {
-            dbus_message_iter_get_basic(&box, &v[read++]);
-            dbus_message_iter_next(&box);
+    }
+    if (reported.empty()) {
+        return std::vector<Rect>{}; // every field gone since it was found
+    }
+    // Where its X window lies now, not where it lay when the search was made: it may have moved.
+    if (!link_->x_.ok() || link_->x_.lost()) {
+        return std::nullopt;
+    }
+    link_->x_.discardEvents();
+    const std::optional<TopLevel> now = placedNow(link_->x_, start_.window);
+    if (!now) {
+        return std::nullopt;
+    }
+    return fieldBoxes(window, windowRects(link_->x_, *now), reported,
+                      RootOrigin{start_.originX, start_.originY});
+}
+
+std::optional<Rect> reportedExtents(DBusMessage* reply) {
+    DBusMessageIter it, box;
+    if (!reply || !dbus_message_iter_init(reply, &it) ||
+        dbus_message_iter_get_arg_type(&it) != DBUS_TYPE_STRUCT) {
+        return std::nullopt;
+    }
+    dbus_message_iter_recurse(&it, &box);
+    dbus_int32_t v[4] = {0, 0, 0, 0};
+    int read = 0;
+    while (read < 4 && dbus_message_iter_get_arg_type(&box) == DBUS_TYPE_INT32) {
+        dbus_message_iter_get_basic(&box, &v[read++]);
+        dbus_message_iter_next(&box);
+    }
+    if (read < 4 || dbus_message_iter_get_arg_type(&box) != DBUS_TYPE_INVALID || v[2] < 0 ||
+        v[3] < 0) {
+        return std::nullopt;
+    }
+    return Rect::make(v[0], v[1], v[2], v[3]);
+}
+
+std::optional<std::vector<Rect>> fieldBoxes(const std::optional<Rect>& window,
+                                            const std::vector<Rect>& windowRects,
+                                            const std::vector<std::optional<Rect>>& fields,
+                                            RootOrigin origin) {
+    const std::optional<AccessibleSpace> space =
+        window ? spaceOnWindow(*window, windowRects) : std::nullopt;
+    if (!space) {
+        return std::nullopt;
+    }
+    std::vector<Rect> boxes;
+    for (const std::optional<Rect>& field : fields) {
+        if (!field) {
+            return std::nullopt; // a field is there, and where cannot be told
         }
-        // Toolkits say -1 for extents they do not know.
-        if (read < 4 || v[2] < 0 || v[3] < 0) {
-            continue;
-        }
-        Rect r = start_.space.toRoot(Rect::make(v[0], v[1], v[2], v[3]));
-        if (!start_.space.identity()) {
+        Rect r = space->toRoot(*field);
+        if (!space->identity()) {
             // A scaled window's positions are rounded in its own pixels: the box grows by one of
             // them so that no edge of the field is left out.
-            const double grow = std::ceil(start_.space.scale);
+            const double grow = std::ceil(space->scale);
             r = Rect::make(r.origin.x - grow, r.origin.y - grow, r.size.width + 2 * grow,
                            r.size.height + 2 * grow);
         }
-        rects.push_back(Rect::make(r.origin.x - start_.originX, r.origin.y - start_.originY,
-                                   r.size.width, r.size.height));
+        boxes.push_back(
+            Rect::make(r.origin.x - origin.x, r.origin.y - origin.y, r.size.width, r.size.height));
     }
-    return rects;
+    return boxes;
 }
 
 } // namespace kestro::platform::linux_x11

@@ -2,6 +2,8 @@
 
 #include "platform/Accessibility.h"
 #include "platform/linux/AccessibleSpace.h"
+#include "platform/linux/X11Windows.h"
+#include "platform/linux/XConnection.h"
 
 #include <chrono>
 #include <map>
@@ -12,10 +14,9 @@
 #include <vector>
 
 typedef struct DBusConnection DBusConnection;
+typedef struct DBusMessage DBusMessage;
 
 namespace kestro::platform::linux_x11 {
-
-class XConnection;
 
 // Where the accessibility bus listens: $AT_SPI_BUS_ADDRESS, else the root window's "AT_SPI_BUS"
 // property, else what the session bus's launcher says. Empty when none is found.
@@ -23,10 +24,12 @@ std::string accessibilityBusAddress(const XConnection& x);
 
 // A connection of its own to the accessibility bus, for searches off the main thread (libatspi's
 // connection belongs to the main thread's GLib context). Opened at first use and again after
-// it was lost; one search at a time uses it.
+// it was lost; one search at a time uses it, with an X connection of its own for where the
+// window lies when the search runs (made here, on the thread that makes the link).
 class AtspiSearchLink {
 public:
-    AtspiSearchLink(std::string address, int timeoutMilliseconds);
+    AtspiSearchLink(std::string address, int timeoutMilliseconds,
+                    const char* displayName = nullptr);
     ~AtspiSearchLink();
     AtspiSearchLink(const AtspiSearchLink&) = delete;
     AtspiSearchLink& operator=(const AtspiSearchLink&) = delete;
@@ -39,6 +42,7 @@ private:
     const int timeoutMilliseconds_;
     std::mutex mutex_;
     DBusConnection* connection_ = nullptr;
+    XConnection x_;
     // Whether the application with that bus name answers a search for roles in one call.
     std::map<std::string, bool, std::less<>> collections_;
 };
@@ -50,17 +54,20 @@ private:
 // - others are walked a level at a time, every call of a level sent at once (role and
 //   children of each element), keeping only the elements the depth-first walk with its limits
 //   would reach;
-// then the extents of the fields found, all at once. Only D-Bus answers that say the element
-// or interface is missing count as absent values; a time-out, a lost bus or an application
-// gone count as a tree that could not be read.
+// then the extents of the fields found and of their window, all at once, brought onto where its
+// X window lies at that moment. Only D-Bus answers that say the element or interface is missing
+// count as absent values (such a field adds nothing); a time-out, a lost bus, an application
+// gone, extents that say nothing usable, or a window no longer found by its place count as a
+// tree that could not be read.
 class AtspiSecureFieldSearch final : public AXSecureFieldSearch {
 public:
     struct Start {
-        std::string bus;  // the application's unique name on the bus
-        std::string path; // the window's object path
-        int originX = 0;  // root pixels of the global origin
+        std::string bus;        // the application's unique name on the bus
+        std::string path;       // the object path of the element searched from
+        std::string windowPath; // ... and of its top-level window
+        TopLevel window;        // the X window that one was found to be
+        int originX = 0;        // root pixels of the global origin
         int originY = 0;
-        AccessibleSpace space; // how the window's positions lie in root pixels
     };
 
     AtspiSecureFieldSearch(std::shared_ptr<AtspiSearchLink> link, Start start, int maxVisited,
@@ -87,5 +94,18 @@ private:
     int maxDepth_;
     std::chrono::milliseconds limit_;
 };
+
+// What one GetExtents answer gives as the application reports it: nothing unless it is four
+// integers with a size (toolkits say -1 for extents they do not know).
+std::optional<Rect> reportedExtents(DBusMessage* reply);
+
+// The boxes of secure fields in global points, from what their window (`window`) and they
+// (`fields`) report and the rectangles the window's X window has (`windowRects`, root pixels,
+// as read at the same moment). Nothing when the window is not that X window by its place, or a
+// field has no usable extents: a box is never placed by a guess.
+std::optional<std::vector<Rect>> fieldBoxes(const std::optional<Rect>& window,
+                                            const std::vector<Rect>& windowRects,
+                                            const std::vector<std::optional<Rect>>& fields,
+                                            RootOrigin origin);
 
 } // namespace kestro::platform::linux_x11

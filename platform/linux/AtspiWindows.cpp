@@ -31,6 +31,27 @@ Rect clientRect(const XConnection& x, const TopLevel& window) {
                       window.height);
 }
 
+std::optional<TopLevel> placedNow(const XConnection& x, const TopLevel& window) {
+    xcb_connection_t* c = x.xcb();
+    const auto attributes = xcb_get_window_attributes(c, window.window);
+    const auto geometry = xcb_get_geometry(c, window.window);
+    const auto at = xcb_translate_coordinates(c, window.window, x.root(), 0, 0);
+    Reply<xcb_get_window_attributes_reply_t> a(
+        xcb_get_window_attributes_reply(c, attributes, nullptr));
+    Reply<xcb_get_geometry_reply_t> g(xcb_get_geometry_reply(c, geometry, nullptr));
+    Reply<xcb_translate_coordinates_reply_t> t(xcb_translate_coordinates_reply(c, at, nullptr));
+    if (!a || !g || !t || a->map_state != XCB_MAP_STATE_VIEWABLE) {
+        return std::nullopt;
+    }
+    TopLevel now = window;
+    now.x = t->dst_x - g->border_width;
+    now.y = t->dst_y - g->border_width;
+    now.width = g->width;
+    now.height = g->height;
+    now.border = g->border_width;
+    return now;
+}
+
 std::vector<Rect> windowRects(const XConnection& x, const TopLevel& window) {
     const Rect client = clientRect(x, window);
     std::vector<Rect> rects{client};
@@ -147,29 +168,19 @@ std::optional<std::size_t> AtspiAccessibility::pickWindow(
     return left[0];
 }
 
-AtspiAccessibility::WindowMatch
-AtspiAccessibility::windowFor(AtspiAccessible* app, const TopLevel& window, int x, int y) {
+AtspiAccessibility::WindowMatch AtspiAccessibility::windowFor(AtspiAccessible* app,
+                                                              const TopLevel& window) {
     const std::vector<Rect> rects = windowRects(x_, window);
     std::vector<AtspiAccessible*> tops = childList(app, maxChildren);
     std::vector<std::pair<AtspiAccessible*, AccessibleSpace>> found;
-    AtspiAccessible* holding = nullptr;
-    int holdingScore = 0;
     for (AtspiAccessible* top : tops) {
         const std::optional<Rect> r = extents(top);
-        if (!r) {
-            continue;
-        }
-        if (const std::optional<AccessibleSpace> space = spaceOnWindow(*r, rects)) {
+        if (const auto space = r ? spaceOnWindow(*r, rects) : std::nullopt) {
             found.emplace_back(top, *space);
-        } else if (holds(*r, x, y)) {
-            // Not that window by its place, but over the point as reported.
-            const int score = hasState(top, ATSPI_STATE_ACTIVE) ? 2 : 1;
-            if (score > holdingScore) {
-                holding = top;
-                holdingScore = score;
-            }
         }
     }
+    // None that is that window by its place: none at all. One over the point as reported need
+    // not report root pixels (GTK 4 near the top-left corner reports its own).
     WindowMatch match;
     if (!found.empty()) {
         const std::optional<std::size_t> i = pickWindow(
@@ -178,10 +189,6 @@ AtspiAccessibility::windowFor(AtspiAccessible* app, const TopLevel& window, int 
             match.window = static_cast<AtspiAccessible*>(g_object_ref(found[*i].first));
             match.space = found[*i].second;
         }
-    } else if (holding) {
-        // Over the point in root pixels: taken to report them, as before its place was matched.
-        match.window = static_cast<AtspiAccessible*>(g_object_ref(holding));
-        match.space = AccessibleSpace{};
     }
     for (AtspiAccessible* top : tops) {
         g_object_unref(top);
@@ -193,50 +200,58 @@ std::optional<AccessibleSpace> AtspiAccessibility::spaceOf(const Element& e) {
     if (*e.space) {
         return *e.space;
     }
+    const std::optional<Placement> place = placementOf(e);
+    if (!place) {
+        return std::nullopt;
+    }
+    *e.space = place->space;
+    return *e.space;
+}
+
+std::optional<AtspiAccessibility::Placement> AtspiAccessibility::placementOf(const Element& e) {
     if (e.kind != Element::Kind::accessible || !e.accessible || e.own) {
         return std::nullopt;
     }
     Ref<AtspiAccessible> top(topLevelOf(e.accessible));
-    const std::optional<Rect> reported = top ? extents(top.get()) : std::nullopt;
+    const char* path = top ? ATSPI_OBJECT(top.get())->path : nullptr;
+    if (!path) {
+        return std::nullopt;
+    }
+    if (*e.space && e.seenIn) {
+        // Matched to that X window when it was found. Not asked again on this thread: whoever
+        // places something by it reads both afresh (a secure field search, when it runs).
+        return Placement{**e.space, *e.seenIn, path};
+    }
+    const std::optional<Rect> reported = extents(top.get());
     if (!reported) {
         return std::nullopt;
     }
     if (e.seenIn) {
         if (auto space = spaceOnWindow(*reported, windowRects(x_, *e.seenIn))) {
-            *e.space = space;
-            return space;
+            return Placement{*space, *e.seenIn, path};
         }
     }
-    // Its window among the process's X windows.
+    // Its window among the process's X windows. None that is it by its place: its positions
+    // cannot be told (a window holding it in root pixels may be one reporting its own).
     x_.discardEvents();
-    std::vector<AccessibleSpace> found;
+    std::vector<std::pair<AccessibleSpace, TopLevel>> found;
     std::vector<std::string> titles;
     for (const TopLevel& t : listTopLevels(x_)) {
         if (!t.viewable || !t.inputOutput || t.processID.value_or(0) != e.processID) {
             continue;
         }
         if (auto space = spaceOnWindow(*reported, windowRects(x_, t))) {
-            found.push_back(*space);
+            found.emplace_back(*space, t);
             titles.push_back(windowIdentity(x_, t.client).title.value_or(""));
         }
     }
     if (found.empty()) {
-        // Not that window by its place (a toolkit may count more or less of it in), but holding
-        // it in root pixels, as the front window's choice accepts.
-        if (e.seenIn) {
-            const Rect client = clientRect(x_, *e.seenIn);
-            if (holds(*reported, client.origin.x + client.size.width / 2,
-                      client.origin.y + client.size.height / 2)) {
-                *e.space = AccessibleSpace{};
-                return *e.space;
-            }
-        }
         return std::nullopt;
     }
     // All the same, or the one whose title is the window's name.
     std::optional<std::size_t> chosen = 0;
-    for (const AccessibleSpace& space : found) {
-        if (!sameSpace(space, found[0])) {
+    for (const auto& [space, window] : found) {
+        if (!sameSpace(space, found[0].first)) {
             chosen.reset();
         }
     }
@@ -255,8 +270,7 @@ std::optional<AccessibleSpace> AtspiAccessibility::spaceOf(const Element& e) {
     if (!chosen) {
         return std::nullopt;
     }
-    *e.space = found[*chosen];
-    return *e.space;
+    return Placement{found[*chosen].first, found[*chosen].second, path};
 }
 
 } // namespace kestro::platform::linux_x11

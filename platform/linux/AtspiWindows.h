@@ -18,6 +18,9 @@ bool holds(const Rect& r, double x, double y);
 // when one holds it).
 Rect clientRect(const XConnection& x, const TopLevel& window);
 
+// The window as it lies now; nothing when it is gone or no longer shown.
+std::optional<TopLevel> placedNow(const XConnection& x, const TopLevel& window);
+
 // The rectangles a toolkit may report as its window: the application's own window, the window
 // manager's frame round it (GTK 3 counts it in), or what the application draws inside its own
 // shadow (_GTK_FRAME_EXTENTS: left, right, top, bottom).

@@ -16,12 +16,17 @@
 #include <xcb/xcb.h>
 
 #include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <set>
+#include <thread>
 #include <utility>
 
 namespace kestro::platform::linux_x11 {
@@ -60,6 +65,9 @@ constexpr std::uint64_t motionTypes = eventMaskBit(et::mouseMoved) |
 // changes and the RECORD context on the other.
 class InputStream {
 public:
+    // How long readWaiting() waits for the server.
+    static constexpr auto waitingInputLimit = std::chrono::milliseconds(500);
+
     using Sink = std::function<int(const TranslatedEvent&)>;
     using LostSink = std::function<void()>;
 
@@ -70,6 +78,9 @@ public:
     InputStream(const InputStream&) = delete;
     InputStream& operator=(const InputStream&) = delete;
 
+    // Delivers now every input event the server had handled when this was called.
+    bool readWaiting();
+
 private:
     InputStream() = default;
     bool start(MainQueue& queue, std::uint64_t mask);
@@ -77,6 +88,7 @@ private:
     bool awaitStart();
     void onControl();
     void onData();
+    void deliverPending();
     // Last thing a handler does: the sink may destroy this stream.
     void checkLost();
 
@@ -90,6 +102,11 @@ private:
     int xkbEventBase_ = -1;
     std::unique_ptr<X11InputTranslator> translator_;
     std::vector<X11CoreEvent> pending_;
+    // The control connection's requests come back on the data connection as markers: one that
+    // has come back has all the input the server handled before it ahead of it.
+    std::uint32_t controlIdBase_ = 0;
+    std::uint64_t markersSent_ = 0;
+    std::uint64_t markersSeen_ = 0;
     Sink sink_;
     LostSink lost_;
     std::shared_ptr<X11EventTaps::Shared> shared_;
@@ -176,6 +193,9 @@ bool InputStream::start(MainQueue& queue, std::uint64_t mask) {
     }
     range->device_events.first = static_cast<unsigned char>(firstCore);
     range->device_events.last = static_cast<unsigned char>(lastCore);
+    range->core_requests.first = X_NoOperation;
+    range->core_requests.last = X_NoOperation;
+    controlIdBase_ = xcb_get_setup(XGetXCBConnection(control_))->resource_id_base;
     XRecordClientSpec clients = XRecordAllClients;
     context_ = XRecordCreateContext(control_, 0, &clients, 1, &range, 1);
     XFree(range);
@@ -274,6 +294,10 @@ void InputStream::recorded(XPointer closure, XRecordInterceptData* data) {
     if (data->category == XRecordStartOfData) {
         self->started_ = true;
     }
+    if (data->category == XRecordFromClient && data->id_base == self->controlIdBase_ &&
+        data->data_len >= 1 && data->data[0] == X_NoOperation) {
+        ++self->markersSeen_;
+    }
     if (!self->closing_ && data->category == XRecordFromServer && data->data_len * 4 >= 32) {
         xEvent wire;
         std::memcpy(&wire, data->data, sizeof wire);
@@ -324,9 +348,44 @@ void InputStream::onControl() {
     }
 }
 
+bool InputStream::readWaiting() {
+    if (closing_ || connectionLost(control_) || connectionLost(data_)) {
+        return false;
+    }
+    // The marker is handled after every input event the server handled before it; the request
+    // with a reply after it makes the server flush what it recorded instead of keeping it.
+    xcb_connection_t* connection = XGetXCBConnection(control_);
+    const std::uint64_t wanted = ++markersSent_;
+    xcb_no_operation(connection);
+    xcb_discard_reply(connection, xcb_get_input_focus(connection).sequence);
+    xcb_flush(connection);
+    const auto deadline = std::chrono::steady_clock::now() + waitingInputLimit;
+    for (;;) {
+        XRecordProcessReplies(data_);
+        if (markersSeen_ >= wanted || connectionLost(data_)) {
+            break;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            break;
+        }
+        pollfd fd{ConnectionNumber(data_), POLLIN, 0};
+        ::poll(&fd, 1, static_cast<int>(left.count()));
+    }
+    const bool complete = markersSeen_ >= wanted;
+    std::weak_ptr<int> alive = alive_;
+    deliverPending();
+    return complete && !alive.expired();
+}
+
 void InputStream::onData() {
-    const auto start = std::chrono::steady_clock::now();
     XRecordProcessReplies(data_);
+    deliverPending();
+}
+
+void InputStream::deliverPending() {
+    const auto start = std::chrono::steady_clock::now();
     std::vector<X11CoreEvent> batch;
     batch.swap(pending_);
     for (const auto& event : batch) {
@@ -349,11 +408,12 @@ void InputStream::onData() {
     shared->reportCost(start, delivered);
 }
 
-// Passive grabs of an active filter's intercepted keys, on a connection of their own.
+// Passive grabs of an active filter's intercepted keys, on a connection of their own. A thread of
+// their own reads that connection's events and hands the keyboard back: the keyboard a holding
+// key froze is let go within a short time whatever the main thread is doing.
 class KeyGrabs {
 public:
-    static std::unique_ptr<KeyGrabs> open(MainQueue& queue,
-                                          std::shared_ptr<X11EventTaps::Shared> shared) {
+    static std::unique_ptr<KeyGrabs> open(std::shared_ptr<X11EventTaps::Shared> shared) {
         std::unique_ptr<KeyGrabs> grabs(new KeyGrabs());
         grabs->shared_ = std::move(shared);
         int screen = 0;
@@ -369,22 +429,31 @@ public:
             return nullptr;
         }
         grabs->root_ = it.data->root;
-        grabs->queue_ = &queue;
+        grabs->wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (grabs->wake_ < 0) {
+            return nullptr;
+        }
         KeyGrabs* self = grabs.get();
-        grabs->watch_ = queue.watch(xcb_get_file_descriptor(grabs->connection_),
-                                    MainQueue::FdEvents::readable, [self] { self->onEvents(); });
+        grabs->thread_ = std::thread([self] { self->run(); });
         return grabs;
     }
 
     ~KeyGrabs() {
-        watch_.reset();
+        if (thread_.joinable()) {
+            stopping_ = true;
+            wake();
+            thread_.join();
+        }
+        if (wake_ >= 0) {
+            ::close(wake_);
+        }
         if (!connection_) {
             return;
         }
-        for (const auto& grab : held_) {
-            shared_->grabs.erase(shared_->grabs.find(grab));
+        if (release([](const auto&) { return true; })) {
+            awaitServer(); // like any release, gone in the server before the tap is
         }
-        xcb_disconnect(connection_); // the server releases every grab of the connection
+        xcb_disconnect(connection_);
     }
 
     // Replaces the reserved keys; returns those refused because another client holds their
@@ -424,11 +493,15 @@ public:
                 }
             }
         }
+        std::set<std::uint8_t> wereHolding;
+        {
+            std::lock_guard lock(mutex_);
+            wereHolding = std::exchange(holdingKeys_, holding);
+        }
         // A key whose hold changed is grabbed again in its new mode.
-        release([&](const Grab& g) {
-            return !wanted.count(g) || holding.count(g.first) != holdingKeys_.count(g.first);
+        bool released = release([&](const Grab& g) {
+            return !wanted.count(g) || holding.count(g.first) != wereHolding.count(g.first);
         });
-        holdingKeys_ = holding;
         std::vector<std::pair<Grab, xcb_void_cookie_t>> cookies;
         for (const auto& grab : wanted) {
             if (!held_.count(grab)) {
@@ -461,8 +534,15 @@ public:
                 kept.insert(w.all.begin(), w.all.end());
             }
         }
-        release([&](const Grab& g) { return !kept.count(g); });
+        released = release([&](const Grab& g) { return !kept.count(g); }) || released;
+        if (released) {
+            // Like the grabs, done before we return: a key typed right after goes to the
+            // focused window, not to a grab the server has yet to hear is gone.
+            awaitServer();
+        }
         xcb_flush(connection_);
+        // The replies waited for here may have queued events the thread's poll will not see.
+        wake();
         // In the order given.
         std::vector<KeyChord> ordered;
         for (const auto& chord : keys) {
@@ -476,7 +556,8 @@ public:
 private:
     KeyGrabs() = default;
 
-    template <typename Predicate> void release(Predicate shouldRelease) {
+    template <typename Predicate> bool release(Predicate shouldRelease) {
+        bool any = false;
         for (auto it = held_.begin(); it != held_.end();) {
             if (!shouldRelease(*it)) {
                 ++it;
@@ -485,22 +566,55 @@ private:
             xcb_ungrab_key(connection_, it->first, root_, it->second);
             shared_->grabs.erase(shared_->grabs.find(*it));
             it = held_.erase(it);
+            any = true;
+        }
+        return any;
+    }
+
+    void awaitServer() {
+        std::free(
+            xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+    }
+
+    void wake() {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const auto written = ::write(wake_, &one, sizeof one);
+    }
+
+    // The thread's, as are the functions below.
+    void run() {
+        pollfd fds[2] = {{xcb_get_file_descriptor(connection_), POLLIN, 0}, {wake_, POLLIN, 0}};
+        while (!stopping_ && !xcb_connection_has_error(connection_)) {
+            if (holding_) {
+                checkHold();
+            }
+            // Read after the focus is asked for: its reply may have queued some.
+            onEvents();
+            ::poll(fds, 2, holding_ ? static_cast<int>(holdPoll.count()) : -1);
+            std::uint64_t count = 0;
+            [[maybe_unused]] const auto read = ::read(wake_, &count, sizeof count);
+        }
+        if (holding_) {
+            endHold();
         }
     }
 
     void onEvents() {
-        if (xcb_connection_has_error(connection_)) {
-            watch_.reset(); // the server is gone; its socket would read as ready for ever
-            return;
-        }
         while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
             if ((event->response_type & 0x7F) == XCB_KEY_PRESS) {
                 // The key press is taken from the focused window. The keyboard is handed back at
                 // once so that later keys, and this key's release, go where they belong; after a
                 // holding key, once the focus has moved to the window it opens.
                 const auto* press = reinterpret_cast<xcb_key_press_event_t*>(event);
-                if (holdingKeys_.count(press->detail) && !holding_) {
-                    hold();
+                bool holds = false;
+                {
+                    std::lock_guard lock(mutex_);
+                    holds = holdingKeys_.count(press->detail) > 0;
+                }
+                if (holds && !holding_) {
+                    holding_ = true;
+                    focusAtHold_ = inputFocus();
+                    heldSince_ = std::chrono::steady_clock::now();
                 } else if (!holding_) {
                     xcb_ungrab_keyboard(connection_, press->time);
                     xcb_flush(connection_);
@@ -518,48 +632,38 @@ private:
         return focus;
     }
 
-    void hold() {
-        holding_ = true;
-        focusAtHold_ = inputFocus();
-        heldSince_ = std::chrono::steady_clock::now();
-        checkHold();
+    void checkHold() {
+        if (inputFocus() != focusAtHold_ ||
+            std::chrono::steady_clock::now() - heldSince_ > maxHold) {
+            endHold();
+        }
     }
 
-    void checkHold() {
-        if (!holding_) {
-            return;
-        }
-        const bool moved = xcb_connection_has_error(connection_) || inputFocus() != focusAtHold_;
-        if (moved || std::chrono::steady_clock::now() - heldSince_ > maxHold) {
-            holding_ = false;
-            xcb_ungrab_keyboard(connection_, XCB_CURRENT_TIME);
-            xcb_flush(connection_);
-            return;
-        }
-        std::weak_ptr<int> alive = alive_;
-        queue_->postAfter(holdPoll, [alive, this] {
-            if (!alive.expired()) {
-                checkHold();
-            }
-        });
+    void endHold() {
+        holding_ = false;
+        xcb_ungrab_keyboard(connection_, XCB_CURRENT_TIME);
+        xcb_flush(connection_);
     }
 
     // How long typed keys wait for the window a holding key opens, and how often the focus is
     // looked at meanwhile.
     static constexpr auto maxHold = std::chrono::milliseconds(300);
-    static constexpr double holdPoll = 0.002;
+    static constexpr auto holdPoll = std::chrono::milliseconds(2);
 
-    std::shared_ptr<X11EventTaps::Shared> shared_;
-    MainQueue* queue_ = nullptr;
     xcb_connection_t* connection_ = nullptr;
+    int wake_ = -1;
+    std::atomic<bool> stopping_ = false;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::set<std::uint8_t> holdingKeys_; // under mutex_
+    // The main thread's.
+    std::shared_ptr<X11EventTaps::Shared> shared_;
     xcb_window_t root_ = 0;
     std::set<std::pair<std::uint8_t, std::uint16_t>> held_;
-    std::set<std::uint8_t> holdingKeys_;
+    // The thread's.
     bool holding_ = false;
     xcb_window_t focusAtHold_ = XCB_NONE;
     std::chrono::steady_clock::time_point heldSince_;
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
-    std::unique_ptr<MainQueue::Token> watch_;
 };
 
 struct TapFlags {
@@ -605,6 +709,7 @@ public:
 
     void setEnabled(bool enabled) override { flags_->enabled = enabled; }
     bool isEnabled() const override { return flags_->enabled; }
+    bool readWaitingInput() override { return stream_ && stream_->readWaiting(); }
     std::unique_ptr<MainQueue::Token> addToMainRunLoop() override {
         flags_->attached = true;
         return std::make_unique<RunLoopSource>(flags_);
@@ -618,7 +723,7 @@ public:
             if (keys.empty()) {
                 return {};
             }
-            grabs_ = KeyGrabs::open(queue_, shared_);
+            grabs_ = KeyGrabs::open(shared_);
             if (!grabs_) {
                 return keys;
             }

@@ -19,14 +19,16 @@ namespace kestro::platform::linux_x11 {
 // on the main thread, through the main queue's file watches.
 //
 // X11 cannot remove an event from the stream after the fact, so an active filter reserves its
-// intercepted keys in advance with asynchronous passive grabs on a third connection (the
-// keyboard never freezes; the grab is released at once so that the key release reaches the
-// focused window). Every lock-key combination is grabbed, and every combination of modifiers
-// the key chord allows; a chord whose plain combination another client holds is refused whole
-// (the tap still runs without it), other combinations another client holds are left to it.
-// Listen-only taps never see a key press that
-// one of these grabs took from the focused window. The filter's callback decides only what it
-// reports; the grab decides what is consumed.
+// intercepted keys in advance with passive grabs on a third connection, read by a thread of its
+// own: the grab is released at once so that the key release reaches the focused window. A key
+// that holds the keyboard freezes it at the press; the thread lets it go once the focus has
+// moved, or after 300 ms whatever the main thread is doing. Changing the keys returns once the
+// server has taken or released the grabs. Every lock-key combination is grabbed, and every
+// combination of modifiers the key chord allows; a chord whose plain combination another client
+// holds is refused whole (the tap still runs without it), other combinations another client
+// holds are left to it. Listen-only taps never see a key press that one of these grabs took from
+// the focused window. The filter's callback decides only what it reports; the grab decides what
+// is consumed.
 //
 // While the session's screen locker is active (SessionLockWatch), taps receive no key events.
 // The taps are never disabled by the system, so the tap-disabled event types never occur.

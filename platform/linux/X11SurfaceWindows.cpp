@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace kestro::platform::linux_x11 {
 
@@ -135,6 +136,33 @@ void X11SurfaceWindows::showOnAllDesktops(WindowID window) {
     support().setOnAllDesktops(static_cast<std::uint32_t>(window));
 }
 
+bool X11SurfaceWindows::watchKeyboard(WindowID window, std::function<void(bool)> changed) {
+    if (!toolkit_ || x_.lost()) {
+        return false;
+    }
+    const auto w = static_cast<xcb_window_t>(window);
+    if (!changed) {
+        keyboardWatches_.erase(w);
+        return true;
+    }
+    xcb_connection_t* c = x_.xcb();
+    auto [it, added] = keyboardWatches_.try_emplace(w);
+    if (added) {
+        // The toolkit's requests so far, the window's creation among them, are in the server
+        // before our selection on it.
+        std::free(xcb_get_input_focus_reply(toolkit_, xcb_get_input_focus(toolkit_), nullptr));
+        const std::uint32_t mask = XCB_EVENT_MASK_FOCUS_CHANGE;
+        xcb_change_window_attributes(c, w, XCB_CW_EVENT_MASK, &mask);
+    }
+    // A mark in our request stream, not waited for: what the server said of the window before
+    // it read the mark may still be unread, and belongs to the previous callback's time.
+    const xcb_get_input_focus_cookie_t mark = xcb_get_input_focus(c);
+    xcb_discard_reply(c, mark.sequence);
+    xcb_flush(c);
+    it->second = KeyboardWatch{std::move(changed), mark.sequence};
+    return true;
+}
+
 bool X11SurfaceWindows::compositing() {
     return compositing_;
 }
@@ -197,6 +225,12 @@ void X11SurfaceWindows::drain() {
     bool selectionChanged = false;
     bool restacked = false;
     bool motion = false;
+    struct KeyboardChange {
+        xcb_window_t window;
+        bool in;
+        std::uint32_t sequence;
+    };
+    std::vector<KeyboardChange> keyboard;
     // Reading a reply can pull events off the socket into XCB's queue, where the socket watch
     // no longer sees them: go on until that queue is empty too.
     while (true) {
@@ -217,6 +251,19 @@ void X11SurfaceWindows::drain() {
                 if (reinterpret_cast<xcb_ge_generic_event_t*>(event)->event_type == XI_RawMotion) {
                     pointerMoved_ = true;
                     motion = true;
+                }
+            } else if (type == XCB_FOCUS_IN || type == XCB_FOCUS_OUT) {
+                const auto* e = reinterpret_cast<xcb_focus_in_event_t*>(event);
+                const bool in = type == XCB_FOCUS_IN;
+                // A grab takes the keyboard for a moment and gives it back: it has not moved.
+                // Pointer details name the window under the pointer, not the focus; and a
+                // focus gone to a child is still in the window.
+                const bool grab =
+                    e->mode == XCB_NOTIFY_MODE_GRAB || e->mode == XCB_NOTIFY_MODE_UNGRAB;
+                const bool beside = e->detail == XCB_NOTIFY_DETAIL_POINTER ||
+                                    (!in && e->detail == XCB_NOTIFY_DETAIL_INFERIOR);
+                if (!grab && !beside) {
+                    keyboard.push_back({e->event, in, event->full_sequence});
                 }
             } else if (type == XCB_CIRCULATE_NOTIFY) {
                 const auto* e = reinterpret_cast<xcb_circulate_notify_event_t*>(event);
@@ -241,6 +288,15 @@ void X11SurfaceWindows::drain() {
     }
     if (restacked && restacked_) {
         restacked_();
+    }
+    // Last, and looked up each time: a callback may end or replace a watch.
+    for (const KeyboardChange& change : keyboard) {
+        const auto found = keyboardWatches_.find(change.window);
+        if (found != keyboardWatches_.end() && found->second.changed &&
+            static_cast<std::int32_t>(change.sequence - found->second.since) >= 0) {
+            auto changed = found->second.changed;
+            changed(change.in);
+        }
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include <xcb/xcb.h>
 
+#include <map>
 #include <memory>
 
 namespace kestro::platform::linux_x11 {
@@ -14,7 +15,8 @@ namespace kestro::platform::linux_x11 {
 // The surfaces' window-system needs on X11. Requests about a window go through the toolkit's
 // own XCB connection, so they reach the server after the toolkit created that window; a
 // private connection listens for the compositing manager's selection (_NET_WM_CM_S<n>) and for
-// restacks of the root's children, and for the pointer's raw motion. Main thread.
+// restacks of the root's children, for the pointer's raw motion and for the keyboard coming to
+// and leaving watched windows. Main thread.
 class X11SurfaceWindows final : public SurfaceWindows {
 public:
     // `toolkitConnection` is the toolkit's xcb_connection_t, which must outlive this object.
@@ -29,6 +31,7 @@ public:
     void raise(WindowID window) override;
     void activate(WindowID window, std::uint32_t userTime) override;
     void showOnAllDesktops(WindowID window) override;
+    bool watchKeyboard(WindowID window, std::function<void(bool)> changed) override;
     void setShape(WindowID window, const std::vector<ShapeRect>& rects) override;
     void clearShape(WindowID window) override;
     bool compositing() override;
@@ -57,6 +60,13 @@ private:
     bool pointerMoved_ = true;
     std::function<void()> compositingChanged_;
     std::function<void()> restacked_;
+    // A watched window's callback, and the sequence number of the request after which its
+    // changes are told: the server numbers each event with the last request it had read from us.
+    struct KeyboardWatch {
+        std::function<void(bool)> changed;
+        std::uint32_t since = 0;
+    };
+    std::map<xcb_window_t, KeyboardWatch> keyboardWatches_;
     std::unique_ptr<MainQueue::Token> watch_;
     // Activation and desktops go on a private connection of their own, made at first use.
     std::unique_ptr<X11WindowSupport> support_;

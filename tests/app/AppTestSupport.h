@@ -4,7 +4,7 @@
 // recorded surfaces and log lines, model replies from a transport the test controls.
 
 #include "Kestro/app/AppState.h"
-#include "Kestro/program/SystemLog.h"
+#include "Kestro/app/SystemLog.h"
 #include "KestroCore/Paths.h"
 #include "KestroCore/SkillStore.h"
 #include "platform/Cancellation.h"

@@ -463,3 +463,26 @@ TEST_F(AXResolverTest, AKeyWithNothingFocusedIsUnknownOnlyWhenTheFrontApplicatio
         EXPECT_FALSE(focus.target);
     }
 }
+
+// An editor's terminal pane may take the keys with nothing that accessibility calls focused.
+TEST_F(AXResolverTest, AKeyWithNothingFocusedFollowsTheEchoOfTheFrontApplicationsTerminals) {
+    using platform::TerminalEcho;
+    struct Case {
+        TerminalEcho echo;
+        bool unknown, silentTerminal, echoingTerminal;
+    } cases[] = {{TerminalEcho::notATerminal, false, false, false},
+                 {TerminalEcho::echoes, false, false, true},
+                 {TerminalEcho::silent, true, true, false}};
+    apps_.frontmost = appPID;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.echo));
+        app_->echo = c.echo;
+        access_.reads.clear();
+        const AXResolver::Focus focus = resolver_.focusForKey(false);
+        EXPECT_TRUE(wasRead("app.echo"));
+        EXPECT_FALSE(focus.target);
+        EXPECT_EQ(focus.unknown, c.unknown);
+        EXPECT_EQ(focus.silentTerminal, c.silentTerminal);
+        EXPECT_EQ(focus.echoingTerminal, c.echoingTerminal);
+    }
+}

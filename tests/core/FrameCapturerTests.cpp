@@ -274,3 +274,26 @@ TEST_F(FrameCapturerTest, ACancelledCaptureKeepsNoFile) {
     }
     EXPECT_EQ(capture_.calls().size(), 2u) << "the queued one was taken all the same";
 }
+
+TEST_F(FrameCapturerTest, OnceIdleEveryFrameGivenUpOnHasLetGoOfItsFile) {
+    // What a process that ends without its destructors waits for before it ends.
+    capture_.setHeld(true);
+    std::vector<FrameCapturer::Ticket> tickets;
+    for (int i = 0; i < 3; ++i) {
+        tickets.push_back(capturer_.captureAndSave(
+            7, 200, 100, std::vector<Rect>{}, dir_.root() / (std::to_string(i) + ".png"),
+            FrameCapturer::Completion{}));
+    }
+    while (capture_.calls().empty()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    capturer_.cancel(tickets[0]); // under way
+    capturer_.cancel(tickets[1]); // queued
+    EXPECT_FALSE(capturer_.waitUntilIdle(0.05)) << "idle while a screenshot was under way";
+    capture_.setHeld(false);
+    ASSERT_TRUE(capturer_.waitUntilIdle(10));
+    EXPECT_FALSE(fs::exists(dir_.root() / "0.png"));
+    EXPECT_FALSE(fs::exists(dir_.root() / "1.png"));
+    EXPECT_TRUE(fs::exists(dir_.root() / "2.png")) << "the one still wanted was not waited for";
+    queue_.drain();
+}

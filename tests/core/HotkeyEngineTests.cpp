@@ -106,6 +106,47 @@ TEST_F(EngineFixture, DoubleTapTiming) {
     }
 }
 
+// The display server's times of the presses decide where it gives them: the main thread may read
+// them long after they were made, and a stall can hand over slow taps all at once.
+TEST_F(EngineFixture, DoubleTapTimingGoesByTheServersTimes) {
+    struct Stamped {
+        double after;
+        bool down;
+        std::uint32_t stamp;
+    };
+    struct Case {
+        const char* name;
+        std::vector<Stamped> steps;
+        int toggles;
+    } cases[] = {
+        {"pressed quickly, the second read late",
+         {{0, true, 1000}, {0.01, false, 1050}, {0.6, true, 1110}},
+         1},
+        {"pressed slowly, read together after a stall",
+         {{0, true, 1000}, {0, false, 1100}, {0, true, 2000}},
+         0},
+        {"just under the window", {{0, true, 1000}, {0.01, false, 1100}, {0.01, true, 1299}}, 1},
+        {"just over the window", {{0, true, 1000}, {0.01, false, 1100}, {0.01, true, 1300}}, 0},
+        {"across the server clock's wrap",
+         {{0, true, 0xffffff00u}, {0.05, false, 0xffffff80u}, {0.05, true, 0x10u}},
+         1},
+    };
+    for (const auto& c : cases) {
+        clock.advance(10);
+        send(press(0).event);
+        send(key(0, 0).event);
+        send(release(0).event);
+        events.clear();
+        for (const auto& s : c.steps) {
+            clock.advance(s.after);
+            auto e = s.down ? press(0).event : release(0).event;
+            e.timestamp = s.stamp;
+            send(e);
+        }
+        EXPECT_EQ(toggles(), c.toggles) << c.name;
+    }
+}
+
 TEST_F(EngineFixture, ConsumesControlSlashAlwaysAndEscapeOnlyWhileCasting) {
     struct Case {
         platform::InputEvent event;

@@ -308,9 +308,12 @@ TEST_F(RecorderTest, PasswordsAreNeverStoredEvenWhenFieldsLookAlike) {
     // Focus moves to the password field without any event that would end the run.
     focus(password_);
     type("hunter22");
+    // A secure run takes every key up to the next key without text, whatever is read
+    // meanwhile: a reading elsewhere may have been made after a Tab typed at once behind them.
     focus(name_);
     type("b");
     key(36);
+    type("c");
     auto r = stop();
     ASSERT_TRUE(r);
     ASSERT_EQ(r->events.size(), 4u);
@@ -319,8 +322,8 @@ TEST_F(RecorderTest, PasswordsAreNeverStoredEvenWhenFieldsLookAlike) {
     ASSERT_TRUE(r->events[1].target);
     EXPECT_TRUE(r->events[1].target->isSecure);
     EXPECT_FALSE(r->events[1].keyCode);
-    EXPECT_EQ(r->events[2].typedText, "b");
-    EXPECT_EQ(r->events[3].keyCode, 36);
+    EXPECT_EQ(r->events[2].keyCode, 36);
+    EXPECT_EQ(r->events[3].typedText, "c");
     const std::string stored = readFile(Paths::recording(r->id) / "recording.json");
     EXPECT_EQ(stored.find("hunter"), std::string::npos);
     EXPECT_NE(stored.find("ada"), std::string::npos);
@@ -890,14 +893,14 @@ TEST_F(RecorderTest, TypingInATerminalKeepsTextOnlyWhileItEchoes) {
              t.type("ls");
          },
          {"text:sudo", "key:36", "unknown", "key:36", "text:ls"}},
-        {"echo goes off in the middle of a run",
+        {"echo goes off in the middle of a run: what came before may be part of the secret",
          [](RecorderTest& t) {
              t.name_->echo = TerminalEcho::echoes;
              t.type("ab");
              t.name_->echo = TerminalEcho::silent;
              t.type("pw9x");
          },
-         {"text:ab", "unknown"}},
+         {"unknown"}},
         {"echo read on again before the line has ended: read late, after its Return",
          [](RecorderTest& t) {
              t.name_->echo = TerminalEcho::silent;
@@ -919,7 +922,8 @@ TEST_F(RecorderTest, TypingInATerminalKeepsTextOnlyWhileItEchoes) {
              t.type("ls");
          },
          {"unknown", "key:36", "text:ls"}},
-        {"a run that echoed goes on with a Return already seen",
+        {"a run that echoed, then a key with a Return already seen: echo may have gone off and "
+         "on again since the run began",
          [](RecorderTest& t) {
              t.name_->echo = TerminalEcho::echoes;
              t.type("l");
@@ -927,7 +931,7 @@ TEST_F(RecorderTest, TypingInATerminalKeepsTextOnlyWhileItEchoes) {
              t.taps_.deliver(FakeEventTaps::keyDown(36, 0, {}));
              t.queue_.drain();
          },
-         {"text:ls", "key:36"}},
+         {"unknown", "key:36"}},
         {"later keys that only type text change nothing",
          [](RecorderTest& t) {
              t.name_->echo = TerminalEcho::echoes;
@@ -943,18 +947,148 @@ TEST_F(RecorderTest, TypingInATerminalKeepsTextOnlyWhileItEchoes) {
              t.type("pw9x");
          },
          {"unknown"}},
+        {"nothing has the focus, and a terminal of the application in front does not echo",
+         [](RecorderTest& t) {
+             t.access_.systemWideElement->attributes.erase(std::string(ax::focusedUIElement));
+             t.editor_->echo = TerminalEcho::silent;
+             t.type("pw9x");
+         },
+         {"unknown"}},
+        {"nothing has the focus, and the terminals of the application in front echo",
+         [](RecorderTest& t) {
+             t.access_.systemWideElement->attributes.erase(std::string(ax::focusedUIElement));
+             t.editor_->echo = TerminalEcho::echoes;
+             t.type("ls");
+         },
+         {"text:l", "text:s"}},
     };
     for (const auto& c : cases) {
         focus(name_);
         ASSERT_TRUE(recorder_->start());
         c.act(*this);
         name_->echo = TerminalEcho::notATerminal;
+        editor_->echo = TerminalEcho::notATerminal;
         auto r = stop();
         ASSERT_TRUE(r) << c.what;
         EXPECT_EQ(keystrokes(*r), c.expected) << c.what;
         const std::string stored = readFile(Paths::recording(r->id) / "recording.json");
         EXPECT_EQ(stored.find("pw9"), std::string::npos) << c.what;
         EXPECT_EQ(stored.find("9x"), std::string::npos) << c.what;
+    }
+}
+
+// A key's focus and echo are read only when the key is handled, and by then the application may
+// have handled the keys typed after it. What came since is read after the reading: a key or press
+// among it that may move the focus or end a line leaves the key, and the rest of its run, no text.
+TEST_F(RecorderTest, ReadingsThatInputTypedSinceMayHaveOvertakenKeepNoText) {
+    using platform::TerminalEcho;
+    namespace flag = platform::event_flag;
+    const auto keyDown = [](std::uint16_t code, std::uint64_t flags, std::string text) {
+        return FakeEventTaps::keyDown(code, flags, std::move(text));
+    };
+    struct Later {
+        const char* what;
+        platform::InputEvent event;
+    } moves[] = {
+        {"Tab", keyDown(48, 0, "\t")},
+        {"Shift-Tab", keyDown(48, shift, "\t")},
+        {"Return", keyDown(36, 0, "\r")},
+        {"Escape", keyDown(53, 0, "\x1b")},
+        {"a click", FakeEventTaps::mouse(type::leftMouseDown, {20, 85}, 1)},
+        {"Control-L", keyDown(37, control, "\x0c")},
+        {"Alt-S", keyDown(1, flag::option, "s")},
+    };
+    for (const Later& move : moves) {
+        focus(name_);
+        ASSERT_TRUE(recorder_->start());
+        type("ok");
+        // "pw9" and the move were typed at once; the application took all of them before the
+        // first key is handled, and the focus is wherever the move took it.
+        focus(button_);
+        taps_.arrivingWhileRead = [&] {
+            taps_.deliver(keyDown(0, 0, "w"));
+            taps_.deliver(keyDown(0, 0, "9"));
+            taps_.deliver(move.event);
+        };
+        key(0, 0, "p");
+        auto r = stop();
+        ASSERT_TRUE(r) << move.what;
+        const std::vector<std::string> events = keystrokes(*r);
+        ASSERT_GE(events.size(), 2u) << move.what;
+        EXPECT_EQ(events[0], "text:ok") << move.what;
+        EXPECT_EQ(events[1], "unknown") << move.what;
+        const std::string stored = readFile(Paths::recording(r->id) / "recording.json");
+        EXPECT_EQ(stored.find("pw"), std::string::npos) << move.what;
+        EXPECT_EQ(stored.find("w9"), std::string::npos) << move.what;
+        EXPECT_EQ(stored.find("\"p\""), std::string::npos) << move.what;
+    }
+
+    struct Case {
+        const char* what;
+        std::function<void(RecorderTest&)> act;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"only text typed since: the reading stands",
+         [](RecorderTest& t) {
+             t.taps_.arrivingWhileRead = [&t] {
+                 t.taps_.deliver(FakeEventTaps::keyDown(0, 0, "k"));
+             };
+             t.type("o");
+         },
+         {"text:ok"}},
+        {"what came since cannot be read: nothing is kept",
+         [](RecorderTest& t) {
+             t.taps_.waitingInputUnreadable = true;
+             t.type("pw9");
+             t.taps_.waitingInputUnreadable = false;
+             t.key(36);
+             t.type("ok");
+         },
+         {"unknown", "key:36", "text:ok"}},
+        {"a password read in its field, the rest after the Tab typed behind it had moved the focus",
+         [](RecorderTest& t) {
+             t.focus(t.password_);
+             t.type("p");
+             t.focus(t.button_);
+             t.type("w9");
+             t.key(48);
+             t.type("ok");
+         },
+         {"secure", "key:48", "text:ok"}},
+        {"a prompt that had its password and turned echo back on when the first key is handled",
+         [](RecorderTest& t) {
+             t.name_->echo = TerminalEcho::echoes;
+             t.taps_.arrivingWhileRead = [&t] {
+                 t.taps_.deliver(FakeEventTaps::keyDown(0, 0, "w"));
+                 t.taps_.deliver(FakeEventTaps::keyDown(0, 0, "9"));
+                 t.taps_.deliver(FakeEventTaps::keyDown(36, 0, "\r"));
+             };
+             t.type("p");
+             t.type("ls");
+         },
+         {"unknown", "key:36", "text:ls"}},
+        {"an Alt mnemonic moves the focus: the key after it is read once the application has it",
+         [](RecorderTest& t) {
+             t.type("ok");
+             t.access_.pendingFocus = t.password_;
+             t.key(35, platform::event_flag::option, "p");
+             t.type("w9");
+             t.key(36);
+         },
+         {"text:okp", "secure", "key:36"}},
+    };
+    for (const auto& c : cases) {
+        focus(name_);
+        ASSERT_TRUE(recorder_->start());
+        c.act(*this);
+        name_->echo = TerminalEcho::notATerminal;
+        taps_.arrivingWhileRead = nullptr;
+        auto r = stop();
+        ASSERT_TRUE(r) << c.what;
+        EXPECT_EQ(keystrokes(*r), c.expected) << c.what;
+        const std::string stored = readFile(Paths::recording(r->id) / "recording.json");
+        EXPECT_EQ(stored.find("pw"), std::string::npos) << c.what;
+        EXPECT_EQ(stored.find("w9"), std::string::npos) << c.what;
     }
 }
 

@@ -6,6 +6,7 @@
 #include "KestroCore/SkillJson.h"
 #include "KestroCore/SkillMarkdown.h"
 #include "KestroCore/SkillStore.h"
+#include "tests/support/StorageWatch.h"
 #include "tests/support/TempDataDir.h"
 
 #include <gtest/gtest.h>
@@ -16,12 +17,20 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <map>
+#include <mutex>
 #include <thread>
 
 using namespace kestro;
 using kestro::testing::DataFolderTest;
+using kestro::testing::FolderSyncWatch;
+using kestro::testing::StorageLogCapture;
 using kestro::testing::writeFile;
 namespace fs = std::filesystem;
 
@@ -201,6 +210,134 @@ TEST(FileIO, AtomicWritesNeverLiftTheProcessUmask) {
     struct stat info {};
     ASSERT_EQ(::stat((data.root() / "doc").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+// Once renamed, the new file is what every reader sees: a folder that cannot be flushed after
+// that is said, and undoes nothing.
+TEST(FileIO, AFolderThatCannotBeFlushedAfterTheRenameLeavesTheWriteStanding) {
+    kestro::testing::TempDataDir data;
+    const fs::path file = data.root() / "doc.json";
+    writeFileAtomically(file, "first");
+    StorageLogCapture log;
+    {
+        FolderSyncWatch failing(data.root());
+        EXPECT_NO_THROW(writeFileAtomically(file, "second"));
+        EXPECT_EQ(failing.synced(), (std::vector<fs::path>{data.root()}));
+    }
+    EXPECT_EQ(slurp(file), "second");
+    EXPECT_EQ(entries(data.root()), (std::vector<std::string>{"data", "doc.json", "home"}));
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{
+                               "saved " + file.string() +
+                               ", but its folder could not be flushed (Input/output error); a "
+                               "power loss may undo the save"}));
+}
+
+// Lines come from whichever thread saves: once a sink is replaced, no line is still going into
+// it (a capture on a test's stack is gone right after).
+TEST(FileIO, AReplacedStorageLogSinkIsNoLongerRunning) {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool entered = false;
+    bool released = false;
+    bool replaced = false;
+    setStorageLog([&](const std::string&) {
+        std::unique_lock lock(mutex);
+        entered = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return released; });
+    });
+    std::thread logging([] { storageLog("a line"); });
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return entered; });
+    }
+    std::thread replacing([&] {
+        setStorageLog({});
+        std::lock_guard lock(mutex);
+        replaced = true;
+        changed.notify_all();
+    });
+    bool replacedWhileRunning = false;
+    {
+        std::unique_lock lock(mutex);
+        // Ample for a replacement that does not wait for the line.
+        replacedWhileRunning =
+            changed.wait_for(lock, std::chrono::milliseconds(500), [&] { return replaced; });
+        released = true;
+        changed.notify_all();
+    }
+    logging.join();
+    replacing.join();
+    EXPECT_FALSE(replacedWhileRunning);
+}
+
+// A new folder is an entry of the folder above it: that one is flushed once the folder is made,
+// for every folder the stores make, and a flush that fails is said while the folder stands.
+TEST(FileIO, EveryNewFolderIsFlushedIntoTheFolderAboveIt) {
+    struct Case {
+        const char* what;
+        // Makes its folders and returns those whose parents must have been flushed.
+        std::function<std::vector<fs::path>()> make;
+    };
+    const Case cases[] = {
+        {"a folder and the missing ones above it",
+         [] {
+             const fs::path deep = Paths::support() / "a" / "b";
+             EXPECT_TRUE(createPrivateDirectories(deep));
+             return std::vector<fs::path>{Paths::support(), Paths::support() / "a", deep};
+         }},
+        {"a new skill",
+         [] {
+             Paths::ensureDirectories();
+             const Skill skill = sampleSkill();
+             SkillStore().save(skill);
+             return std::vector<fs::path>{Paths::skill(skill.id)};
+         }},
+        {"a new recording",
+         [] {
+             Paths::ensureDirectories();
+             Recording recording;
+             RecordingStore().save(recording);
+             return std::vector<fs::path>{Paths::recording(recording.id)};
+         }},
+        {"the frames of a new recording",
+         [] {
+             Paths::ensureDirectories();
+             const Uuid id = Uuid::random();
+             const fs::path frames = RecordingStore().prepareFramesDirectory(id);
+             return std::vector<fs::path>{Paths::recording(id), frames};
+         }},
+    };
+    for (const bool fails : {false, true}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + (fails ? ", the flush failing" : ""));
+            kestro::testing::TempDataDir data;
+            StorageLogCapture log;
+            std::vector<fs::path> made;
+            std::vector<fs::path> synced;
+            {
+                FolderSyncWatch watch(fails ? data.root() : fs::path());
+                made = c.make();
+                synced = watch.synced();
+            }
+            for (const fs::path& folder : made) {
+                EXPECT_TRUE(fs::is_directory(folder)) << folder;
+                EXPECT_TRUE(std::find(synced.begin(), synced.end(), folder.parent_path()) !=
+                            synced.end())
+                    << folder.parent_path() << " was never flushed";
+                const std::string line = "made the folder " + folder.string() +
+                                         ", but the folder above it could not be flushed "
+                                         "(Input/output error); a power loss may undo it";
+                const auto lines = log.lines();
+                EXPECT_EQ(std::count(lines.begin(), lines.end(), line), fails ? 1 : 0);
+            }
+        }
+    }
+    // A folder that was there already is neither made nor flushed again.
+    kestro::testing::TempDataDir data;
+    FolderSyncWatch watch;
+    EXPECT_FALSE(createPrivateDirectories(data.root()));
+    EXPECT_TRUE(watch.synced().empty());
 }
 
 class SkillStoreTest : public DataFolderTest {
@@ -415,6 +552,71 @@ TEST_F(SkillStoreTest, LowerCaseFolderIsFoundForEditAndDelete) {
     EXPECT_EQ(entries(Paths::skills()), (std::vector<std::string>{lower}));
     store.remove(all[0]);
     EXPECT_TRUE(entries(Paths::skills()).empty());
+}
+
+// Folder names are read as ids without regard to case, so two spellings of one folder are one
+// skill: the first name in byte order is loaded whichever was made first, the others stay on
+// disk as they are and are said once.
+TEST_F(SkillStoreTest, TwoSpellingsOfOneFolderLoadAsOneSkill) {
+    auto spelt = [](const Uuid& id, const std::string& which) {
+        std::string name = id.uuidString();
+        for (std::size_t i = 0; i < name.size(); ++i) {
+            const bool lower = which == "lower" || (which == "mixed" && i % 2 == 0);
+            name[i] = static_cast<char>(lower ? std::tolower(name[i]) : name[i]);
+        }
+        return name;
+    };
+    struct Case {
+        std::vector<std::string> made; // the spellings in the order they are made
+        std::string loaded;
+    };
+    const Case cases[] = {
+        {{"upper", "lower"}, "upper"},          {{"lower", "upper"}, "upper"},
+        {{"lower", "mixed"}, "mixed"},          {{"mixed", "lower"}, "mixed"},
+        {{"lower", "mixed", "upper"}, "upper"},
+    };
+    // Letters at even and odd places, so that every spelling differs; one id per case, as each
+    // folder is said once per process.
+    char last = '0';
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.made.front() + " made first, of " + std::to_string(c.made.size()));
+        fs::remove_all(Paths::skills());
+        StorageLogCapture log;
+        Skill skill = sampleSkill();
+        skill.id = *Uuid::parse(std::string("6BA7B810-9DAD-11D1-80B4-00C04FD430C") + last++);
+        std::map<std::string, std::string> markdown; // folder name to its SKILL.md
+        for (const std::string& which : c.made) {
+            skill.name = "Spelt " + which;
+            const fs::path dir = Paths::skills() / spelt(skill.id, which);
+            writeFile(dir / "SKILL.md", SkillMarkdown::render(skill));
+            markdown[dir.filename().string()] = SkillMarkdown::render(skill);
+        }
+        Skill other = sampleSkill();
+        store.save(other);
+
+        for (int load = 0; load < 2; ++load) {
+            const std::vector<Skill> all = store.loadAll();
+            ASSERT_EQ(all.size(), 2u);
+            const Skill& one = all[0].id == skill.id ? all[0] : all[1];
+            EXPECT_EQ(one.id, skill.id);
+            EXPECT_EQ(one.name, "Spelt " + c.loaded);
+            // Edits and deletes go to the folder that is shown.
+            EXPECT_EQ(store.folder(one), Paths::skills() / spelt(skill.id, c.loaded));
+        }
+        std::vector<std::string> expected;
+        for (const auto& [name, bytes] : markdown) {
+            EXPECT_EQ(slurp(Paths::skills() / name / "SKILL.md"), bytes) << name;
+            if (name != spelt(skill.id, c.loaded)) {
+                expected.push_back(
+                    "skill folder " + (Paths::skills() / name).string() +
+                    " passed over: " + (Paths::skills() / spelt(skill.id, c.loaded)).string() +
+                    " holds the skill with the same id");
+            }
+        }
+        std::vector<std::string> lines = log.lines();
+        std::sort(lines.begin(), lines.end());
+        EXPECT_EQ(lines, expected);
+    }
 }
 
 TEST_F(SkillStoreTest, AFailedSaveKeepsThePreviousFiles) {

@@ -6,6 +6,7 @@
 #include "KestroBase/FileIO.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 using namespace kestro::testing::e2e;
 namespace steps = kestro::testing::e2e::steps;
@@ -20,6 +21,22 @@ kestro::Skill weeklyReport() {
 
 class Manage : public EndToEndTest {
 protected:
+    void SetUp() override {
+        EndToEndTest::SetUp();
+        // An export shows its folder in the file manager, which on a desktop without one is a
+        // web browser: its window would cover Kestro's and take the test's clicks. A stand-in
+        // notes what it was asked to open.
+        const fs::path bin = downloads().parent_path() / "bin";
+        fs::create_directories(bin);
+        kestro::testing::writeFile(bin / "xdg-open",
+                                   "#!/bin/sh\nprintf '%s\\n' \"$*\" >> \"$0.log\"\n");
+        fs::permissions(bin / "xdg-open", fs::perms::owner_all);
+        const char* path = std::getenv("PATH");
+        ::setenv("PATH", (bin.string() + ":" + (path ? path : "")).c_str(), 1);
+        openLog = bin / "xdg-open.log";
+    }
+    fs::path openLog;
+
     // Opens the row's menu and chooses its `index`th item (0 = "Export…", 1 = "Delete").
     bool chooseFromRowMenu(const std::string& slashCommand, int index) {
         const auto row = steps::waitForRow(kestro().pid(), slashCommand, 20);
@@ -30,14 +47,27 @@ protected:
         MenuWatch watch(kestro().pid());
         const std::vector<std::string> items = {"Export\u2026", "Delete"};
         bool shown = false;
+        int opened = 0;
         for (int attempt = 0; attempt < 3 && !shown; ++attempt) {
+            // Down goes to the menu only once it is on screen, which a loaded machine delays.
+            const auto before = popups();
             steps::clickCentre(x(), row->menu);
-            settle(300);
+            if (!waitFor([&] { return popups() != before && !popups().empty(); }, 10)) {
+                continue;
+            }
+            ++opened;
             x().tap("Down");
             shown = waitFor([&] { return watch.entries() == items; }, 10);
+            if (!shown) {
+                // Closed, so that the next click opens it rather than closing it.
+                x().tap("Escape");
+                waitFor([&] { return popups().empty(); }, 10);
+            }
         }
         if (!shown) {
-            ADD_FAILURE() << "the row's menu did not show Export and Delete";
+            screenshot("manage-menu-missed");
+            ADD_FAILURE() << "the row's menu did not show Export and Delete (opened " << opened
+                          << " of 3 times)";
             return false;
         }
         for (int i = 0; i < index; ++i) {
@@ -45,6 +75,18 @@ protected:
         }
         x().tap("Return");
         return true;
+    }
+
+    // Kestro's menus and other popups on screen.
+    std::vector<unsigned long> popups() {
+        std::vector<unsigned long> out;
+        for (const XWindow& w : x().windows()) {
+            if (w.viewable && w.overrideRedirect && w.pid == kestro().pid() &&
+                w.title.rfind("Kestro ", 0) != 0) {
+                out.push_back(w.id);
+            }
+        }
+        return out;
     }
 };
 
@@ -101,6 +143,13 @@ TEST_F(Manage, RenameInTheEditorExportTwiceAndDeleteThroughTheRowMenu) {
     const fs::path second = downloads() / "send-monthly-report-2.md";
     ASSERT_TRUE(chooseFromRowMenu("/send-monthly-report", 0));
     ASSERT_TRUE(waitFor([&] { return fs::exists(first); }, 20)) << "the first export is missing";
+    EXPECT_TRUE(waitFor(
+        [&] {
+            return kestro::readFileIfPresent(openLog).value_or("").find(downloads().string()) !=
+                   std::string::npos;
+        },
+        20))
+        << "the export did not show its folder";
     ASSERT_TRUE(chooseFromRowMenu("/send-monthly-report", 0));
     ASSERT_TRUE(waitFor([&] { return fs::exists(second); }, 20)) << "the second export is missing";
     EXPECT_EQ(kestro::readFileIfPresent(first, 1 << 20), saved);
@@ -118,6 +167,9 @@ TEST_F(Manage, RenameInTheEditorExportTwiceAndDeleteThroughTheRowMenu) {
     // The dialog's Delete, pressed again should the first click land before the dialog settled.
     bool confirmed = false;
     for (int attempt = 0; attempt < 3 && !confirmed; ++attempt) {
+        // Its button is found where the dialog stands once the window manager has placed it.
+        ASSERT_TRUE(steps::waitForPlaced(x(), "Delete Send monthly report?", kestro.pid(), 20))
+            << "the confirmation did not come to rest";
         const auto remove = steps::waitForShowing(kestro.pid(), "Delete", 20, "push button");
         ASSERT_TRUE(remove) << "the confirmation has no Delete button";
         if (attempt == 0) {
@@ -127,6 +179,9 @@ TEST_F(Manage, RenameInTheEditorExportTwiceAndDeleteThroughTheRowMenu) {
         confirmed = waitFor(
             [&] { return !x().findOne("Delete Send monthly report?", kestro.pid()).has_value(); },
             5);
+        if (!confirmed) {
+            screenshot("manage-confirm-missed-" + std::to_string(attempt));
+        }
     }
     ASSERT_TRUE(confirmed) << "the confirmation did not close";
 

@@ -40,7 +40,8 @@ TEST_F(NoKey, RecordingIsKeptTheLogNamesTheKeyFileAndThePillFailsThenRests) {
     x().doubleTapControl();
 
     const auto line = kestro.waitForLog("Kestro: recorded ", 30);
-    ASSERT_TRUE(line) << "no line about the recording";
+    ASSERT_TRUE(line) << "no line about the recording"
+                      << (frames().empty() ? " (it stopped)" : " (it still records)");
     const auto seen = Clock::now();
     // "Kestro: recorded <N> events → <ID>, but no …"
     const std::string arrow = " events \u2192 ";

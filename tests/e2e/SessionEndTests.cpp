@@ -118,6 +118,71 @@ TEST_F(SessionEnd, ATerminationSignalSavesTheRecordingAndEndsInOrder) {
     }
 }
 
+struct Ending {
+    const char* name;
+    int signal;
+    // The user's stop already waits for the screenshot when the signal comes.
+    bool stoppedFirst = false;
+};
+
+void PrintTo(const Ending& ending, std::ostream* out) {
+    *out << ending.name;
+}
+
+class EndingSignal : public SessionEnd, public ::testing::WithParamInterface<Ending> {};
+
+// Whoever ends the session kills soon after its signal: a screenshot that never comes back (a
+// display that stopped answering it) must not keep the recording from being saved before then.
+TEST_P(EndingSignal, AStuckScreenshotDoesNotHoldTheSave) {
+    const fs::path held = data_.root() / "screenshot-held";
+    KestroProcess& kestro = startKestro({"--hold-screenshots", held.string()});
+    ASSERT_TRUE(kestro.running());
+    ASSERT_TRUE(startRecordingWithInput()) << "the recording did not start";
+    ASSERT_TRUE(waitFor([&] { return fs::exists(held); }, 20)) << "no key frame was asked for";
+    if (GetParam().stoppedFirst) {
+        x().doubleTapControl();
+        ASSERT_TRUE(waitFor([&] { return frames().empty(); }, 20)) << "the recording did not stop";
+        ASSERT_TRUE(folders("recordings").size() == 1 &&
+                    !fs::exists(support() / "recordings" / folders("recordings").front() /
+                                "recording.json"))
+            << "the stop did not wait for the screenshot";
+    }
+    const auto sent = Clock::now();
+    ASSERT_EQ(::kill(kestro.pid(), GetParam().signal), 0);
+    const bool saved = waitFor(
+        [&] {
+            const auto names = folders("recordings");
+            return !names.empty() &&
+                   fs::exists(support() / "recordings" / names.front() / "recording.json");
+        },
+        30, 10);
+    const double took = secondsSince(sent);
+    std::printf("[ figure ] %s with a stuck screenshot: recording.json %s after %.2f s\n",
+                GetParam().name, saved ? "saved" : "still missing", took);
+    ASSERT_TRUE(saved);
+    EXPECT_LT(took, 2.0);
+    const auto status = kestro.wait(30);
+    ASSERT_TRUE(status) << "Kestro did not end";
+    std::printf("[ figure ] %s with a stuck screenshot: ended after %.2f s\n", GetParam().name,
+                secondsSince(sent));
+    EXPECT_EQ(*status, 0);
+    const auto lines = kestro.log();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
+        return l.rfind("Kestro: ending; recording ", 0) == 0 &&
+               l.find("without synthesis") != std::string::npos;
+    }));
+    // The stuck frame failed: no file of it stays.
+    EXPECT_EQ(expectRecordingsWhole(1, GetParam().name), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, EndingSignal,
+                         ::testing::Values(Ending{"SIGTERM", SIGTERM}, Ending{"SIGINT", SIGINT},
+                                           Ending{"SIGHUP", SIGHUP},
+                                           Ending{"SIGTERMDuringAStop", SIGTERM, true}),
+                         [](const ::testing::TestParamInfo<Ending>& param) {
+                             return std::string(param.param.name);
+                         });
+
 TEST_F(SessionEnd, ATricklingModelServiceEndsTheSynthesisByItsDeadline) {
     setApiKey("sk-e2e-trickle");
     // Outlives the test body: the server's threads may still look at it.

@@ -2,10 +2,16 @@
 
 #include "platform/linux/AccessibleSpace.h"
 #include "platform/linux/AtspiRoles.h"
+#include "platform/linux/AtspiSecureFieldSearch.h"
 #include "platform/linux/DesktopEntries.h"
 #include "tests/support/TempDataDir.h"
 
 #include <gtest/gtest.h>
+
+#include <dbus/dbus.h>
+
+#include <functional>
+#include <memory>
 
 using namespace kestro::platform::linux_x11;
 using kestro::Point;
@@ -176,5 +182,183 @@ TEST(AccessibleSpace, MapsWhatTheToolkitReportsOntoRootPixels) {
                                     c.fieldOnScreen.origin.y + c.fieldOnScreen.size.height / 2});
         EXPECT_NEAR(middle.x, c.field.origin.x + c.field.size.width / 2, 1);
         EXPECT_NEAR(middle.y, c.field.origin.y + c.field.size.height / 2, 1);
+    }
+}
+
+namespace kestro {
+// Rectangles read as numbers in failures.
+void PrintTo(const Rect& r, std::ostream* out) {
+    *out << "(" << r.origin.x << ", " << r.origin.y << ", " << r.size.width << " x "
+         << r.size.height << ")";
+}
+} // namespace kestro
+
+namespace {
+
+struct MessageDeleter {
+    void operator()(DBusMessage* m) const { dbus_message_unref(m); }
+};
+using Message = std::unique_ptr<DBusMessage, MessageDeleter>;
+
+// A GetExtents answer with what `write` puts in it.
+Message answer(const std::function<void(DBusMessageIter&)>& write) {
+    Message m(dbus_message_new(DBUS_MESSAGE_TYPE_METHOD_RETURN));
+    DBusMessageIter args;
+    dbus_message_iter_init_append(m.get(), &args);
+    write(args);
+    return m;
+}
+
+// A struct of these integers, as a toolkit answers.
+Message extentsAnswer(std::vector<dbus_int32_t> values) {
+    return answer([&](DBusMessageIter& args) {
+        DBusMessageIter box;
+        dbus_message_iter_open_container(&args, DBUS_TYPE_STRUCT, nullptr, &box);
+        for (dbus_int32_t v : values) {
+            dbus_message_iter_append_basic(&box, DBUS_TYPE_INT32, &v);
+        }
+        dbus_message_iter_close_container(&args, &box);
+    });
+}
+
+} // namespace
+
+// A secure field's extents are four integers with a size; anything else says nothing of where it
+// lies, and the frame fails rather than show the field without its box.
+TEST(SecureFieldBoxes, ExtentsThatSayNothingUsableFailTheFrame) {
+    struct Case {
+        const char* what;
+        Message reply;
+        std::optional<Rect> extents;
+    };
+    Case cases[] = {
+        {"a rectangle", extentsAnswer({25, 61, 330, 32}), Rect::make(25, 61, 330, 32)},
+        {"an empty one", extentsAnswer({25, 61, 0, 0}), Rect::make(25, 61, 0, 0)},
+        {"a position left of the origin", extentsAnswer({-40, 10, 330, 32}),
+         Rect::make(-40, 10, 330, 32)},
+        {"not known", extentsAnswer({-1, -1, -1, -1}), std::nullopt},
+        {"no width", extentsAnswer({25, 61, -1, 32}), std::nullopt},
+        {"no height", extentsAnswer({25, 61, 330, -1}), std::nullopt},
+        {"three numbers", extentsAnswer({25, 61, 330}), std::nullopt},
+        {"five numbers", extentsAnswer({25, 61, 330, 32, 7}), std::nullopt},
+        {"no struct", answer([](DBusMessageIter& args) {
+             const dbus_int32_t v = 25;
+             for (int i = 0; i < 4; ++i) {
+                 dbus_message_iter_append_basic(&args, DBUS_TYPE_INT32, &v);
+             }
+         }),
+         std::nullopt},
+        {"doubles", answer([](DBusMessageIter& args) {
+             DBusMessageIter box;
+             dbus_message_iter_open_container(&args, DBUS_TYPE_STRUCT, nullptr, &box);
+             for (const double v : {25.0, 61.0, 330.0, 32.0}) {
+                 dbus_message_iter_append_basic(&box, DBUS_TYPE_DOUBLE, &v);
+             }
+             dbus_message_iter_close_container(&args, &box);
+         }),
+         std::nullopt},
+        {"nothing in it", answer([](DBusMessageIter&) {}), std::nullopt},
+    };
+    // A GTK 4 window where its X window lies.
+    const Rect window = Rect::make(0, 0, 380, 220);
+    const std::vector<Rect> rects{Rect::make(770, 437, 380, 220)};
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::optional<Rect> extents = reportedExtents(c.reply.get());
+        EXPECT_EQ(extents, c.extents);
+        // Beside a field that is placed, the frame has its boxes only when this one has too.
+        const std::optional<std::vector<Rect>> boxes =
+            fieldBoxes(window, rects, {Rect::make(25, 17, 330, 32), extents}, RootOrigin{});
+        EXPECT_EQ(boxes.has_value(), c.extents.has_value());
+        if (boxes && c.extents) {
+            // Relative to the window, and grown by one of its pixels.
+            const Rect& e = *c.extents;
+            EXPECT_EQ(boxes->at(1), Rect::make(e.origin.x + 769, e.origin.y + 436, e.size.width + 2,
+                                               e.size.height + 2));
+        }
+    }
+    EXPECT_FALSE(reportedExtents(nullptr));
+}
+
+// The boxes go where the window lies as read with its fields (when the frame is taken, not when
+// it was asked for), or nowhere: a window that is not its X window by its place is not taken to
+// report root pixels because it holds them.
+TEST(SecureFieldBoxes, PlacedWhereTheWindowLiesNowOrNotAtAll) {
+    struct Case {
+        const char* what;
+        std::optional<Rect> window; // as reported
+        std::vector<Rect> rects;    // its X window's
+        RootOrigin origin;
+        std::vector<std::optional<Rect>> fields;
+        std::optional<std::vector<Rect>> boxes;
+    };
+    const Rect field = Rect::make(25, 61, 330, 32);
+    const Case cases[] = {
+        {"GTK 4 in the middle",
+         Rect::make(0, 0, 380, 220),
+         {Rect::make(770, 437, 380, 220)},
+         RootOrigin{},
+         {field},
+         std::vector{Rect::make(794, 497, 332, 34)}},
+        {"GTK 4 moved near the top-left corner",
+         Rect::make(0, 0, 380, 220),
+         {Rect::make(1, 20, 380, 220), Rect::make(0, 0, 382, 241)},
+         RootOrigin{},
+         {field},
+         std::vector{Rect::make(25, 80, 332, 34)}},
+        {"GTK 4 at the very corner",
+         Rect::make(0, 0, 380, 220),
+         {Rect::make(0, 0, 380, 220)},
+         RootOrigin{},
+         {field},
+         std::vector{field}},
+        {"root pixels, moved",
+         Rect::make(300, 200, 400, 300),
+         {Rect::make(300, 200, 400, 300)},
+         RootOrigin{},
+         {Rect::make(320, 260, 200, 30)},
+         std::vector{Rect::make(320, 260, 200, 30)}},
+        {"global points off the root's corner",
+         Rect::make(300, 200, 400, 300),
+         {Rect::make(300, 200, 400, 300)},
+         RootOrigin{1920, 0},
+         {Rect::make(320, 260, 200, 30)},
+         std::vector{Rect::make(-1600, 260, 200, 30)}},
+        {"scaled by 2, grown by a pixel of it",
+         Rect::make(151, 97, 400, 300),
+         {Rect::make(302, 194, 800, 600)},
+         RootOrigin{},
+         {Rect::make(160, 130, 380, 20)},
+         std::vector{Rect::make(318, 258, 764, 44)}},
+        {"no fields",
+         Rect::make(0, 0, 380, 220),
+         {Rect::make(770, 437, 380, 220)},
+         RootOrigin{},
+         {},
+         std::vector<Rect>{}},
+        // Each of these held a point of the window in root pixels, and was taken to report them.
+        {"GTK 4 near the corner, another size",
+         Rect::make(0, 0, 380, 220),
+         {Rect::make(1, 20, 500, 300), Rect::make(0, 0, 502, 321)},
+         RootOrigin{},
+         {field},
+         std::nullopt},
+        {"root pixels not yet moved",
+         Rect::make(300, 200, 400, 300),
+         {Rect::make(340, 230, 400, 300)},
+         RootOrigin{},
+         {Rect::make(320, 260, 200, 30)},
+         std::nullopt},
+        {"window extents not known",
+         std::nullopt,
+         {Rect::make(770, 437, 380, 220)},
+         RootOrigin{},
+         {field},
+         std::nullopt},
+        {"window gone from X", Rect::make(0, 0, 380, 220), {}, RootOrigin{}, {field}, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(fieldBoxes(c.window, c.rects, c.fields, c.origin), c.boxes);
     }
 }

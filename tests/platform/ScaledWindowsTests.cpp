@@ -1,10 +1,12 @@
 // Demonstrations recorded in windows whose applications report accessible positions in another
 // space than root pixels: GTK 4 (relative to its window) and scaled Qt and GTK 3 applications
 // (logical pixels), under a window manager. The password field must be black in every key frame,
-// no key frame may fail, and every click must name the field clicked.
+// no key frame may fail, and every click must name the field clicked. Where a window moves before
+// its frame is taken, or is one its tree does not show, its boxes are never placed by a guess.
 #include "KestroBase/FileIO.h"
 #include "KestroBase/Image.h"
 #include "KestroCore/AXResolver.h"
+#include "KestroCore/FrameCapturer.h"
 #include "KestroCore/RecordingStore.h"
 #include "platform/linux/X11Windows.h"
 #include "platform/linux/XConnection.h"
@@ -13,6 +15,7 @@
 #include "tests/support/TempDataDir.h"
 #include "tests/support/linux/DeskDriver.h"
 #include "tests/support/linux/LinuxDesk.h"
+#include "tests/support/linux/Screenshot.h"
 #include "tests/support/linux/WindowManager.h"
 
 #include <atspi/atspi.h>
@@ -24,9 +27,11 @@
 #include <X11/extensions/XTest.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <sstream>
 
 using namespace kestro;
@@ -190,6 +195,52 @@ struct StopsWithTheTest {
     ~StopsWithTheTest() { session.stop(pid); }
 };
 
+// How many pixels of `r` in the image are not black.
+int shownPixels(const Image& image, const Rect& r) {
+    int shown = 0;
+    for (int y = int(r.origin.y); y < int(r.origin.y + r.size.height); ++y) {
+        for (int x = int(r.origin.x); x < int(r.origin.x + r.size.width); ++x) {
+            const std::uint8_t* p = image.pixel(x, y);
+            shown += p[0] + p[1] + p[2] == 0 ? 0 : 1;
+        }
+    }
+    return shown;
+}
+
+// The screen, taken only once the test lets it: what the test does in between has happened before
+// the frame's fields are read and its screenshot taken.
+class HeldCapture final : public platform::ScreenCapture {
+public:
+    explicit HeldCapture(platform::ScreenCapture& screen) : screen_(screen) {}
+    ~HeldCapture() override { release(); }
+
+    void release() {
+        {
+            std::lock_guard lock(mutex_);
+            held_ = false;
+        }
+        released_.notify_all();
+    }
+
+    std::optional<platform::ShareableContent> shareableContent() override {
+        std::unique_lock lock(mutex_);
+        released_.wait(lock, [this] { return !held_; });
+        return screen_.shareableContent();
+    }
+    std::optional<Image>
+    screenshot(const platform::ShareableDisplay& display,
+               const std::vector<platform::ShareableWindow>& excluding,
+               const platform::ScreenshotConfiguration& configuration) override {
+        return screen_.screenshot(display, excluding, configuration);
+    }
+
+private:
+    platform::ScreenCapture& screen_;
+    std::mutex mutex_;
+    std::condition_variable released_;
+    bool held_ = true;
+};
+
 } // namespace
 
 TEST_P(ScaledWindows, PasswordFieldIsBlackInEveryKeyFrameAndClicksNameTheirField) {
@@ -351,6 +402,192 @@ TEST_F(ScaledWindows, WindowsThatCannotBeToldApartGiveNoTarget) {
     ASSERT_EQ(secure->size(), 1u);
     const Rect expected = fromReport(report, clientOrigin(*active)).at("password");
     EXPECT_EQ(secure->front(), expected);
+}
+
+// A frame asked for while the GTK 4 window lies in one place and taken once it has moved (to the
+// middle of the screen, or to its top-left corner): its password field is black where it is now,
+// or the frame fails; never is the box left where the window was.
+TEST_F(ScaledWindows, AWindowMovedBeforeItsFrameIsTakenHasItsFieldCoveredWhereItIsNow) {
+    kestro::testing::TempDataDir scratch;
+    const fs::path report = scratch.root() / "geometry.txt";
+    const std::string title = "Kestro GTK4 Moving";
+    const pid_t app =
+        session_->spawn({"/usr/bin/python3", kestro::testing::gtk4SignInPath(), title, report});
+    ASSERT_GT(app, 0);
+    const StopsWithTheTest stop{*session_, app};
+    ASSERT_TRUE(desk_->awaitApplication(app, 30)) << "no accessibility tree";
+    std::optional<x11::TopLevel> w;
+    for (int tries = 0; tries < 300 && !((w = window(title)) && fs::exists(report)); ++tries) {
+        settle(0.1);
+    }
+    ASSERT_TRUE(w && fs::exists(report));
+    AXResolver resolver(desk_->accessibility, desk_->services.applications);
+    auto content = desk_->capture.shareableContent();
+    ASSERT_TRUE(content && content->displays.size() == 1);
+    // The pointer, drawn into the frame, kept off the fields.
+    XTestFakeMotionEvent(xtest_, 0, 1900, 1060, CurrentTime);
+    XFlush(xtest_);
+
+    struct Case {
+        const char* name;
+        int left, top; // where the window manager's frame goes
+    };
+    int kept = 0;
+    for (const Case& c : {Case{"middle", 900, 500}, Case{"top-left", 0, 0}}) {
+        SCOPED_TRACE(c.name);
+        w = window(title);
+        ASSERT_TRUE(w);
+        const Point before = clientOrigin(*w);
+        // Asked for now, in front and found where it is.
+        ASSERT_TRUE([&] {
+            for (int tries = 0; tries < 100; ++tries) {
+                const auto rects = resolver.readSecureFieldRects();
+                if (rects && rects->size() == 1 &&
+                    rects->front() == fromReport(report, before).at("password")) {
+                    return true;
+                }
+                settle(0.1);
+            }
+            return false;
+        }());
+        HeldCapture held(desk_->capture);
+        FrameCapturer capturer(held, desk_->queue);
+        const fs::path file = scratch.root() / (std::string(c.name) + ".png");
+        std::optional<std::optional<FrameCapturer::Saved>> saved;
+        capturer.captureAndSave(
+            content->displays[0].displayID, 1920, 1080,
+            [reader = resolver.secureFieldReader()] { return reader(); }, file,
+            [&](std::optional<FrameCapturer::Saved> s) { saved = std::move(s); });
+
+        // The window manager moves it as the application asks.
+        const std::uint32_t to[] = {std::uint32_t(c.left), std::uint32_t(c.top)};
+        xcb_configure_window(x_->xcb(), w->client, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, to);
+        xcb_flush(x_->xcb());
+        Point now = before;
+        for (int tries = 0; tries < 100 && now == before; ++tries) {
+            settle(0.05);
+            w = window(title);
+            ASSERT_TRUE(w);
+            now = clientOrigin(*w);
+        }
+        ASSERT_NE(now, before) << "the window did not move";
+        EXPECT_LT(std::abs(w->x - c.left) + std::abs(w->y - c.top), 4);
+        held.release();
+        for (int tries = 0; tries < 200 && !saved; ++tries) {
+            settle(0.05);
+        }
+        ASSERT_TRUE(saved) << "the capture never answered";
+        if (!*saved) {
+            kestro::testing::saveScreenshot(xtest_, std::string("moved-before-capture-") + c.name);
+            continue; // failed: safe
+        }
+        ++kept;
+        const Rect password = fromReport(report, now).at("password");
+        const auto image = ImageCodec::readPNG(file);
+        ASSERT_TRUE(image);
+        EXPECT_EQ(shownPixels(*image, password), 0)
+            << "pixels of the password field shown, the window at " << now.x << "," << now.y
+            << " and moved from " << before.x << "," << before.y;
+        const fs::path copy = fs::path(KESTRO_ARTIFACT_DIR) / "screenshots" /
+                              (std::string("moved-before-capture-") + c.name + ".png");
+        fs::create_directories(copy.parent_path());
+        fs::copy_file(file, copy, fs::copy_options::overwrite_existing);
+    }
+    RecordProperty("kept", kept);
+}
+
+// A window of the application in front that its accessibility tree does not show, near the
+// top-left corner, where the GTK 4 window's positions (relative to itself) would lie were they
+// root pixels: neither the frame's boxes nor a click's element are taken from that window as
+// though it reported them. The frame fails, and the click names the X window alone.
+TEST_F(ScaledWindows, AWindowItsTreeDoesNotShowIsNotTakenForOneItShows) {
+    kestro::testing::TempDataDir scratch;
+    const fs::path report = scratch.root() / "geometry.txt";
+    const std::string title = "Kestro GTK4 Beside";
+    const pid_t app = session_->spawn(
+        {"/usr/bin/python3", kestro::testing::gtk4SignInPath(), title, report, "bare"});
+    ASSERT_GT(app, 0);
+    const StopsWithTheTest stop{*session_, app};
+    ASSERT_TRUE(desk_->awaitApplication(app, 30)) << "no accessibility tree";
+    std::optional<x11::TopLevel> w, bare;
+    for (int tries = 0; tries < 300 && !((w = window(title)) && (bare = window(title + " Bare")) &&
+                                         fs::exists(report));
+         ++tries) {
+        settle(0.1);
+    }
+    ASSERT_TRUE(w && bare && fs::exists(report));
+    ASSERT_EQ(bare->processID, w->processID);
+    settle(0.5);
+    // The GTK 4 window away from the corner, the bare one in front at it.
+    const std::uint32_t away[] = {700, 400};
+    xcb_configure_window(x_->xcb(), w->client, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, away);
+    const std::uint32_t corner[] = {0, 0};
+    xcb_configure_window(x_->xcb(), bare->client, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y,
+                         corner);
+    xcb_flush(x_->xcb());
+    XTestFakeMotionEvent(xtest_, 0, 1900, 1060, CurrentTime);
+    XFlush(xtest_);
+    auto frontTitle = [&] {
+        const auto active = x11::activeTopLevel(*x_, x11::listTopLevels(*x_));
+        return active ? x11::windowIdentity(*x_, active->client).title.value_or("") : "";
+    };
+    for (int tries = 0; tries < 100; ++tries) {
+        settle(0.1);
+        w = window(title);
+        bare = window(title + " Bare");
+        if (w && bare && w->x >= 600 && bare->x < 10 && frontTitle() == title + " Bare") {
+            break;
+        }
+        if (tries % 10 == 9 && bare) {
+            click(Point{bare->x + 100.0, bare->y + 60.0 + 20}); // given the keyboard
+        }
+    }
+    ASSERT_TRUE(w && bare && w->x >= 600 && bare->x < 10);
+    ASSERT_EQ(frontTitle(), title + " Bare");
+    const Point origin = clientOrigin(*w);
+    const Rect password = fromReport(report, origin).at("password");
+    const Point bareOrigin = clientOrigin(*bare);
+    // The field as reported lies in the bare window, taken for root pixels.
+    const Rect asReported = fromReport(report, Point{0, 0}).at("password");
+    ASSERT_LT(bareOrigin.x, asReported.origin.x);
+    ASSERT_LT(bareOrigin.y + 2, asReported.origin.y + asReported.size.height);
+
+    AXResolver resolver(desk_->accessibility, desk_->services.applications);
+    auto content = desk_->capture.shareableContent();
+    ASSERT_TRUE(content && content->displays.size() == 1);
+    FrameCapturer capturer(desk_->capture, desk_->queue);
+    const fs::path file = scratch.root() / "frame.png";
+    std::optional<std::optional<FrameCapturer::Saved>> saved;
+    capturer.captureAndSave(
+        content->displays[0].displayID, 1920, 1080,
+        [reader = resolver.secureFieldReader()] { return reader(); }, file,
+        [&](std::optional<FrameCapturer::Saved> s) { saved = std::move(s); });
+    for (int tries = 0; tries < 200 && !saved; ++tries) {
+        settle(0.05);
+    }
+    ASSERT_TRUE(saved) << "the capture never answered";
+    kestro::testing::saveScreenshot(xtest_, "bare-window-in-front");
+    if (*saved) {
+        // Kept: only with the field black where it lies.
+        const auto image = ImageCodec::readPNG(file);
+        ASSERT_TRUE(image);
+        EXPECT_EQ(shownPixels(*image, password), 0) << "the password field shown in a kept frame";
+        const fs::path copy =
+            fs::path(KESTRO_ARTIFACT_DIR) / "screenshots" / "bare-window-in-front-frame.png";
+        fs::create_directories(copy.parent_path());
+        fs::copy_file(file, copy, fs::copy_options::overwrite_existing);
+    }
+    RecordProperty("kept", *saved ? 1 : 0);
+
+    // A click in the bare window, where the GTK 4 window reports its password field.
+    const Point at{std::max(bareOrigin.x + 2, asReported.origin.x + asReported.size.width / 4),
+                   asReported.origin.y + asReported.size.height / 2};
+    const std::optional<AXTarget> target = resolver.target(at);
+    if (target) {
+        EXPECT_EQ(target->axRole, "AXWindow");
+        EXPECT_FALSE(target->isSecure);
+        EXPECT_EQ(target->windowTitle, title + " Bare");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Spaces, ScaledWindows,

@@ -3,6 +3,7 @@
 #include "platform/linux/GLibMainQueue.h"
 #include "platform/linux/X11EventTaps.h"
 #include "tests/support/DesktopSession.h"
+#include "tests/support/linux/Screenshot.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +14,13 @@
 #include <X11/keysym.h>
 #include <gio/gio.h>
 
+#include <poll.h>
+
+#include <chrono>
+#include <future>
+#include <optional>
 #include <sstream>
+#include <thread>
 
 using namespace kestro;
 using kestro::platform::linux_x11::GLibMainQueue;
@@ -335,6 +342,105 @@ TEST_F(X11Input, HotkeysAreConsumedOnlyWhereTheyShouldBe) {
     }
 }
 
+TEST_F(X11Input, EscapeTypedTheMomentTheCastEndsReachesTheWindow) {
+    FixtureWindow fixture(session->display());
+    platform::SystemClock clock;
+    HotkeyEngine engine(*taps, *queue, clock);
+    std::vector<HotkeyEngine::Event> events;
+    engine.onEvent = [&](HotkeyEngine::Event e) { events.push_back(e); };
+    ASSERT_TRUE(engine.start());
+    engine.setCasting(true);
+    settle(0.4);
+    fixture.presses();
+
+    // Another client holds the server while the cast ends and types Escape the moment that
+    // returns, so the server sees the key before anything sent meanwhile by other clients.
+    Display* typing = XOpenDisplay(session->display().c_str());
+    XGrabServer(typing);
+    XSync(typing, False);
+    std::promise<void> ended;
+    std::thread typist([&, returned = ended.get_future()] {
+        if (returned.wait_for(std::chrono::milliseconds(300)) == std::future_status::timeout) {
+            // The end waits for the server, as it should: let it.
+            XUngrabServer(typing);
+            XSync(typing, False);
+            returned.wait();
+        }
+        XTestFakeKeyEvent(typing, xEscape, True, CurrentTime);
+        XTestFakeKeyEvent(typing, xEscape, False, CurrentTime);
+        XUngrabServer(typing);
+        XSync(typing, False);
+    });
+    engine.setCasting(false);
+    ended.set_value();
+    typist.join();
+    XCloseDisplay(typing);
+
+    std::vector<unsigned> reaching;
+    queue->runUntil(
+        [&] {
+            const auto presses = fixture.presses();
+            reaching.insert(reaching.end(), presses.begin(), presses.end());
+            return !reaching.empty();
+        },
+        3);
+    EXPECT_EQ(reaching, std::vector<unsigned>{xEscape});
+    EXPECT_TRUE(events.empty());
+}
+
+TEST_F(X11Input, AMainThreadStuckRightAfterControlSlashNeverKeepsTheKeyboardFrozen) {
+    FixtureWindow fixture(session->display());
+    platform::SystemClock clock;
+    HotkeyEngine engine(*taps, *queue, clock);
+    // The palette's event blocks the main thread until a letter typed by another thread reaches
+    // the window beneath, or for 2 s at most.
+    std::vector<unsigned> reaching;
+    std::optional<double> letterAfter;
+    std::vector<HotkeyEngine::Event> events;
+    engine.onEvent = [&](HotkeyEngine::Event e) {
+        events.push_back(e);
+        if (e != HotkeyEngine::Event::openPalette || events.size() > 1) {
+            return;
+        }
+        std::thread typist([&] {
+            Display* typing = XOpenDisplay(session->display().c_str());
+            const auto typed = std::chrono::steady_clock::now();
+            XTestFakeKeyEvent(typing, xA, True, CurrentTime);
+            XTestFakeKeyEvent(typing, xA, False, CurrentTime);
+            XFlush(typing);
+            const auto deadline = typed + std::chrono::seconds(2);
+            for (auto now = typed; !letterAfter && now < deadline;
+                 now = std::chrono::steady_clock::now()) {
+                pollfd fd{ConnectionNumber(fixture.display), POLLIN, 0};
+                ::poll(&fd, 1,
+                       static_cast<int>(
+                           std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count()));
+                for (unsigned k : fixture.presses()) {
+                    reaching.push_back(k);
+                    if (k == xA) {
+                        letterAfter =
+                            std::chrono::duration<double>(std::chrono::steady_clock::now() - typed)
+                                .count();
+                    }
+                }
+            }
+            XCloseDisplay(typing);
+        });
+        typist.join();
+    };
+    ASSERT_TRUE(engine.start());
+    settle(0.4);
+    fixture.presses();
+    chord({xControl, xSlash});
+    queue->runUntil([&] { return !events.empty(); }, 3);
+    kestro::testing::saveScreenshot(xtest, "x11input-stuck-main-thread");
+    EXPECT_EQ(events, std::vector<HotkeyEngine::Event>{HotkeyEngine::Event::openPalette});
+    ASSERT_TRUE(letterAfter.has_value()) << "the keyboard stayed frozen while the main thread was";
+    // The keys wait for the palette 300 ms at most, then go where the focus is.
+    EXPECT_LT(*letterAfter, 0.5);
+    EXPECT_EQ(reaching, (std::vector<unsigned>{xControl, xA})) << "Control-/ itself is taken";
+}
+
 TEST_F(X11Input, ControlSlashHeldByAnotherClientLeavesTheOtherHotkeysWorking) {
     FixtureWindow fixture(session->display());
     Display* other = XOpenDisplay(session->display().c_str());
@@ -492,4 +598,31 @@ TEST_F(X11Input, NoKeySignalsWhileTheScreenLockerIsActive) {
     ASSERT_TRUE(queue->runUntil([&] { return !taps->keyInputWithheld(); }, 3));
     tap(xA);
     EXPECT_EQ(awaitSignals(1), std::vector<std::string>{"key 0 0 \"a\""});
+}
+
+// The recorder checks a reading against the input typed since its key: what the server has
+// handled, and so any application may have had, is handed over on request, without the main loop.
+TEST_F(X11Input, InputTheServerHasHandledIsReadOnRequest) {
+    auto monitor = startMonitor();
+    settle(0.1);
+    constexpr unsigned xTab = 23;
+    for (int round = 0; round < 20; ++round) {
+        for (unsigned keycode : {xA, xTab, xA}) {
+            XTestFakeKeyEvent(xtest, keycode, True, CurrentTime);
+            XTestFakeKeyEvent(xtest, keycode, False, CurrentTime);
+        }
+        XTestFakeButtonEvent(xtest, 1, True, CurrentTime);
+        XTestFakeButtonEvent(xtest, 1, False, CurrentTime);
+        XSync(xtest, False); // handled by the server, not read by the tap yet
+        ASSERT_TRUE(monitor->readWaitingInput()) << round;
+        EXPECT_EQ(monitor->focusMovesWaiting(), 2u) << round << ": the Tab and the press";
+        EXPECT_EQ(awaitSignals(5),
+                  (std::vector<std::string>{"key 0 0 \"a\"", "key 48 0 \"\t\"", "key 0 0 \"a\"",
+                                            "down 960,540 left 1", "up 960,540 left"}))
+            << round;
+        EXPECT_EQ(monitor->focusMovesWaiting(), 0u);
+        settle(0.5); // past the double-click time
+    }
+    monitor->stop();
+    EXPECT_FALSE(monitor->readWaitingInput());
 }

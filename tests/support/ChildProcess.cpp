@@ -4,12 +4,16 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string_view>
 #include <thread>
 
@@ -120,6 +124,94 @@ void stopChild(pid_t pid, double graceSeconds) {
     ::kill(pid, SIGKILL);
     int status;
     ::waitpid(pid, &status, 0);
+}
+
+BusyCores::BusyCores() {
+    const long processors = sysconf(_SC_NPROCESSORS_ONLN);
+    for (long i = 0; i < std::max(1L, processors); ++i) {
+        const pid_t loop = spawnChild({"sh", "-c", "while :; do :; done"});
+        if (loop > 0) {
+            loops_.push_back(loop);
+        }
+    }
+}
+
+BusyCores::~BusyCores() {
+    for (pid_t loop : loops_) {
+        stopChild(loop, 0.5);
+    }
+}
+
+std::vector<pid_t> childrenOf(pid_t parent) {
+    std::vector<pid_t> out;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        std::getline(stat, line);
+        const std::size_t close = line.rfind(')');
+        if (close == std::string::npos) {
+            continue;
+        }
+        std::istringstream rest(line.substr(close + 2));
+        char state = 0;
+        long ppid = 0;
+        rest >> state >> ppid;
+        if (ppid == parent) {
+            out.push_back(static_cast<pid_t>(std::stol(name)));
+        }
+    }
+    return out;
+}
+
+std::optional<bool> waitsInItsLoop(pid_t pid) {
+#if !defined(__x86_64__)
+    (void)pid;
+    return std::nullopt; // the system call numbers below are this architecture's
+#else
+    const std::string task = std::to_string(pid);
+    std::ifstream in("/proc/" + task + "/task/" + task + "/syscall");
+    std::string first;
+    if (!(in >> first)) {
+        return std::nullopt;
+    }
+    if (first == "running") {
+        return false;
+    }
+    // The number, then the arguments in hexadecimal: poll and ppoll take the count second.
+    constexpr long poll = 7, ppoll = 271;
+    std::string descriptors, count;
+    if (!(in >> descriptors >> count)) {
+        return std::nullopt;
+    }
+    const long number = std::strtol(first.c_str(), nullptr, 10);
+    return (number == poll || number == ppoll) && std::strtoul(count.c_str(), nullptr, 16) > 1;
+#endif
+}
+
+std::optional<bool> shellEcho(pid_t terminal) {
+    for (pid_t child : childrenOf(terminal)) {
+        std::error_code error;
+        const std::filesystem::path device =
+            std::filesystem::read_symlink("/proc/" + std::to_string(child) + "/fd/0", error);
+        if (error || device.string().rfind("/dev/pts/", 0) != 0) {
+            continue;
+        }
+        const int fd = ::open(device.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            continue;
+        }
+        termios modes{};
+        const bool read = tcgetattr(fd, &modes) == 0;
+        ::close(fd);
+        if (read) {
+            return (modes.c_lflag & ECHO) != 0;
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace kestro::testing

@@ -2,6 +2,8 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,5 +32,31 @@ pid_t spawnChild(const std::vector<std::string>& argv, ChildOptions options = {}
 
 // SIGTERM to the child's process group, SIGKILL after `graceSeconds`, and the child reaped.
 void stopChild(pid_t pid, double graceSeconds = 2);
+
+// The children of a process, as /proc lists them now.
+std::vector<pid_t> childrenOf(pid_t parent);
+
+// Whether the main thread of the process waits in its event loop now: blocked in poll on more
+// than one descriptor (a wait for a single reply polls one). Nothing when that cannot be read.
+std::optional<bool> waitsInItsLoop(pid_t pid);
+
+// Echo on the terminal device of the shell a terminal started (its standard input), read the way
+// `stty` reads it; nothing when it cannot be read.
+std::optional<bool> shellEcho(pid_t terminal);
+
+// Every processor kept busy while this lives: one shell loop per online processor, each a child
+// as spawnChild() makes them.
+class BusyCores {
+public:
+    BusyCores();
+    ~BusyCores();
+    BusyCores(const BusyCores&) = delete;
+    BusyCores& operator=(const BusyCores&) = delete;
+
+    std::size_t count() const { return loops_.size(); }
+
+private:
+    std::vector<pid_t> loops_;
+};
 
 } // namespace kestro::testing

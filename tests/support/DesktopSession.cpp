@@ -72,11 +72,14 @@ bool DesktopSession::startXvfb(const Options& options) {
         error_ = "pipe failed";
         return false;
     }
-    // -displayfd makes Xvfb pick a free display and report it only once it accepts clients.
+    // -displayfd makes Xvfb pick a free display and report it only once it accepts clients;
+    // -noreset keeps it from resetting when its last client leaves, which refuses whoever
+    // connects meanwhile.
     const std::string screen =
         std::to_string(options.width) + "x" + std::to_string(options.height) + "x24";
     xvfb_ = spawnChild({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screen,
-                        "-nolisten", "tcp", "+extension", "RANDR", "+extension", "RECORD"},
+                        "-nolisten", "tcp", "-noreset", "+extension", "RANDR", "+extension",
+                        "RECORD"},
                        {.keep = fds[1]});
     ::close(fds[1]);
     std::string number = readLine(fds[0], 15);

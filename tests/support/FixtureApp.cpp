@@ -13,9 +13,25 @@ std::string fixtureAppPath() {
 #endif
 }
 
+std::string gtk3SignInPath() {
+#ifdef KESTRO_GTK3_SIGN_IN_PATH
+    return KESTRO_GTK3_SIGN_IN_PATH;
+#else
+    return {};
+#endif
+}
+
 std::string gtk4SignInPath() {
 #ifdef KESTRO_GTK4_SIGN_IN_PATH
     return KESTRO_GTK4_SIGN_IN_PATH;
+#else
+    return {};
+#endif
+}
+
+std::string gtk3TerminalPanePath() {
+#ifdef KESTRO_GTK3_TERMINAL_PANE_PATH
+    return KESTRO_GTK3_TERMINAL_PANE_PATH;
 #else
     return {};
 #endif

@@ -16,6 +16,12 @@ inline constexpr const char* fixtureWindowTitle = "Kestro Fixture";
 
 // The GTK 4 sign-in window (tests/support/fixture/Gtk4SignIn.py), run with the system's python3.
 std::string gtk4SignInPath();
+// The GTK 3 sign-in form (tests/support/fixture/Gtk3SignIn.py), likewise.
+std::string gtk3SignInPath();
+
+// The GTK 3 window whose keys go to a terminal a helper process holds
+// (tests/support/fixture/Gtk3TerminalPane.py), run with the system's python3.
+std::string gtk3TerminalPanePath();
 
 // The window that logs the input it receives (tests/support/fixture/InputLogWindow.cpp).
 std::string inputLogAppPath();

@@ -1,8 +1,11 @@
 #include "tests/app/AppTestSupport.h"
+#include "tests/support/StorageWatch.h"
 
 #include "KestroCore/RecordingStore.h"
 #include "KestroCore/Secrets.h"
 #include "KestroCore/SkillStore.h"
+
+#include <algorithm>
 
 using namespace kestro;
 using namespace kestro::testing;
@@ -230,6 +233,43 @@ TEST_F(RecordingRoadTest, HalfStoredSkillIsRemoved) {
     EXPECT_TRUE(app.skills().empty());
 }
 
+// A skill written in full whose folder cannot be flushed afterwards is stored: it stays listed
+// and on disk, and the log says what a power loss may cost.
+TEST_F(RecordingRoadTest, ASkillWhoseFolderCannotBeFlushedStays) {
+    grantAll();
+    setKey();
+    synthesisTransport_->reply(200, modelReply(draftText()));
+    AppState& app = make();
+    drain();
+    FolderSyncWatch failing(Paths::skills());
+    app.toggleRecording();
+    click();
+    app.toggleRecording();
+    ASSERT_TRUE(runUntil([&] { return app.creationStatus().kind != StatusKind::creating; }));
+    EXPECT_EQ(app.creationStatus(), SkillCreationStatus::success("File the weekly report"));
+    ASSERT_EQ(app.skills().size(), 1u);
+    const fs::path folder = SkillStore().folder(app.skills()[0]);
+    EXPECT_TRUE(fs::exists(folder / SkillStore::markdownFileName));
+    EXPECT_TRUE(fs::exists(folder / SkillStore::planFileName));
+    EXPECT_EQ(SkillStore().loadAll().size(), 1u);
+    const auto lines = log();
+    for (const char* file : {SkillStore::markdownFileName, SkillStore::planFileName}) {
+        EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                             "Kestro: saved " + (folder / file).string() +
+                                 ", but its folder could not be flushed (Input/output error); "
+                                 "a power loss may undo the save"),
+                  1)
+            << file;
+    }
+    EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                         "Kestro: made the folder " + folder.string() +
+                             ", but the folder above it could not be flushed (Input/output "
+                             "error); a power loss may undo it"),
+              1);
+    EXPECT_EQ(lines.back().rfind("Kestro: synthesized skill \"File the weekly report\"", 0), 0u)
+        << lines.back();
+}
+
 // The recorder starts once the recording frame is drawn; a stop or an ending that comes first
 // still finds the recording it asked for, never the one before.
 TEST_F(RecordingRoadTest, RecorderStartsOnceTheFrameIsDrawn) {
@@ -389,7 +429,18 @@ TEST_F(RecordingRoadTest, CallSkillTipComesBackAfterAllSkillsWereDeleted) {
 
 namespace {
 
-class EndingTest : public AppFixture {};
+class EndingTest : public AppFixture {
+protected:
+    // A front window that answers over accessibility: without one its secure fields are
+    // unknown, and a key frame fails before any screenshot is asked for.
+    void frontWindowAnswers() {
+        auto editor = access_.element("editor", 100);
+        auto window = access_.element("window", 100);
+        window->setFrame(Rect::make(0, 0, 320, 200));
+        editor->set(platform::ax::focusedWindow, platform::AXElementRef(window));
+        access_.applicationElements[100] = editor;
+    }
+};
 
 TEST_F(EndingTest, FromOutsideARecordingIsSavedWithoutSynthesisAndACastAborted) {
     grantAll();
@@ -429,17 +480,51 @@ TEST_F(EndingTest, FromOutsideARecordingIsSavedWithoutSynthesisAndACastAborted) 
     EXPECT_EQ(ended, 3);
 }
 
+// A screenshot that never comes back does not hold the ending: the session's end kills soon
+// after it asks. Each case has a capture of its own: one that was interrupted fails every
+// screenshot after, and would let a stop finish without waiting.
+class EndingWithAHeldScreenshot : public EndingTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(EndingWithAHeldScreenshot, FromOutsideItIsNotWaitedFor) {
+    const bool stoppedFirst = GetParam(); // the user's stop already waits for the screenshot
+    grantAll();
+    setKey();
+    AppState& app = make();
+    drain();
+    frontWindowAnswers(); // so the key frame gets as far as the screenshot
+    capture_.setHeld(true);
+    app.toggleRecording();
+    click();
+    ASSERT_TRUE(runUntil([&] { return capture_.calls().size() == 1; }));
+    if (stoppedFirst) {
+        app.toggleRecording();
+        drain();
+        ASSERT_TRUE(log().empty());
+    }
+    int ended = 0;
+    app.endFromOutside([&] { ++ended; });
+    drain(); // the clock stands still: nothing waits for a time limit
+    EXPECT_EQ(ended, 1);
+    EXPECT_EQ(synthesisTransport_->requests().size(), 0u);
+    ASSERT_EQ(log().size(), 1u);
+    EXPECT_EQ(log()[0].rfind("Kestro: ending; recording ", 0), 0u) << log()[0];
+    EXPECT_NE(log()[0].find("(1 events) without synthesis"), std::string::npos) << log()[0];
+    const auto recorded = RecordingStore().loadAll();
+    ASSERT_EQ(recorded.size(), 1u);
+    EXPECT_TRUE(recorded[0].frames.empty());
+    EXPECT_FALSE(recorded[0].events[0].frameIndex);
+    capture_.setHeld(false);
+}
+
+INSTANTIATE_TEST_SUITE_P(Moments, EndingWithAHeldScreenshot, ::testing::Bool(), [](const auto& p) {
+    return std::string(p.param ? "WhileAStopWaits" : "WhileRecording");
+});
+
 TEST_F(EndingTest, ALostDisplayFinishesAStopWaitingForItsScreenshots) {
     grantAll();
     AppState& app = make();
     drain();
-    // A front window that answers over accessibility: without one its secure fields are
-    // unknown, and the key frame fails before any screenshot is asked for.
-    auto editor = access_.element("editor", 100);
-    auto window = access_.element("window", 100);
-    window->setFrame(Rect::make(0, 0, 320, 200));
-    editor->set(platform::ax::focusedWindow, platform::AXElementRef(window));
-    access_.applicationElements[100] = editor;
+    frontWindowAnswers();
     bool lost = false;
     app.onDisplayLost = [&] { lost = true; };
     capture_.setHeld(true); // the key frame never comes back

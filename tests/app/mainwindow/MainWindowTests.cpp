@@ -17,6 +17,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
+
 using namespace kestro;
 using namespace kestro::testing;
 namespace fs = std::filesystem;
@@ -188,6 +190,49 @@ TEST_F(MainWindowTest, DeleteOnlyAfterConfirmingAndExportAtOnce) {
     EXPECT_EQ(lines.back(), "Kestro: skills now = 0");
     QApplication::processEvents();
     EXPECT_FALSE(view.showsList());
+}
+
+// A second spelling of a skill's folder (skills/<id> beside skills/<ID>) that appears while the
+// list is shown leaves one row for the skill, and is said once however often the list reloads.
+TEST_F(MainWindowTest, TwoSpellingsOfOneSkillFolderShowOneRow) {
+    MainView view(app());
+    const Skill skill = addSkill("Send report");
+    const fs::path upper = SkillStore().folder(skill);
+    std::string name = upper.filename().string();
+    std::transform(name.begin(), name.end(), name.begin(), ::tolower);
+    const fs::path lower = upper.parent_path() / name;
+    auto shown = [&] {
+        std::vector<std::string> rows;
+        for (int i = 0; i < view.skillModel().rowCount(); ++i) {
+            rows.push_back(view.skillModel().index(i, 0).data().toString().toStdString());
+        }
+        return rows;
+    };
+    auto passedOver = [&](const fs::path& passed, const fs::path& kept) {
+        const std::string line = "Kestro: skill folder " + passed.string() +
+                                 " passed over: " + kept.string() +
+                                 " holds the skill with the same id";
+        const auto lines = log();
+        return std::count(lines.begin(), lines.end(), line);
+    };
+    // The lower-case spelling is shown first, then the upper-case one appears beside it and is
+    // the one kept; then the lower-case one appears again beside that.
+    fs::rename(upper, lower);
+    app().reloadSkills();
+    EXPECT_EQ(shown(), (std::vector<std::string>{"Send report"}));
+    fs::copy(lower, upper);
+    Skill renamed = skill;
+    renamed.name = "Send report again";
+    SkillStore().save(renamed);
+    clearLog();
+    for (int reload = 0; reload < 3; ++reload) {
+        app().reloadSkills();
+        EXPECT_EQ(app().skills().size(), 1u);
+        EXPECT_EQ(shown(), (std::vector<std::string>{"Send report again"}));
+    }
+    EXPECT_EQ(passedOver(lower, upper), 1);
+    EXPECT_EQ(readFile(lower / "SKILL.md").find("Send report again"), std::string::npos);
+    EXPECT_TRUE(view.showsList());
 }
 
 TEST_F(MainWindowTest, OnboardingFollowsThePermissions) {

@@ -128,6 +128,47 @@ TEST(SkillListModel, AReloadKeepsIdsOrderAndPersistentRows) {
 
 // Everything the views derive reads a bounded prefix: a huge text costs what a short one does,
 // and nothing is cut inside a character.
+// An id listed twice, whatever its place, gets the one row of its first entry: the model never
+// reaches past its rows, and the list it shows is the one it is given without the repeats.
+TEST(SkillListModel, AnIdListedTwiceGetsOneRow) {
+    const Skill a = named("A"), b = named("B"), c = named("C");
+    Skill b2 = b;
+    b2.name = "B again";
+    Skill c2 = c;
+    c2.name = "C again";
+    struct Case {
+        const char* what;
+        std::vector<Skill> first;
+        std::vector<Skill> next;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {"a staying skill listed twice", {a, b}, {a, b, b2}, {"A", "B"}},
+        {"a staying skill listed twice, first at the end", {a, b}, {b2, a, b}, {"B again", "A"}},
+        {"a new skill listed twice", {a}, {a, c, c2}, {"A", "C"}},
+        {"a new skill listed twice around a staying one", {a}, {c, a, c2}, {"C", "A"}},
+        {"every skill listed twice", {a, b}, {c, b2, c2, a, b, a}, {"C", "B again", "A"}},
+        {"repeats from the start", {}, {a, a, b, a}, {"A", "B"}},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        SkillListModel m;
+        m.setSkillData(SkillListData::make(k.first));
+        m.setSkillData(SkillListData::make(k.next));
+        EXPECT_EQ(shownNames(m), k.expected);
+        for (int row = 0; row < m.rowCount(); ++row) {
+            EXPECT_EQ(m.indexOf(m.idAt(row)).row(), row);
+        }
+        // And back to a list without repeats.
+        m.setSkillData(SkillListData::make(k.first));
+        std::vector<std::string> first;
+        for (const Skill& s : k.first) {
+            first.push_back(s.name);
+        }
+        EXPECT_EQ(shownNames(m), first);
+    }
+}
+
 TEST(SkillListData, DerivesFromBoundedPrefixes) {
     Skill huge = named("Sort the inbox");
     huge.summary = std::string(8 << 20, 'x') + " spreadsheet";

@@ -225,6 +225,40 @@ TEST_F(PaletteFixture, TheDesktopPutsThePanelEverywhereAndActivatesItForTheKeyPr
     EXPECT_EQ(closed, 1);
 }
 
+// Where the desktop tells where the keyboard is, the palette goes by it and not by the toolkit,
+// which settles a loss only after a delay: the toolkit's deactivation (the late end of the
+// previous opening's focus) and a loss before the keyboard came leave it open, the keyboard's
+// going closes it once, and what the watch told an earlier opening reaches nothing.
+TEST_F(PaletteFixture, WatchedByTheDesktopItClosesWhenTheKeyboardItHadGoes) {
+    platform::fake::FakeSurfaceWindows desktop;
+    PaletteWindow owned(&desktop);
+    owned.show(host(), [this] { ++closed; });
+    const auto window = static_cast<platform::SurfaceWindows::WindowID>(owned.panel()->winId());
+    ASSERT_EQ(desktop.keyboardWatches.count(window), 1u);
+    const auto firstWatch = desktop.keyboardWatches[window];
+
+    QEvent deactivate(QEvent::WindowDeactivate);
+    QApplication::sendEvent(owned.panel(), &deactivate);
+    EXPECT_TRUE(owned.isOpen()) << "closed by the toolkit's deactivation";
+    desktop.moveKeyboard(window, false);
+    EXPECT_TRUE(owned.isOpen()) << "closed by a loss before the keyboard came";
+    desktop.moveKeyboard(window, true);
+    EXPECT_TRUE(owned.isOpen());
+    desktop.moveKeyboard(window, false);
+    EXPECT_FALSE(owned.isOpen());
+    EXPECT_EQ(closed, 1);
+
+    owned.show(host(), [this] { ++closed; });
+    desktop.moveKeyboard(window, true);
+    firstWatch(true);
+    firstWatch(false);
+    EXPECT_TRUE(owned.isOpen()) << "closed by the watch of the earlier opening";
+    EXPECT_EQ(closed, 1);
+    desktop.moveKeyboard(window, false);
+    EXPECT_FALSE(owned.isOpen());
+    EXPECT_EQ(closed, 2);
+}
+
 // The panel is kept between openings: a late event on it while withdrawn reaches nothing, and
 // it goes with its owner, an open one without the close callback of an owner going away.
 TEST_F(PaletteFixture, AKeptPanelGoesWithItsOwnerAndALateEventReachesNothing) {

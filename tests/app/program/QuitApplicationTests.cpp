@@ -1,7 +1,7 @@
 // Quitting ends the event loop even while windows that refuse to close are up.
 
-#include "Kestro/program/QuitShortcut.h"
-#include "Kestro/surfaces/KeptWindow.h"
+#include "Kestro/ui/KeptWindow.h"
+#include "Kestro/ui/QuitShortcut.h"
 #include "tests/app/QtTestApp.h"
 
 #include <gtest/gtest.h>

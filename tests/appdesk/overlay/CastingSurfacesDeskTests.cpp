@@ -1,7 +1,7 @@
 // The frames and the pill on a private desktop with a window manager, with and without a
 // compositing manager: click-through, stacking, hover, masks, key frames. (Several monitors are
 // in MonitorsDeskTests, on a server whose monitors come and go.)
-#include "Kestro/overlay/CastingSurfaces.h"
+#include "Kestro/surfaces/CastingSurfaces.h"
 #include "KestroCore/FrameCapturer.h"
 #include "platform/linux/GLibMainQueue.h"
 #include "platform/linux/X11ScreenCapture.h"

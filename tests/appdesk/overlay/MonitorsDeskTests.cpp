@@ -1,6 +1,6 @@
 // The frames on a display server whose monitors come and go as on real hardware: an Xorg server
 // with the dummy video driver, whose RandR outputs xrandr switches on and off.
-#include "Kestro/overlay/CastingSurfaces.h"
+#include "Kestro/surfaces/CastingSurfaces.h"
 #include "platform/linux/GLibMainQueue.h"
 #include "platform/linux/X11SurfaceWindows.h"
 #include "tests/appdesk/QtWait.h"

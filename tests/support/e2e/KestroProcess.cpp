@@ -10,8 +10,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace kestro::testing::e2e {
 
@@ -141,6 +143,24 @@ std::string KestroProcess::threads() const {
                field(task / "wchan") + "\n";
     }
     return out;
+}
+
+bool KestroProcess::caughtUp(double seconds) const {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    int idle = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+        const std::optional<bool> waiting = kestro::testing::waitsInItsLoop(pid_);
+        if (!waiting) {
+            return true;
+        }
+        idle = *waiting ? idle + 1 : 0;
+        if (idle == 5) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    return false;
 }
 
 std::string KestroProcess::launcherPath() {

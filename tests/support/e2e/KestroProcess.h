@@ -37,6 +37,10 @@ public:
     // One line per thread while it runs: id, name, scheduler state and the kernel function it
     // sleeps in, to tell where a start that never came is stuck.
     std::string threads() const;
+    // Waits until Kestro has handled the input it was given, as a person who waits for what
+    // they typed to show: its main thread seen waiting in its event loop at every look over a
+    // tenth of a second. True at once where that cannot be read.
+    bool caughtUp(double seconds) const;
     const std::filesystem::path& logFile() const { return logFile_; }
 
     // The test launcher, and the shipped program itself.

@@ -232,6 +232,7 @@ std::vector<AccessibleNode> accessibleTree(long pid) {
             if (AtspiStateSet* states = atspi_accessible_get_state_set(e)) {
                 node.showing = atspi_state_set_contains(states, ATSPI_STATE_SHOWING);
                 node.enabled = atspi_state_set_contains(states, ATSPI_STATE_ENABLED);
+                node.focused = atspi_state_set_contains(states, ATSPI_STATE_FOCUSED);
                 g_object_unref(states);
             }
             out.push_back(node);

@@ -72,6 +72,7 @@ struct AccessibleNode {
     int x = 0, y = 0, width = 0, height = 0;
     bool showing = false;
     bool enabled = false; // takes input (a disabled button or menu item does not)
+    bool focused = false; // has the keyboard focus within its application
 };
 
 // The elements of the process's tree (its windows, labels, buttons, menus), depth first; empty

@@ -1,4 +1,4 @@
-#include "Kestro/program/QuitShortcut.h"
+#include "Kestro/ui/QuitShortcut.h"
 
 #include <QCoreApplication>
 #include <QKeyEvent>

@@ -1,4 +1,4 @@
-#include "Kestro/program/SystemLog.h"
+#include "Kestro/app/SystemLog.h"
 
 #include <syslog.h>
 #include <unistd.h>

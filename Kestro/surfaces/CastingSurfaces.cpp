@@ -1,4 +1,4 @@
-#include "Kestro/overlay/CastingSurfaces.h"
+#include "Kestro/surfaces/CastingSurfaces.h"
 
 namespace kestro {
 
