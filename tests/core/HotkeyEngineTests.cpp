@@ -49,6 +49,16 @@ Step key(double after, std::int64_t code, std::uint64_t flags = 0) {
     return {after, FakeEventTaps::keyDown(code, flags)};
 }
 
+// A fresh engine state for the next case of a table: well after the previous one, with a tap
+// that a key broke.
+void startFresh(EngineFixture& f) {
+    f.clock.advance(10);
+    f.send(press(0).event);
+    f.send(key(0, 0).event);
+    f.send(release(0).event);
+    f.events.clear();
+}
+
 } // namespace
 
 TEST_F(EngineFixture, DoubleTapTiming) {
@@ -92,12 +102,7 @@ TEST_F(EngineFixture, DoubleTapTiming) {
          1},
     };
     for (const auto& c : cases) {
-        // A fresh engine state per case: each starts well after the previous one.
-        clock.advance(10);
-        send(press(0).event);
-        send(key(0, 0).event);
-        send(release(0).event);
-        events.clear();
+        startFresh(*this);
         for (const auto& s : c.steps) {
             clock.advance(s.after);
             EXPECT_FALSE(send(s.event)) << c.name << ": control changes are never consumed";
@@ -132,11 +137,7 @@ TEST_F(EngineFixture, DoubleTapTimingGoesByTheServersTimes) {
          1},
     };
     for (const auto& c : cases) {
-        clock.advance(10);
-        send(press(0).event);
-        send(key(0, 0).event);
-        send(release(0).event);
-        events.clear();
+        startFresh(*this);
         for (const auto& s : c.steps) {
             clock.advance(s.after);
             auto e = s.down ? press(0).event : release(0).event;
