@@ -241,6 +241,17 @@ void Recorder::handleKey(std::uint16_t keyCode, std::uint64_t flags,
     }
 }
 
+// A secure run for keys whose field cannot be told: it keeps no text.
+void Recorder::beginBlindRun(bool held) {
+    flushKeyRun();
+    const std::optional<std::int64_t> reservation = requestFrame(lastMousePoint_);
+    keyRun_ = KeyRun{.secure = true,
+                     .offset = offset(),
+                     .frameReservation = reservation,
+                     .unresolved = true,
+                     .held = held};
+}
+
 void Recorder::handleText(const std::string& characters) {
     if (keyRun_ && keyRun_->held) {
         // Up to the next key without text, a reading that says otherwise may have been made
@@ -259,13 +270,10 @@ void Recorder::handleText(const std::string& characters) {
         // Whether this key went into a secure field cannot be told, so its text is not kept:
         // an open secure run takes it (and drops it), or a secure run begins.
         if (keyRun_ && keyRun_->secure) {
-            keyRun_->held = keyRun_->held || focus.silentTerminal;
+            keyRun_->held = focus.silentTerminal; // a held run never gets here
             return;
         }
-        flushKeyRun();
-        std::optional<std::int64_t> reservation = requestFrame(lastMousePoint_);
-        keyRun_ = KeyRun{std::string(), std::nullopt,        true, offset(), reservation,
-                         true,          focus.silentTerminal};
+        beginBlindRun(focus.silentTerminal);
         return;
     }
     std::optional<AXTarget> target = std::move(focus.target);
@@ -283,7 +291,9 @@ void Recorder::handleText(const std::string& characters) {
         // now: a key or press among it that may move the focus or end a line may also have
         // been handled by the application before the reading, which then tells nothing of
         // this key.
-        const bool overtaken = !monitor_.readWaitingInput() || monitor_.focusMovesWaiting() > 0;
+        // Already known to be overtaken, the round trip to the server is spared.
+        const bool overtaken = monitor_.focusMovesWaiting() > 0 || !monitor_.readWaitingInput() ||
+                               monitor_.focusMovesWaiting() > 0;
         if (overtaken) {
             if (keyRun_ && keyRun_->terminal) {
                 withholdKeyRun(); // its echo may have gone off and on again meanwhile
@@ -293,13 +303,7 @@ void Recorder::handleText(const std::string& characters) {
                 keyRun_->held = true;
                 return;
             }
-            flushKeyRun();
-            std::optional<std::int64_t> reservation = requestFrame(lastMousePoint_);
-            keyRun_ = KeyRun{.secure = true,
-                             .offset = offset(),
-                             .frameReservation = reservation,
-                             .unresolved = true,
-                             .held = true};
+            beginBlindRun(true);
             return;
         }
     }

@@ -141,6 +141,7 @@ private:
     static bool sameTarget(const std::optional<AXTarget>& a, const std::optional<AXTarget>& b);
     AXResolver::Focus focusForKey();
     void flushKeyRun();
+    void beginBlindRun(bool held);
     void flushScroll();
 
     // Key frames.

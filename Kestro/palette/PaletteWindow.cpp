@@ -16,6 +16,22 @@ namespace kestro {
 
 namespace {
 
+// Back within the toolkit's focus-out delay, the toolkit still names the panel as focused, so
+// the keyboard's return activates nothing: the widgets are activated here, so that the query
+// can take the focus. True when the toolkit names the panel as focused.
+bool activateIfToolkitFocused(QWidget* panel) {
+    if (QGuiApplication::focusWindow() != panel->windowHandle()) {
+        return false;
+    }
+    if (QApplication::activeWindow() != panel) {
+        QT_WARNING_PUSH
+        QT_WARNING_DISABLE_DEPRECATED
+        QApplication::setActiveWindow(panel);
+        QT_WARNING_POP
+    }
+    return true;
+}
+
 // The application's icon at one small size. Each new window hands its icon to the window
 // system, and the window manager reads it back before it maps the window: every size of the
 // application icon, a megabyte at the largest, is most of a palette's wait for the screen.
@@ -101,7 +117,7 @@ QWidget* PaletteWindow::keptPanel() {
         [weak] {
             // Watched in the window system, the toolkit's deactivation is not trusted: it may
             // be the late end of the previous opening's focus.
-            if (auto self = weak.lock(); self && (*self)->open_ && !(*self)->keyboardWatched_) {
+            if (auto self = weak.lock(); self && (*self)->open_ && !(*self)->keyboardWatched()) {
                 (*self)->close();
             }
         },
@@ -123,7 +139,7 @@ QWidget* PaletteWindow::keptPanel() {
 }
 
 void PaletteWindow::focusWindowChanged() {
-    if (!open_ || !panel_ || keyboardWatched_) {
+    if (!open_ || !panel_ || keyboardWatched()) {
         return;
     }
     const QWindow* focus = QGuiApplication::focusWindow();
@@ -164,16 +180,7 @@ void PaletteWindow::keyboardChanged(std::uint64_t generation, bool has) {
         return;
     }
     hadFocus_ = true;
-    // Back within the toolkit's focus-out delay, the toolkit still names the panel as focused,
-    // so the keyboard's return activates nothing: the widgets are activated here, so that the
-    // query can take the focus.
-    if (QGuiApplication::focusWindow() == panel_->windowHandle() &&
-        QApplication::activeWindow() != panel_) {
-        QT_WARNING_PUSH
-        QT_WARNING_DISABLE_DEPRECATED
-        QApplication::setActiveWindow(panel_);
-        QT_WARNING_POP
-    }
+    activateIfToolkitFocused(panel_);
 }
 
 // Closes the palette of one opening only: a late request from a palette already replaced must
@@ -239,14 +246,14 @@ void PaletteWindow::show(Host host, std::function<void()> onClosed, std::uint32_
     // again within it, while the window manager has not yet given it the keyboard back, is
     // deactivated by the late end of the previous opening's focus. The window system tells
     // where the keyboard is at once.
-    keyboardWatched_ = false;
+    watchedWindow_ = 0;
     if (desktop_) {
-        keyboardWatched_ = desktop_->watchKeyboard(window, [weak, generation](bool has) {
+        const bool watched = desktop_->watchKeyboard(window, [weak, generation](bool has) {
             if (auto self = weak.lock()) {
                 (*self)->keyboardChanged(generation, has);
             }
         });
-        watchedWindow_ = keyboardWatched_ ? window : 0;
+        watchedWindow_ = watched ? window : 0;
         desktop_->showOnAllDesktops(window);
     }
     panel->show();
@@ -259,20 +266,12 @@ void PaletteWindow::show(Host host, std::function<void()> onClosed, std::uint32_
     } else {
         panel->activateWindow();
     }
-    if (keyboardWatched_) {
+    if (keyboardWatched()) {
         return;
     }
-    // Reopened within the toolkit's focus-out delay: its focus window is still this panel, so
-    // the keyboard's return will not activate the panel's widgets. They are activated here, so
-    // that the query can take the focus and the next loss of the keyboard deactivates them.
-    if (QGuiApplication::focusWindow() == panel->windowHandle() &&
-        QApplication::activeWindow() != panel) {
-        QT_WARNING_PUSH
-        QT_WARNING_DISABLE_DEPRECATED
-        QApplication::setActiveWindow(panel);
-        QT_WARNING_POP
-    }
-    if (QGuiApplication::focusWindow() == panel->windowHandle()) {
+    // Reopened within the toolkit's focus-out delay: the next loss of the keyboard must
+    // deactivate the widgets it activates.
+    if (activateIfToolkitFocused(panel)) {
         hadFocus_ = true;
     }
 }

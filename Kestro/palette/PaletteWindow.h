@@ -81,9 +81,9 @@ private:
     // The panel has had the keyboard during this opening.
     bool hadFocus_ = false;
     // Where the keyboard is comes from the window system (`desktop_`), for this native window;
-    // otherwise from the toolkit's focus window.
-    bool keyboardWatched_ = false;
+    // when it is 0, from the toolkit's focus window.
     platform::SurfaceWindows::WindowID watchedWindow_ = 0;
+    bool keyboardWatched() const { return watchedWindow_ != 0; }
     QPointer<PaletteView> view_;
     std::function<void()> onClosed_;
     Host host_;

@@ -172,21 +172,9 @@ int runApplication(int argc, char** argv, const ApplicationOptions& options) {
         windows = services.makeSurfaceWindows(static_cast<void*>(x11->connection()));
     }
     DesktopSurfaces surfaces(windows.get());
-    const platform::Services real = services.services();
     const std::unique_ptr<platform::ScreenCapture> capture =
         options.screenCapture ? options.screenCapture(services.capture) : nullptr;
-    const platform::Services used{real.taps,
-                                  real.queue,
-                                  real.clock,
-                                  real.displays,
-                                  real.accessibility,
-                                  real.applications,
-                                  capture ? *capture : real.capture,
-                                  real.permissionChecks,
-                                  real.urlOpener,
-                                  real.input,
-                                  real.activator};
-    AppState state(used,
+    AppState state(services.services(capture.get()),
                    AppState::ModelService{services.transport, options.modelEndpoint,
                                           options.requestDeadlineSeconds},
                    surfaces);

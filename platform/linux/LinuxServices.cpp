@@ -16,10 +16,18 @@ bool LinuxServices::ok() const {
     return accessibility.ok() && capture.ok();
 }
 
-platform::Services LinuxServices::services() {
-    return platform::Services{taps,          queue,        clock,    displays,
-                              accessibility, applications, capture,  permissionChecks,
-                              urlOpener,     input,        activator};
+platform::Services LinuxServices::services(platform::ScreenCapture* captureInstead) {
+    return platform::Services{taps,
+                              queue,
+                              clock,
+                              displays,
+                              accessibility,
+                              applications,
+                              captureInstead ? *captureInstead : capture,
+                              permissionChecks,
+                              urlOpener,
+                              input,
+                              activator};
 }
 
 std::unique_ptr<X11SurfaceWindows> LinuxServices::makeSurfaceWindows(void* toolkitConnection) {

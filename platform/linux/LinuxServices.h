@@ -33,7 +33,8 @@ public:
     bool ok() const;
 
     // Each service by its interface.
-    platform::Services services();
+    // `captureInstead`, when given, stands for the screen capture (it must outlive the use).
+    platform::Services services(platform::ScreenCapture* captureInstead = nullptr);
 
     // The window-system side of the frames and the pill, on the toolkit's XCB connection
     // (which must outlive it).
